@@ -1,0 +1,5 @@
+#include "registerformats.h"
+
+void registerImageFormats()
+{
+}
