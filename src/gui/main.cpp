@@ -1,1 +1,15 @@
-int main() { return 0; }
+#include "app/verdanix.h"
+#include "registerformats.h"
+
+#include <QApplication>
+#include <QStyleFactory>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    registerImageFormats();
+    Verdanix window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,30 @@
+#include "cliargs.h"
+#include "commands.h"
+#include "platform/machine.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+
+int runSysinfo(const QStringList &arguments, CliContext &context)
+{
+    const CliArgs args(arguments, {QStringLiteral("--json")}, {});
+    if (!args.ok())
+        return failWith(context, args.error(), kExitUsage);
+    if (!args.positionals().isEmpty())
+        return failWith(context, QStringLiteral("sysinfo takes no file"), kExitUsage);
+
+    const MachineMemory memory = queryPhysicalMemory();
+    const auto totalMB = static_cast<qint64>(bytesToMegabytes(memory.totalBytes));
+    const auto availableMB = static_cast<qint64>(bytesToMegabytes(memory.availableBytes));
+    if (args.has(QStringLiteral("--json"))) {
+        const QJsonObject object{{QStringLiteral("hardwareThreads"), hardwareThreads()},
+                                 {QStringLiteral("totalMemoryMB"), totalMB},
+                                 {QStringLiteral("availableMemoryMB"), availableMB}};
+        context.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
+    } else {
+        context.out << "Available CPU cores/threads: " << hardwareThreads() << "\n"
+                    << "Total physical memory: " << totalMB << " MB\n"
+                    << "Available physical memory: " << availableMB << " MB\n";
+    }
+    return kExitOk;
+}

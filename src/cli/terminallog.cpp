@@ -1,0 +1,72 @@
+#include "terminallog.h"
+
+#include <QRegularExpression>
+
+#include <unistd.h>
+
+TerminalLog::TerminalLog(std::FILE *out) : stream(out), interactive(isatty(fileno(out)) != 0) {}
+
+TerminalLog::~TerminalLog()
+{
+    QMutexLocker locker(&lock);
+    clearStatusLine();
+    std::fflush(stream);
+}
+
+QString TerminalLog::plainText(const QString &line)
+{
+    static const QRegularExpression lineBreak(QStringLiteral("<br\\s*/?>"), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
+    QString text = line;
+    text.replace(lineBreak, QStringLiteral("\n"));
+    text.remove(tag);
+    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
+    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
+    text.replace(QLatin1String("&quot;"), QLatin1String("\""));
+    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
+    return text;
+}
+
+void TerminalLog::appendLine(const QString &text)
+{
+    QMutexLocker locker(&lock);
+    clearStatusLine();
+    std::fprintf(stream, "%s\n", plainText(text).toLocal8Bit().constData());
+    redrawStatusLine();
+    std::fflush(stream);
+}
+
+void TerminalLog::setStatusText(const QString &text)
+{
+    QMutexLocker locker(&lock);
+    status = plainText(text);
+    redrawStatusLine();
+}
+
+void TerminalLog::setProgress(float percent)
+{
+    QMutexLocker locker(&lock);
+    progress = static_cast<int>(percent);
+    redrawStatusLine();
+}
+
+void TerminalLog::traceMessage(const QString &) {}
+
+void TerminalLog::clearStatusLine()
+{
+    if (statusShown) {
+        std::fputs("\r\033[K", stream);
+        statusShown = false;
+    }
+}
+
+void TerminalLog::redrawStatusLine()
+{
+    // Progress belongs to a terminal; in a pipe or a file it would only add noise.
+    if (!interactive || (progress <= 0 && status.isEmpty()))
+        return;
+    clearStatusLine();
+    std::fprintf(stream, "[%3d%%] %s", qBound(0, progress, 100), status.toLocal8Bit().constData());
+    statusShown = true;
+    std::fflush(stream);
+}

@@ -1,0 +1,168 @@
+#pragma once
+// The main window: document area with the image windows and the console, the
+// view-correction dock, menus, toolbar and status bar, and the slots behind every action.
+// It tracks the current image window, locks it for the duration of an operation, and runs
+// the busy/abort protocol that every long calculation follows. GUI thread only.
+#include "image/floatrgb.h"
+
+#include <QMainWindow>
+#include <QPointer>
+
+#include <atomic>
+
+class QAction;
+class QDockWidget;
+class QLabel;
+class QMdiArea;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QToolBar;
+class OutputWindow;
+class mdiImage;
+class wndViewCorrection;
+class wndCombineImg;
+class wndStarSearch;
+class wndMasterFrame;
+class wndRegistrationData;
+
+class Verdanix : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit Verdanix(QWidget *parent = nullptr);
+    ~Verdanix() override;
+
+    // Makes an image window a subwindow of the document area, wires it to the main window
+    // and, unless it is a preview, makes it the current image (viewTarget).
+    void addImageWindow(mdiImage *window);
+
+    // The image window an operation should work on: the locked one while an operation
+    // runs, else the active one; a preview redirects to viewTarget. Null when there is none.
+    mdiImage *lockImage();
+    void releaseImage();
+    // The current image window without taking the lock.
+    mdiImage *currentImageWindow() const;
+
+    // Busy/abort protocol. startRun refuses (logging `refusal`) while another calculation
+    // runs; otherwise marks the window busy, shows Abort and, when the run has an abort flag
+    // of its own, points workerAbortFlag at it. finishRun ends it and shows `statusText`.
+    bool startRun(const QString &refusal, std::atomic<bool> *runAbortFlag = nullptr);
+    void finishRun(const QString &statusText = QStringLiteral("Ready."));
+
+    OutputWindow *console() const { return outputWindow; }
+    QMdiArea *documentArea() const { return mdiArea; }
+    wndViewCorrection *viewCorrectionPanel() const { return vcWindow; }
+
+    QPointer<mdiImage> newestWindow;
+    QPointer<mdiImage> viewTarget;
+    QPointer<mdiImage> lockedWindow;
+    bool lockActive = false;
+    std::atomic<bool> abortRequested{false};
+    std::atomic<bool> *workerAbortFlag = nullptr;
+    bool abortable = false;
+    bool calculationRunning = false;
+
+public slots:
+    void loadImage();
+    void saveImage();
+    void fillBlack();
+    void updateMenus();
+    void mediumBright();
+    void avgColor();
+    void cutAbove();
+    void getBackgroundColor();
+    void removeBackground();
+    void testBuffer();
+    void setGain();
+    void evSetGain(float valueR, float valueG, float valueB);
+    void getStdDev();
+    void neutralizeBackground();
+    void testPreview();
+    void flattenBg();
+    void evSetBoxSize(int value);
+    void evReturnedColor(FloatRGB value);
+    void evFlattenBg(int pow, double dist, int mult, double offset);
+    void evGotFocus(QWidget *widget);
+    void updateVC();
+    void normalize();
+    void showCombineWnd();
+    void applyCombine(wndCombineImg *wci);
+    void evClosedImg(QObject *o);
+    void parseInput(QString input);
+    void findStars();
+    void getSSLights(wndStarSearch *sender);
+    void createMasterFrame();
+    void evMasterFrame(wndMasterFrame *sender);
+    void evAbort();
+    void cropImg();
+    void evStackResult(wndRegistrationData *sender);
+    void evRegisterFrames(wndRegistrationData *sender);
+    void evShowRegistration();
+    void evCollectFinished(QObject *sender);
+    void evShowPreferences();
+    void evAutoBg(int size, int count, double sigma);
+    void evCalibrate();
+    void evDoCalibrate(QObject *sender);
+    void evDoneCalibrate(QObject *sender);
+    void evErrorCalibrate(QObject *sender);
+    void evClearAuto();
+    void evCloseFlattenBgWnd();
+    void showWelcome();
+    void evAbout();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createStatusBar();
+    void logStartupFigures();
+    QAction *makeAction(const QString &text, const char *icon, const char *slot);
+
+    QMdiArea *mdiArea = nullptr;
+    OutputWindow *outputWindow = nullptr;
+    wndViewCorrection *vcWindow = nullptr;
+    QDockWidget *vcDock = nullptr;
+    QToolBar *mainToolBar = nullptr;
+
+    QPushButton *abortButton = nullptr;
+    QProgressBar *progressBar = nullptr;
+    QLabel *statusLabel = nullptr;
+    QLabel *redLabel = nullptr;
+    QLabel *greenLabel = nullptr;
+    QLabel *blueLabel = nullptr;
+
+    QMenu *fileMenu = nullptr;
+    QMenu *manipulateMenu = nullptr;
+    QMenu *combineMenu = nullptr;
+    QMenu *transformMenu = nullptr;
+    QMenu *helpMenu = nullptr;
+
+public:
+    // Actions, named after what they do; owned by the window.
+    QAction *openAct = nullptr;
+    QAction *saveAsAct = nullptr;
+    QAction *preferencesAct = nullptr;
+    QAction *exitAct = nullptr;
+    QAction *calibrateAct = nullptr;
+    QAction *colorGainAct = nullptr;
+    QAction *neutralizeAct = nullptr;
+    QAction *flattenAct = nullptr;
+    QAction *normalizeAct = nullptr;
+    QAction *masterFrameAct = nullptr;
+    QAction *registrationAct = nullptr;
+    QAction *combineAct = nullptr;
+    QAction *cropAct = nullptr;
+    QAction *aboutAct = nullptr;
+    QAction *fillBlackAct = nullptr;
+    QAction *averageBrightnessAct = nullptr;
+    QAction *averageColorAct = nullptr;
+    QAction *cutAboveAct = nullptr;
+    QAction *backgroundColorAct = nullptr;
+    QAction *removeBackgroundAct = nullptr;
+    QAction *testBufferAct = nullptr;
+    QAction *standardDeviationAct = nullptr;
+    QAction *testPreviewAct = nullptr;
+    QAction *starSearchAct = nullptr;
+};

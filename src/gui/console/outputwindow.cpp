@@ -1,0 +1,180 @@
+#include "outputwindow.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <QThread>
+
+// Console lines reach the log file as info messages of this category; its debug level
+// (the traces) is off.
+Q_LOGGING_CATEGORY(lcMessage, "Message", QtInfoMsg)
+
+namespace {
+constexpr int kLockWaitMs = 100;
+}
+
+OutputWindow::OutputWindow(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("OutputWindow"));
+    setWindowTitle(QStringLiteral("OutputWindow"));
+    resize(472, 336);
+
+    gridLayout = new QGridLayout(this);
+    gridLayout->setHorizontalSpacing(6);
+    gridLayout->setVerticalSpacing(2);
+    gridLayout->setContentsMargins(0, 0, 0, 0);
+
+    teOutput = new QTextEdit(this);
+    teOutput->setObjectName(QStringLiteral("teOutput"));
+    teOutput->setFont(QFont(QStringLiteral("Courier New")));
+    teOutput->setUndoRedoEnabled(false);
+    teOutput->setLineWrapMode(QTextEdit::NoWrap);
+    teOutput->setReadOnly(true);
+    teOutput->setAutoFillBackground(false);
+    QPalette palette = teOutput->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Base, QColor(0, 0, 0));
+        palette.setColor(group, QPalette::Light, QColor(0, 0, 0));
+        palette.setColor(group, QPalette::Text, QColor(208, 208, 208));
+    }
+    palette.setColor(QPalette::Disabled, QPalette::Light, QColor(0, 0, 0));
+    palette.setColor(QPalette::Disabled, QPalette::Text, QColor(120, 120, 120));
+    palette.setColor(QPalette::Disabled, QPalette::Base, QColor(240, 240, 240));
+    teOutput->setPalette(palette);
+    gridLayout->addWidget(teOutput, 0, 0);
+
+    leInput = new QLineEdit(this);
+    leInput->setObjectName(QStringLiteral("leInput"));
+    leInput->setClearButtonEnabled(true);
+    leInput->setPlaceholderText(QStringLiteral("Enter commands here"));
+    gridLayout->addWidget(leInput, 1, 0);
+    connect(leInput, SIGNAL(returnPressed()), this, SLOT(inputEvent()));
+}
+
+void OutputWindow::setStatusWidgets(QLabel *label, QProgressBar *bar)
+{
+    statusLabel = label;
+    progressBar = bar;
+}
+
+bool OutputWindow::onGuiThread() const
+{
+    return QThread::currentThread() == thread();
+}
+
+void OutputWindow::appendLine(const QString &text)
+{
+    {
+        QMutexLocker locker(&queueLock);
+        pending.append(text);
+    }
+    if (onGuiThread())
+        flushMessages();
+    else
+        QMetaObject::invokeMethod(this, "flushMessages", Qt::QueuedConnection);
+}
+
+void OutputWindow::flushMessages()
+{
+    if (!onGuiThread()) {
+        QMetaObject::invokeMethod(this, "flushMessages", Qt::QueuedConnection);
+        return;
+    }
+    // A flush already under way (we are inside its event processing) leaves the lines to it.
+    if (flushing)
+        return;
+    flushing = true;
+    if (!flushLock.tryLock(kLockWaitMs)) {
+        flushing = false;
+        return;
+    }
+    QStringList lines;
+    {
+        QMutexLocker locker(&queueLock);
+        lines.swap(pending);
+    }
+    for (const QString &line : qAsConst(lines)) {
+        teOutput->append(line);
+        qCInfo(lcMessage) << line;
+    }
+    teOutput->verticalScrollBar()->setValue(teOutput->verticalScrollBar()->maximum());
+    // Keeps the interface alive while long calculations on the GUI thread log as they go.
+    QCoreApplication::processEvents();
+    flushing = false;
+    flushLock.unlock();
+
+    // Lines logged while the events above were processed must not wait for the next line.
+    bool more = false;
+    {
+        QMutexLocker locker(&queueLock);
+        more = !pending.isEmpty();
+    }
+    if (more)
+        QMetaObject::invokeMethod(this, "flushMessages", Qt::QueuedConnection);
+}
+
+void OutputWindow::setStatusText(const QString &text)
+{
+    if (!statusLock.tryLock(kLockWaitMs))
+        return;
+    if (statusLabel) {
+        if (onGuiThread())
+            statusLabel->setText(text);
+        else
+            QMetaObject::invokeMethod(statusLabel, "setText", Qt::QueuedConnection, Q_ARG(QString, text));
+    }
+    statusLock.unlock();
+}
+
+void OutputWindow::setProgress(float percent)
+{
+    bool idle = false;
+    if (!progressBusy.compare_exchange_strong(idle, true))
+        return;
+    if (progressLock.tryLock(kLockWaitMs)) {
+        const int value = static_cast<int>(percent);
+        if (progressBar) {
+            if (onGuiThread())
+                progressBar->setValue(value);
+            else
+                QMetaObject::invokeMethod(progressBar, "setValue", Qt::QueuedConnection, Q_ARG(int, value));
+        }
+        progressLock.unlock();
+    }
+    // Cleared whether or not the lock was had, so that a missed update never blocks later ones.
+    progressBusy = false;
+}
+
+void OutputWindow::traceMessage(const QString &text)
+{
+    QMutexLocker locker(&queueLock);
+    qCDebug(lcMessage) << text;
+}
+
+void OutputWindow::sAppendMsg(QString msg)
+{
+    if (muted)
+        return;
+    {
+        QMutexLocker locker(&queueLock);
+        teOutput->append(msg);
+    }
+    QCoreApplication::processEvents();
+}
+
+void OutputWindow::inputEvent()
+{
+    emit textEntered(leInput->text());
+    leInput->clear();
+}
+
+void OutputWindow::closeEvent(QCloseEvent *event)
+{
+    logMessage(QStringLiteral("<font color=\"#ff6666\">Don't try this at home!</font>"));
+    event->ignore();
+}
