@@ -28,8 +28,15 @@ namespace {
 constexpr int kWelcomeDelayMs = 50;
 }
 
+// The icons live in a static library, whose resource registration the linker would drop.
+static void initResources()
+{
+    Q_INIT_RESOURCE(verdanix);
+}
+
 Verdanix::Verdanix(QWidget *parent) : QMainWindow(parent)
 {
+    initResources();
     qRegisterMetaType<FloatRGB>("FloatRGB");
     qDebug() << QStyleFactory::keys().join(QLatin1Char(' '));
 

@@ -1,0 +1,37 @@
+#pragma once
+// A message log for tests: keeps every line, status text and progress value it is given.
+#include "log/messagelog.h"
+
+#include <QMutex>
+#include <QStringList>
+
+namespace testsupport {
+
+class CapturingLog : public MessageLog {
+public:
+    QStringList lines() const;
+    QStringList statusTexts() const;
+    bool contains(const QString &line) const { return lines().contains(line); }
+
+    void setStatusText(const QString &text) override;
+    void setProgress(float percent) override;
+    void traceMessage(const QString &) override {}
+
+protected:
+    void appendLine(const QString &text) override;
+
+private:
+    mutable QMutex lock;
+    QStringList logged;
+    QStringList statuses;
+    QList<float> progress;
+};
+
+// Installs a CapturingLog as the process-wide log for the lifetime of the object.
+class ScopedCapturingLog : public CapturingLog {
+public:
+    ScopedCapturingLog();
+    ~ScopedCapturingLog() override;
+};
+
+} // namespace testsupport

@@ -1,0 +1,21 @@
+#pragma once
+// Helpers for tests that drive real widgets under the offscreen platform.
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace testsupport {
+
+// Processes events until `condition` holds or `timeoutMs` passes; returns the condition.
+bool waitUntil(const std::function<bool()> &condition, int timeoutMs = 5000);
+
+// The lines of the log file "log" in the working directory.
+QStringList logFileLines();
+
+// Clicks `button` (by its text, e.g. "&Yes") in the first visible message box whose object
+// name is `boxName`, as soon as it appears, from within its own event loop. Gives up after
+// timeoutMs.
+void clickInMessageBoxWhenShown(const QString &boxName, const QString &buttonText, int timeoutMs = 5000);
+
+} // namespace testsupport
