@@ -49,6 +49,10 @@ public:
     bool startRun(const QString &refusal, std::atomic<bool> *runAbortFlag = nullptr);
     void finishRun(const QString &statusText = QStringLiteral("Ready."));
 
+    // A copy of (the selection of) the current image in a new preview window, which no
+    // operation ever works on. Null without a current image.
+    mdiImage *makePreviewWindow();
+
     OutputWindow *console() const { return outputWindow; }
     QMdiArea *documentArea() const { return mdiArea; }
     wndViewCorrection *viewCorrectionPanel() const { return vcWindow; }

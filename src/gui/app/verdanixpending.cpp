@@ -2,8 +2,6 @@
 // and signal is wired from the start; each does nothing until its operation arrives.
 #include "verdanix.h"
 
-void Verdanix::loadImage() {}
-void Verdanix::saveImage() {}
 void Verdanix::fillBlack() {}
 void Verdanix::mediumBright() {}
 void Verdanix::avgColor() {}
@@ -15,11 +13,9 @@ void Verdanix::setGain() {}
 void Verdanix::evSetGain(float, float, float) {}
 void Verdanix::getStdDev() {}
 void Verdanix::neutralizeBackground() {}
-void Verdanix::testPreview() {}
 void Verdanix::flattenBg() {}
 void Verdanix::evSetBoxSize(int) {}
 void Verdanix::evFlattenBg(int, double, int, double) {}
-void Verdanix::updateVC() {}
 void Verdanix::normalize() {}
 void Verdanix::showCombineWnd() {}
 void Verdanix::applyCombine(wndCombineImg *) {}

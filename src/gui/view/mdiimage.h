@@ -1,16 +1,32 @@
 #pragma once
-// The window that shows one image inside the main window's document area. It owns its
-// ImageBuffer and frees it when the window closes (the window deletes itself on close).
-// GUI thread only.
+// The window that shows one image inside the main window's document area: an 8-bit preview
+// of its ImageBuffer through the view correction, zoom by factors of two with the wheel, the
+// colour under the pointer, a selection rectangle dragged with the left button, and, while
+// the flatten tool works on it, square background markers placed and removed by clicks.
+// Coordinates are image pixels, origin top-left, y down. The window owns its buffer and
+// deletes itself (and the buffer) when closed. GUI thread only.
 #include "image/floatrgb.h"
 #include "image/imagebuffer.h"
 
 #include <QGraphicsView>
+#include <QImage>
+#include <QList>
 #include <QUuid>
 
 #include <memory>
 
 class MessageLog;
+class QGraphicsRectItem;
+class QGraphicsScene;
+class QGraphicsSceneMouseEvent;
+
+struct SelectionRect {
+    int x = 0;
+    int y = 0;
+    int width = -1; // <= 0: no selection
+    int height = 0;
+    int zoom = 1; // the zoom (truncated) when it was drawn
+};
 
 class mdiImage : public QGraphicsView {
     Q_OBJECT
@@ -22,15 +38,66 @@ public:
     void setName(const QString &newName);
     QString getName();
 
+    // Rebuilds previewImage from buffer and the view correction.
+    void updateBuffer();
+    // Shows previewImage (building it first if needed) with the markers and the selection.
+    void displayBuffer();
+
+    void testPreview(MessageLog *previewLog);
+    void destroyTestPreview();
+    void clearMarkers();
+
+    bool hasSelection() const { return selection.width > 0; }
+
+    QImage previewImage;
+    QGraphicsScene *scene = nullptr;
+    bool sceneOwned = false;
     std::unique_ptr<ImageBuffer> buffer;
+    std::unique_ptr<ImageBuffer> testPreviewBuffer;
     double zoom = 1.0;
+    int pressX = 0;
+    int pressY = 0;
+    bool dragging = false;
+    SelectionRect selection;
+    bool selectionShown = false;
+    QGraphicsRectItem *selectionItem = nullptr;
+    bool testPreviewActive = false;
+    MessageLog *log = nullptr;
+    bool markerMode = false;
+    int boxSize = 11;
+    QList<int> markerXs;
+    QList<int> markerYs;
+    QList<QGraphicsRectItem *> markerItems;
+    bool previewBuilt = false;
+    float testGain[3] = {1.0f, 1.0f, 1.0f};
+    float testOffset[3] = {0.0f, 0.0f, 0.0f};
+    float vcBlack[3] = {0.0f, 0.0f, 0.0f};
+    float vcGamma[3] = {1.0f, 1.0f, 1.0f};
+    float vcWhite[3] = {1.0f, 1.0f, 1.0f};
     int titleCounter = 0;
     QString name;
     QUuid windowId;
+    bool displayError = false;
     bool isPreview = false;
-    MessageLog *log = nullptr;
+    float autoStep = 0.0f;
 
 signals:
     void returnColor(FloatRGB value);
     void gotFocus(QWidget *widget);
+
+public slots:
+    void focusChangedEvent(QWidget *oldO, QWidget *newO);
+    void evGSReleaseEvent(QGraphicsSceneMouseEvent *);
+
+protected:
+    void wheelEvent(QWheelEvent *evt) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+
+private:
+    void replaceScene(const QRectF &rect);
+    void addMarkerItem(int x, int y);
+    void applyPenWidths();
+    MessageLog &sink() const;
 };

@@ -1,0 +1,47 @@
+#include "filedialogs.h"
+
+#include "platform/settingsfile.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace filedialogs {
+
+namespace {
+
+QString qtOpenFileName(QWidget *parent, const QString &caption, const QString &directory, const QString &filter)
+{
+    return QFileDialog::getOpenFileName(parent, caption, directory, filter);
+}
+
+QString qtSaveFileName(QWidget *parent, const QString &caption, const QString &directory, const QString &filter)
+{
+    // The program refuses to overwrite anyway; the dialog need not ask.
+    return QFileDialog::getSaveFileName(parent, caption, directory, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+QString askAndRemember(AskFunction ask, QWidget *parent, const QString &caption, const QString &filter)
+{
+    const QString file = ask(parent, caption, settingsfile::fileOpenPath(), filter);
+    if (!file.isEmpty())
+        settingsfile::setFileOpenPath(QFileInfo(file).absolutePath());
+    return file;
+}
+
+} // namespace
+
+AskFunction askOpenFileName = qtOpenFileName;
+AskFunction askSaveFileName = qtSaveFileName;
+
+QString openFile(QWidget *parent, const QString &caption, const QString &filter)
+{
+    return askAndRemember(askOpenFileName, parent, caption, filter);
+}
+
+QString saveFile(QWidget *parent, const QString &caption, const QString &filter)
+{
+    return askAndRemember(askSaveFileName, parent, caption, filter);
+}
+
+} // namespace filedialogs

@@ -1,0 +1,226 @@
+#include "platform/settingsfile.h"
+#include "support/capturinglog.h"
+#include "view/mdiimage.h"
+
+#include <QFile>
+#include <QGraphicsRectItem>
+#include <QGraphicsScene>
+#include <QTest>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+// A normalised grey image whose pixel (x, y) holds value(x, y) in every channel.
+std::unique_ptr<ImageBuffer> greyImage(int width, int height, float (*value)(int, int))
+{
+    auto buffer = std::make_unique<ImageBuffer>(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            float *p = buffer->pixel(x, y);
+            p[0] = p[1] = p[2] = value(x, y);
+            p[3] = 1.0f;
+        }
+    }
+    return buffer;
+}
+
+class ImageWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QFile::remove(QString::fromLatin1(settingsfile::kFileName));
+        window = new mdiImage;
+        window->buffer = greyImage(64, 48, [](int x, int) { return x / 64.0f; });
+        window->resize(200, 150);
+        window->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        window->show();
+        window->displayBuffer();
+    }
+    void TearDown() override { delete window; }
+
+    QPoint viewPoint(int x, int y) const { return window->mapFromScene(QPointF(x, y)); }
+    void drag(QPoint from, QPoint to)
+    {
+        QTest::mousePress(window->viewport(), Qt::LeftButton, Qt::NoModifier, from);
+        QMouseEvent move(QEvent::MouseMove, to, window->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(window->viewport(), &move);
+        QTest::mouseRelease(window->viewport(), Qt::LeftButton, Qt::NoModifier, to);
+    }
+    void hover(QPoint at)
+    {
+        QMouseEvent move(QEvent::MouseMove, at, window->viewport()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(window->viewport(), &move);
+    }
+    void wheel(int delta)
+    {
+        QWheelEvent event(QPointF(10, 10), window->mapToGlobal(QPoint(10, 10)), QPoint(), QPoint(0, delta),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(window->viewport(), &event);
+    }
+    QRgb shown(int x, int y) const { return window->previewImage.pixel(x, y); }
+
+    mdiImage *window = nullptr;
+};
+
+} // namespace
+
+TEST_F(ImageWindowTest, PreviewShowsNormalisedValuesTruncatedToEightBits)
+{
+    window->buffer = greyImage(4, 1, [](int x, int) { return std::array<float, 4>{0.5f, 1.0f, 3.0f, -1.0f}[x]; });
+    window->updateBuffer();
+    EXPECT_EQ(qRed(shown(0, 0)), 127);
+    EXPECT_EQ(qGreen(shown(1, 0)), 255);
+    EXPECT_EQ(qBlue(shown(2, 0)), 255);
+    EXPECT_EQ(qRed(shown(3, 0)), 0);
+
+    // The preview gamma of the preferences is read at every rendering.
+    settingsfile::setValue(QStringLiteral("Preferences"), QStringLiteral("UsePreviewGamma"), true);
+    settingsfile::setValue(QStringLiteral("Preferences"), QStringLiteral("PreviewGamma"), 2.2);
+    window->buffer = greyImage(1, 1, [](int, int) { return 64.5f / 255.0f; });
+    window->updateBuffer();
+    EXPECT_EQ(qRed(shown(0, 0)), static_cast<int>(std::pow(64.0 / 255.0, 1.0 / 2.2) * 255.0));
+}
+
+TEST_F(ImageWindowTest, RawScaledAndFloatingPointImagesReachFullWhite)
+{
+    window->buffer = greyImage(1, 1, [](int, int) { return 65535.0f; });
+    window->buffer->whiteLevel = 65535.0f;
+    window->updateBuffer();
+    EXPECT_EQ(qRed(shown(0, 0)), 255);
+
+    window->buffer = greyImage(1, 1, [](int, int) { return 1000000.0f; });
+    for (float &white : window->vcWhite)
+        white = 0.0001f;
+    window->updateBuffer();
+    EXPECT_EQ(qRed(shown(0, 0)), 255);
+}
+
+TEST_F(ImageWindowTest, SelectionIsTheSameFromEitherDragDirection)
+{
+    drag(viewPoint(10, 5), viewPoint(30, 20));
+    const SelectionRect forward = window->selection;
+    EXPECT_EQ(forward.x, 10);
+    EXPECT_EQ(forward.y, 5);
+    EXPECT_EQ(forward.width, 20);
+    EXPECT_EQ(forward.height, 15);
+    EXPECT_TRUE(window->selectionShown);
+
+    drag(viewPoint(30, 20), viewPoint(10, 5));
+    EXPECT_EQ(window->selection.x, forward.x);
+    EXPECT_EQ(window->selection.y, forward.y);
+    EXPECT_EQ(window->selection.width, forward.width);
+    EXPECT_EQ(window->selection.height, forward.height);
+
+    // A click without movement clears it; so does a redisplay not bring it back.
+    QTest::mouseClick(window->viewport(), Qt::LeftButton, Qt::NoModifier, viewPoint(40, 40));
+    EXPECT_FALSE(window->hasSelection());
+    EXPECT_FALSE(window->selectionShown);
+    window->displayBuffer();
+    EXPECT_EQ(window->selectionItem, nullptr);
+}
+
+TEST_F(ImageWindowTest, ASelectionSurvivesRedisplay)
+{
+    drag(viewPoint(2, 2), viewPoint(12, 8));
+    window->displayBuffer();
+    ASSERT_NE(window->selectionItem, nullptr);
+    EXPECT_EQ(window->selectionItem->rect(), QRectF(2, 2, 10, 6));
+}
+
+TEST_F(ImageWindowTest, EachWheelEventZoomsByOneFactorOfTwo)
+{
+    wheel(3 * 120);
+    EXPECT_DOUBLE_EQ(window->zoom, 2.0);
+    EXPECT_DOUBLE_EQ(window->transform().m11(), 2.0);
+    wheel(-120);
+    wheel(-120);
+    EXPECT_DOUBLE_EQ(window->zoom, 0.5);
+    wheel(60); // less than a notch
+    EXPECT_DOUBLE_EQ(window->zoom, 0.5);
+
+    window->isPreview = true;
+    wheel(120);
+    EXPECT_DOUBLE_EQ(window->zoom, 0.5) << "a preview window ignores the wheel";
+}
+
+TEST_F(ImageWindowTest, MarkersAreAddedByClicksAndRemovedByRightClicksOldestFirst)
+{
+    window->markerMode = true;
+    QTest::mouseClick(window->viewport(), Qt::LeftButton, Qt::NoModifier, viewPoint(20, 20));
+    ASSERT_EQ(window->markerXs.size(), 1);
+    EXPECT_EQ(window->markerXs[0], 20);
+    EXPECT_EQ(window->markerYs[0], 20);
+    QTest::mouseClick(window->viewport(), Qt::LeftButton, Qt::NoModifier, viewPoint(20, 20));
+    EXPECT_EQ(window->markerXs.size(), 2);
+    EXPECT_EQ(window->markerItems.size(), 2);
+    EXPECT_EQ(window->markerItems[0]->rect(), QRectF(15, 15, 11, 11));
+
+    // A right click farther than half a box away removes nothing.
+    QTest::mouseClick(window->viewport(), Qt::RightButton, Qt::NoModifier, viewPoint(40, 20));
+    EXPECT_EQ(window->markerXs.size(), 2);
+
+    window->markerXs[1] = 22; // tell the two apart
+    QTest::mouseClick(window->viewport(), Qt::RightButton, Qt::NoModifier, viewPoint(21, 20));
+    ASSERT_EQ(window->markerXs.size(), 1);
+    EXPECT_EQ(window->markerXs[0], 22) << "on equal distances the marker added first goes";
+
+    window->displayBuffer();
+    EXPECT_EQ(window->markerItems.size(), 1) << "markers are redrawn with the image";
+    window->clearMarkers();
+    EXPECT_TRUE(window->markerXs.isEmpty());
+    EXPECT_TRUE(window->markerItems.isEmpty());
+}
+
+TEST_F(ImageWindowTest, ThePointerReportsThePixelUnderIt)
+{
+    QList<FloatRGB> colours;
+    QObject::connect(window, &mdiImage::returnColor, [&](FloatRGB value) { colours << value; });
+    hover(viewPoint(32, 3));
+    ASSERT_FALSE(colours.isEmpty());
+    EXPECT_FLOAT_EQ(colours.last().r, 0.5f);
+    hover(viewPoint(100, 100));
+    EXPECT_EQ(colours.last().r, 0.0f) << "outside the image the read-out shows zeros";
+}
+
+TEST_F(ImageWindowTest, WindowsWithoutAnImageReportADisplayError)
+{
+    mdiImage empty;
+    empty.updateBuffer();
+    EXPECT_TRUE(empty.displayError);
+    empty.displayError = false;
+    empty.displayBuffer();
+    EXPECT_TRUE(empty.displayError);
+}
+
+TEST_F(ImageWindowTest, TitlesCountDerivations)
+{
+    window->setName(QStringLiteral("M42.fits"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("M42.fits"));
+    window->titleCounter = 2;
+    window->setName(QStringLiteral("M42.fits"));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("M42.fits (2)"));
+
+    mdiImage untitled;
+    untitled.setWindowTitle(QStringLiteral("from the title"));
+    EXPECT_EQ(untitled.getName(), QStringLiteral("from the title"));
+}
+
+TEST_F(ImageWindowTest, TestPreviewComesAndGoesWithTheWheel)
+{
+    testsupport::CapturingLog log;
+    window->testPreview(&log);
+    EXPECT_TRUE(window->testPreviewActive);
+    ASSERT_NE(window->testPreviewBuffer, nullptr);
+    EXPECT_EQ(log.lines(), (QStringList{"enabling preview...", "Generating preview buffer...", "Done.", "Displaying...",
+                                        "Preview ready."}));
+    wheel(120);
+    EXPECT_FALSE(window->testPreviewActive);
+    EXPECT_EQ(window->testPreviewBuffer, nullptr);
+    EXPECT_EQ(log.lines().last(), QStringLiteral("Preview destroyed."));
+}
