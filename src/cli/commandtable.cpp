@@ -28,6 +28,23 @@ void printVersion(QTextStream &out)
 const std::vector<CliCommand> &commandTable()
 {
     static const std::vector<CliCommand> table = {
+        {"info", "describe image files: format, size, scale, range and clipping points",
+         "verdanix-cli info [--json] FILE...\n\n"
+         "  --json   print a JSON array with one object per file\n",
+         runInfo},
+        {"convert", "convert any readable image to the program's FITS (never overwrites)",
+         "verdanix-cli convert [--json] IN OUT.fits\n\n"
+         "Writes OUT as a three-plane 32-bit floating-point FITS file with the values of IN.\n"
+         "OUT must not exist yet.\n",
+         runConvert},
+        {"render", "write the 8-bit preview of an image as an image window shows it",
+         "verdanix-cli render [--json] IN OUT.png [--auto CLIP | --black B --gamma G --white W]\n\n"
+         "  --auto CLIP   automatic stretch: CLIP of the pixels below black and above white\n"
+         "  --black B     black point, 0..1 of the image's full scale (default 0)\n"
+         "  --gamma G     gamma exponent (default 1)\n"
+         "  --white W     white point, 0..1 of the image's full scale (default 1)\n"
+         "The preview gamma of verdanix.ini applies, as in the desktop program. OUT must not exist.\n",
+         runRender},
         {"sysinfo", "show the machine's threads and memory as the runs see them",
          "verdanix-cli sysinfo [--json]\n\n"
          "  --json   print the figures as a JSON object\n",
