@@ -14,6 +14,8 @@
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTextEdit>
 
 #include <gtest/gtest.h>
@@ -173,8 +175,11 @@ TEST_F(OpenSaveTest, AutomaticStretchOfARawScaledImageUsesNormalisedPoints)
     window->viewCorrectionPanel()->pbUpdate->click();
 
     const QStringList lines = consoleLines(*window);
-    const int minimumLine = lines.lastIndexOf(QRegularExpression(QStringLiteral("^Minimum value: ")));
-    ASSERT_GE(minimumLine, 0);
+    int minimumLine = -1;
+    for (int i = 0; i < lines.size(); ++i)
+        if (lines[i].startsWith(QStringLiteral("Minimum value: ")))
+            minimumLine = i;
+    ASSERT_GE(minimumLine, 0) << lines.join('\n').toStdString();
     const float black = lines[minimumLine].mid(15).toFloat();
     const float white = lines[minimumLine + 1].mid(15).toFloat();
     EXPECT_GT(white, 1.0f) << "logged in the image's own units";
