@@ -60,7 +60,8 @@ Verdanix::Verdanix(QWidget *parent) : QMainWindow(parent)
 
     outputWindow = new OutputWindow;
     installMessageLog(outputWindow);
-    mdiArea->addSubWindow(outputWindow);
+    QMdiSubWindow *consoleWindow = mdiArea->addSubWindow(outputWindow);
+    consoleWindow->resize(472, 336);
     outputWindow->setWindowTitle(QStringLiteral("Messages"));
     outputWindow->show();
 

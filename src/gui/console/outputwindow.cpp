@@ -103,6 +103,7 @@ void OutputWindow::flushMessages()
         qCInfo(lcMessage) << line;
     }
     teOutput->verticalScrollBar()->setValue(teOutput->verticalScrollBar()->maximum());
+    teOutput->horizontalScrollBar()->setValue(0);
     // Keeps the interface alive while long calculations on the GUI thread log as they go.
     QCoreApplication::processEvents();
     flushing = false;

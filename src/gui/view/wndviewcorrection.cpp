@@ -26,6 +26,9 @@ QDoubleSpinBox *channelBox(QWidget *parent, const QString &objectName, int chann
     box->setRange(0.0, 99.99);
     box->setValue(initial);
     box->setStyleSheet(QString::fromLatin1(kChannelStyles[channel]));
+    // Three boxes of four decimals share a narrow panel: the arrows would hide the digits;
+    // the wheel and the arrow keys still step the value.
+    box->setButtonSymbols(QAbstractSpinBox::NoButtons);
     return box;
 }
 
