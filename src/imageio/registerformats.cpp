@@ -1,5 +1,10 @@
 #include "registerformats.h"
 
+#include "image/standardimagedecoder.h"
+#include "standardimagereader.h"
+
 void registerImageFormats()
 {
+    setStandardImageDecoder(readStandardImage);
+    setStandardImageSizeReader(readStandardImageSize);
 }

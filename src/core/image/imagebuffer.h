@@ -29,6 +29,11 @@ public:
     // Throws AllocationFailure when the memory cannot be had.
     ImageBuffer(int width, int height);
 
+    // A buffer whose pixels are not written yet, for producers that write every float
+    // (loaders): it skips the zero fill and asks the kernel for huge pages, which makes
+    // touching a fresh multi-hundred-megabyte image much cheaper. Throws AllocationFailure.
+    static std::unique_ptr<ImageBuffer> createUnfilled(int width, int height);
+
     ImageBuffer(const ImageBuffer &) = delete;
     ImageBuffer &operator=(const ImageBuffer &) = delete;
 

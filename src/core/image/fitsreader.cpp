@@ -1,0 +1,228 @@
+#include "fitsreader.h"
+
+#include "imagebuffer.h"
+
+#include <QFile>
+
+#include <climits>
+#include <new>
+
+namespace {
+
+bool fullScaleFor(int bitpix, int &bits, float &scale)
+{
+    switch (bitpix) {
+    case BYTE_IMG: bits = 8; scale = 255.0f; return true;
+    case SHORT_IMG: bits = 16; scale = 65536.0f; return true;
+    case LONG_IMG: bits = 32; scale = 4294967296.0f; return true;
+    case LONGLONG_IMG: bits = 64; scale = 18446744073709551616.0f; return true;
+    case FLOAT_IMG: bits = 32; scale = 1.0f; return true;
+    case DOUBLE_IMG: bits = 64; scale = 1.0f; return true;
+    default: return false;
+    }
+}
+
+} // namespace
+
+std::uint64_t fitsDecompressedSize(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray magic = file.read(2);
+    auto littleEndian32 = [](const QByteArray &bytes) {
+        std::uint64_t value = 0;
+        for (int i = bytes.size() - 1; i >= 0; --i)
+            value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+        return bytes.size() == 4 ? value : 0;
+    };
+    if (magic == QByteArray("\x1f\x8b", 2)) {
+        // gzip: the size modulo 2^32 is the last four bytes. cfitsio reads a size below the
+        // compressed one, in a file above 10000 bytes, as wrapped and adds 2^32.
+        constexpr qint64 kSmallFile = 10000;
+        constexpr std::uint64_t kWrap = std::uint64_t(1) << 32;
+        if (file.size() < 4 || !file.seek(file.size() - 4))
+            return 0;
+        const std::uint64_t claimed = littleEndian32(file.read(4));
+        const auto compressed = static_cast<std::uint64_t>(file.size());
+        return file.size() > kSmallFile && claimed < compressed ? claimed + kWrap : claimed;
+    }
+    if (magic == QByteArray("PK", 2)) {
+        // zip: the first member's uncompressed size at byte 22.
+        if (!file.seek(22))
+            return 0;
+        return littleEndian32(file.read(4));
+    }
+    return 0;
+}
+
+FitsReader::~FitsReader()
+{
+    close();
+}
+
+void FitsReader::close()
+{
+    if (!file)
+        return;
+    // A failed close must not hide the error that led here.
+    int closeStatus = 0;
+    ffclos(file, &closeStatus);
+    file = nullptr;
+    if (status == 0 && closeStatus != 0) {
+        status = closeStatus;
+        failure = FitsFailure::Cfitsio;
+    }
+}
+
+bool FitsReader::open()
+{
+    // The name is taken literally: a user's "M42 [final].fits" is a file name, not
+    // cfitsio's extended syntax for a part of a file. gzip-compressed files still open.
+    const QByteArray name = QFile::encodeName(path);
+    if (ffdkopn(&file, name.constData(), READONLY, &status) != 0) {
+        file = nullptr;
+        failure = FitsFailure::Cfitsio;
+        return false;
+    }
+    return true;
+}
+
+bool FitsReader::readHeader()
+{
+    header.clear();
+    if (!open())
+        return false;
+    int keywords = 0;
+    int more = 0;
+    ffghsp(file, &keywords, &more, &status);
+    char card[FLEN_CARD];
+    for (int i = 1; status == 0 && i <= keywords; ++i) {
+        if (ffgrec(file, i, card, &status) == 0)
+            header.append(QString::fromLatin1(card));
+    }
+    close();
+    if (status != 0)
+        failure = FitsFailure::Cfitsio;
+    return status == 0;
+}
+
+bool FitsReader::openImage()
+{
+    if (!open())
+        return false;
+    int bitpix = 0;
+    int naxis = 0;
+    LONGLONG naxes[3] = {0, 0, 0};
+    if (ffgidt(file, &bitpix, &status) == 0 && fullScaleFor(bitpix, bitsPerSample, fullScale)
+        && ffgidm(file, &naxis, &status) == 0 && (naxis == 2 || naxis == 3)) {
+        ffgiszll(file, 3, naxes, &status);
+    }
+    if (status != 0) {
+        failure = FitsFailure::Cfitsio;
+        close();
+        return false;
+    }
+    if (bitsPerSample == 0 || (naxis != 2 && naxis != 3) || naxes[0] <= 0 || naxes[1] <= 0
+        || (naxis == 3 && naxes[2] < kColourPlanes)) {
+        failure = FitsFailure::UnsupportedLayout;
+        close();
+        return false;
+    }
+    if (naxes[0] > INT_MAX || naxes[1] > INT_MAX) {
+        failure = FitsFailure::TooLarge;
+        bytesNeeded = UINT64_MAX;
+        close();
+        return false;
+    }
+    width = static_cast<int>(naxes[0]);
+    height = imageHeight = static_cast<int>(naxes[1]);
+    axes = naxis;
+    return true;
+}
+
+int FitsReader::rowsInBand(int firstRow, int rowCount) const
+{
+    if (firstRow < 0 || rowCount <= 0 || firstRow >= imageHeight)
+        return 0;
+    return rowCount > imageHeight - firstRow ? imageHeight - firstRow : rowCount;
+}
+
+bool FitsReader::bandInFile(int firstRow, int rows)
+{
+    int compressed = fits_is_compressed_image(file, &status);
+    LONGLONG headStart = 0;
+    LONGLONG dataStart = 0;
+    LONGLONG dataEnd = 0;
+    ffghadll(file, &headStart, &dataStart, &dataEnd, &status);
+    if (status != 0) {
+        failure = FitsFailure::Cfitsio;
+        return false;
+    }
+    if (compressed)
+        return true;
+    // The last byte of the band lies in the last plane read. A header may claim sizes whose
+    // byte count overflows; such a band is not in any file.
+    const LONGLONG rowsBefore = LONGLONG(planeCount() - 1) * imageHeight + firstRow + rows;
+    LONGLONG bandEnd = 0;
+    const bool overflow = __builtin_mul_overflow(rowsBefore, LONGLONG(width), &bandEnd)
+        || __builtin_mul_overflow(bandEnd, LONGLONG(bitsPerSample / 8), &bandEnd)
+        || __builtin_add_overflow(bandEnd, dataStart, &bandEnd);
+    if (overflow || bandEnd > file->Fptr->filesize) {
+        // What cfitsio itself reports when a read runs past the end.
+        status = END_OF_FILE;
+        failure = FitsFailure::Cfitsio;
+        return false;
+    }
+    return true;
+}
+
+bool FitsReader::readRows(int firstRow, int rows)
+{
+    ownsPlanes = 0;
+    const std::int64_t planeFloats = static_cast<std::int64_t>(width) * rows;
+    const std::int64_t floats = planeFloats * planeCount();
+    if (floats > planesCapacity) {
+        // The smaller array goes before the larger one is asked for.
+        planes.reset();
+        planesCapacity = 0;
+        planes.reset(new (std::nothrow) float[static_cast<std::size_t>(floats)]);
+        if (!planes) {
+            failure = FitsFailure::TooLarge;
+            bytesNeeded = static_cast<std::uint64_t>(floats) * sizeof(float);
+            return false;
+        }
+        planesCapacity = floats;
+    }
+    int anyNull = 0;
+    for (int plane = 0; plane < planeCount() && status == 0; ++plane) {
+        LONGLONG firstPixel[3] = {1, firstRow + 1, plane + 1};
+        ffgpxvll(file, TFLOAT, firstPixel, planeFloats, nullptr, planes.get() + plane * planeFloats, &anyNull,
+                 &status);
+    }
+    if (status != 0) {
+        failure = FitsFailure::Cfitsio;
+        planes.reset();
+        planesCapacity = 0;
+        return false;
+    }
+    height = rows;
+    ownsPlanes = 1;
+    return true;
+}
+
+void FitsReader::copyInto(ImageBuffer &buffer, int bufferRow) const
+{
+    const std::int64_t planeFloats = static_cast<std::int64_t>(width) * height;
+    const float *red = planes.get();
+    const float *green = planeCount() == 1 ? red : red + planeFloats;
+    const float *blue = planeCount() == 1 ? red : red + 2 * planeFloats;
+    float *out = buffer.pixel(0, bufferRow);
+    for (std::int64_t i = 0; i < planeFloats; ++i) {
+        out[0] = red[i];
+        out[1] = green[i];
+        out[2] = blue[i];
+        out[3] = 1.0f;
+        out += ImageBuffer::kFloatsPerPixel;
+    }
+}

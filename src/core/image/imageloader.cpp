@@ -1,0 +1,327 @@
+#include "imageloader.h"
+
+#include "fitsreader.h"
+#include "log/messagelog.h"
+#include "log/outofmemory.h"
+#include "platform/machine.h"
+#include "rawreader.h"
+#include "standardimagedecoder.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <limits>
+
+namespace {
+
+enum class Format { Raw, Fits, Standard, Unreadable };
+
+Format formatOf(const QString &path)
+{
+    const QString extension = QFileInfo(path).suffix().toLower();
+    if (extension == QLatin1String("cr2") || extension == QLatin1String("nef"))
+        return Format::Raw;
+    if (extension == QLatin1String("fts") || extension == QLatin1String("fit") || extension == QLatin1String("fits"))
+        return Format::Fits;
+    static const char *const standard[] = {"jpg", "jpeg", "png", "tif", "bmp", "tiff"};
+    for (const char *name : standard) {
+        if (extension == QLatin1String(name))
+            return Format::Standard;
+    }
+    return Format::Unreadable;
+}
+
+// FITS pixels are read a band of rows at a time and interleaved while the band is still in
+// the cache, so a whole-image load never holds the planes of the full image next to the
+// buffer. About 2 MB of planes per read.
+constexpr std::int64_t kFloatsPerFitsRead = 512 * 1024;
+
+int fitsErrorCode(const FitsReader &reader)
+{
+    switch (reader.failure) {
+    case FitsFailure::UnsupportedLayout: return kFitsUnsupportedLayout;
+    case FitsFailure::TooLarge: return kNotEnoughMemory;
+    case FitsFailure::Cfitsio:
+    case FitsFailure::None: break;
+    }
+    return reader.status;
+}
+
+QString memoryText(std::uint64_t bytes)
+{
+    return bytes != 0 ? notEnoughMemoryText(bytes) : notEnoughMemoryText(std::bad_alloc());
+}
+
+} // namespace
+
+ImageLoader::ImageLoader() : log(&messageLog()) {}
+
+MessageLog &ImageLoader::sink() const
+{
+    return log ? *log : messageLog();
+}
+
+std::unique_ptr<ImageBuffer> ImageLoader::loadFile(const QString &path, bool verbose)
+{
+    errorCode = 0;
+    bytesNeeded = 0;
+    switch (formatOf(path)) {
+    case Format::Raw: return loadRaw(path, verbose);
+    case Format::Fits: return loadFits(path, verbose);
+    case Format::Standard: return loadStandard(path);
+    case Format::Unreadable: break;
+    }
+    errorCode = kUnreadableExtension;
+    return nullptr;
+}
+
+std::unique_ptr<ImageBuffer> ImageLoader::loadRows(const QString &path, int firstRow, int width, int rowCount)
+{
+    errorCode = 0;
+    bytesNeeded = 0;
+    switch (formatOf(path)) {
+    case Format::Raw: {
+        RawReader reader;
+        auto buffer = reader.loadBand(path, firstRow, width, rowCount);
+        errorCode = reader.errorCode;
+        return buffer;
+    }
+    case Format::Fits: return readFits(path, false, firstRow, rowCount, false);
+    case Format::Standard: return standardBand(path, firstRow, rowCount);
+    case Format::Unreadable: break;
+    }
+    errorCode = kUnreadableExtension;
+    return nullptr;
+}
+
+void ImageLoader::querySize(const QString &path, int &width, int &height)
+{
+    errorCode = 0;
+    width = 0;
+    height = 0;
+    switch (formatOf(path)) {
+    case Format::Raw: {
+        RawReader reader;
+        reader.readSize(path, width, height);
+        errorCode = reader.errorCode;
+        return;
+    }
+    case Format::Fits: {
+        if (!compressedSizeAcceptable(path))
+            return;
+        FitsReader reader(path);
+        if (reader.readHeader() && reader.openImage()) {
+            width = reader.width;
+            height = reader.height;
+        }
+        reader.close();
+        errorCode = fitsErrorCode(reader);
+        return;
+    }
+    case Format::Standard: {
+        if (StandardImageSizeReader readSize = standardImageSizeReader()) {
+            int code = 0;
+            if (!readSize(path, width, height, code)) {
+                width = height = 0;
+                errorCode = code != 0 ? code : kStandardImageUnreadable;
+            }
+            return;
+        }
+        if (auto image = decodeStandard(path)) {
+            width = image->width;
+            height = image->height;
+        }
+        return;
+    }
+    case Format::Unreadable: break;
+    }
+    errorCode = kUnreadableExtension;
+}
+
+std::unique_ptr<ImageBuffer> ImageLoader::loadRaw(const QString &path, bool verbose)
+{
+    if (verbose)
+        sink().logMessage(QStringLiteral("Opening RAW file ") + path);
+    RawReader reader;
+    auto buffer = reader.loadImage(path);
+    errorCode = reader.errorCode;
+    if (!buffer) {
+        sink().logMessage(QStringLiteral("Error loading RAW file."));
+        if (errorCode == kNotEnoughMemory)
+            sink().logMessage(memoryText(reader.bytesNeeded));
+        return nullptr;
+    }
+    if (verbose)
+        sink().logMessage(QStringLiteral("Loading done."));
+    return buffer;
+}
+
+std::unique_ptr<ImageBuffer> ImageLoader::loadFits(const QString &path, bool verbose)
+{
+    if (verbose)
+        sink().logMessage(QStringLiteral("Loading FITS file ") + path);
+    auto buffer = readFits(path, true, 0, 0, verbose);
+    if (!buffer) {
+        sink().logMessage(QStringLiteral("Error reading FITS file."));
+        if (errorCode == kNotEnoughMemory)
+            sink().logMessage(memoryText(bytesNeeded));
+        return nullptr;
+    }
+    if (verbose)
+        sink().logMessage(QStringLiteral("Loading done."));
+    return buffer;
+}
+
+std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool wholeImage, int firstRow, int rowCount,
+                                                   bool verbose)
+{
+    if (!compressedSizeAcceptable(path))
+        return nullptr;
+    FitsReader reader(path);
+    if (!reader.readHeader() || !reader.openImage()) {
+        errorCode = fitsErrorCode(reader);
+        bytesNeeded = reader.bytesNeeded;
+        return nullptr;
+    }
+    if (wholeImage) {
+        firstRow = 0;
+        rowCount = reader.imageHeight;
+    }
+    const int rows = reader.rowsInBand(firstRow, rowCount);
+    if (rows == 0) {
+        errorCode = kBandOutsideImage;
+        return nullptr;
+    }
+    const int rowsPerRead = static_cast<int>(
+        std::clamp<std::int64_t>(kFloatsPerFitsRead / (std::int64_t(reader.width) * reader.planeCount()), 1, rows));
+    // Refuse before allocating: a header alone can ask for more than the machine has.
+    const std::uint64_t bufferBytes = ImageBuffer::bytesFor(reader.width, rows);
+    // A compressed file is held unpacked in memory for the whole load.
+    const std::uint64_t workingBytes =
+        std::uint64_t(reader.width) * std::uint64_t(rowsPerRead) * reader.planeCount() * sizeof(float)
+        + fitsDecompressedSize(path);
+    std::uint64_t totalBytes = 0;
+    if (bufferBytes == UINT64_MAX || __builtin_add_overflow(bufferBytes, workingBytes, &totalBytes)
+        || !withinMemoryCeiling(totalBytes)) {
+        errorCode = kNotEnoughMemory;
+        bytesNeeded = bufferBytes == UINT64_MAX ? UINT64_MAX : totalBytes;
+        return nullptr;
+    }
+    if (!reader.bandInFile(firstRow, rows)) {
+        errorCode = fitsErrorCode(reader);
+        return nullptr;
+    }
+    std::unique_ptr<ImageBuffer> buffer;
+    try {
+        // Every float is written by the band reads below.
+        buffer = ImageBuffer::createUnfilled(reader.width, rows);
+    } catch (const AllocationFailure &failure) {
+        errorCode = kNotEnoughMemory;
+        bytesNeeded = failure.bytes;
+        return nullptr;
+    }
+    for (int done = 0; done < rows; done += rowsPerRead) {
+        if (!reader.readRows(firstRow + done, std::min(rowsPerRead, rows - done))) {
+            errorCode = fitsErrorCode(reader);
+            bytesNeeded = reader.bytesNeeded;
+            return nullptr;
+        }
+        reader.copyInto(*buffer, done);
+    }
+    reader.close();
+    if (reader.status != 0) {
+        errorCode = reader.status;
+        return nullptr;
+    }
+    if (verbose)
+        sink().logMessage(QStringLiteral("File read, processing..."));
+    buffer->whiteLevel = reader.fullScale;
+    buffer->blackLevel = 0.0f;
+    buffer->channels = reader.axes;
+    return buffer;
+}
+
+std::unique_ptr<ImageBuffer> ImageLoader::loadStandard(const QString &path)
+{
+    sink().logMessage(QStringLiteral("Loading standard image ") + path);
+    if (!standardImageDecoder()) {
+        errorCode = kUnreadableExtension;
+        return nullptr;
+    }
+    auto buffer = decodeStandard(path);
+    if (!buffer) {
+        sink().logMessage(QStringLiteral("Error loading standard image."));
+        if (errorCode == kNotEnoughMemory)
+            sink().logMessage(memoryText(bytesNeeded));
+    }
+    return buffer;
+}
+
+std::unique_ptr<ImageBuffer> ImageLoader::standardBand(const QString &path, int firstRow, int rowCount)
+{
+    // Standard images cannot be read in part: decode the whole and cut the band out.
+    auto image = decodeStandard(path);
+    if (!image)
+        return nullptr;
+    if (firstRow < 0 || firstRow >= image->height || rowCount <= 0) {
+        errorCode = kBandOutsideImage;
+        return nullptr;
+    }
+    const int rows = std::min(rowCount, image->height - firstRow);
+    try {
+        auto band = ImageBuffer::createUnfilled(image->width, rows);
+        std::memcpy(band->data.get(), image->pixel(0, firstRow),
+                    static_cast<std::size_t>(band->floatCount) * sizeof(float));
+        band->whiteLevel = image->whiteLevel;
+        band->blackLevel = image->blackLevel;
+        band->channels = image->channels;
+        return band;
+    } catch (const AllocationFailure &failure) {
+        errorCode = kNotEnoughMemory;
+        bytesNeeded = failure.bytes;
+        return nullptr;
+    }
+}
+
+std::unique_ptr<ImageBuffer> ImageLoader::decodeStandard(const QString &path)
+{
+    const StandardImageDecoder decode = standardImageDecoder();
+    if (!decode) {
+        errorCode = kUnreadableExtension;
+        return nullptr;
+    }
+    int code = 0;
+    std::unique_ptr<ImageBuffer> buffer;
+    try {
+        buffer = decode(path, code);
+    } catch (const AllocationFailure &failure) {
+        errorCode = kNotEnoughMemory;
+        bytesNeeded = failure.bytes;
+        return nullptr;
+    } catch (const std::bad_alloc &) {
+        errorCode = kNotEnoughMemory;
+        return nullptr;
+    }
+    if (!buffer)
+        errorCode = code != 0 ? code : kStandardImageUnreadable;
+    return buffer;
+}
+
+bool ImageLoader::compressedSizeAcceptable(const QString &path)
+{
+    const std::uint64_t bytes = fitsDecompressedSize(path);
+    if (withinMemoryCeiling(bytes))
+        return true;
+    errorCode = kNotEnoughMemory;
+    bytesNeeded = bytes;
+    return false;
+}
+
+bool ImageLoader::withinMemoryCeiling(std::uint64_t bytes) const
+{
+    const std::uint64_t ceiling = memoryCeiling != 0 ? memoryCeiling : queryPhysicalMemory().totalBytes;
+    // A machine that does not report its memory gets the benefit of the doubt.
+    return ceiling == 0 || bytes <= ceiling;
+}

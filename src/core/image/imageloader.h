@@ -1,0 +1,73 @@
+#pragma once
+// Reads image files into ImageBuffers: the whole image, a band of rows, or only the size.
+// The reader is chosen by the file name's extension alone, compared in lower case:
+// cr2/nef are camera RAW (LibRaw), fts/fit/fits are FITS (cfitsio), jpg/jpeg/png/tif/tiff/bmp
+// are standard images (decoded by whatever the front end installed, see
+// standardimagedecoder.h). Rows are 0-based from the top, in file order.
+//
+// Threads: one loader per thread. Loads share nothing, so several loaders may run at once.
+// Ownership: the caller owns every buffer returned; the log is borrowed and must outlive
+// the loader. No exception leaves a load: running out of memory is a failure like any other.
+#include "imagebuffer.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+
+class MessageLog;
+
+// Error codes left in ImageLoader::errorCode besides 0 (success), LibRaw's own codes
+// (negative) and cfitsio statuses (positive, below 1000).
+constexpr int kUnreadableExtension = 1101;
+// A FITS image whose BITPIX, NAXIS or plane count this program cannot show.
+constexpr int kFitsUnsupportedLayout = 1102;
+// The image would not fit in memory (or its size does not fit in a number).
+constexpr int kNotEnoughMemory = 1103;
+// LibRaw developed the image into something other than three 16-bit colours.
+constexpr int kRawUnsupportedLayout = 1104;
+// A standard image that the installed decoder could not read.
+constexpr int kStandardImageUnreadable = 1105;
+// A band that starts outside the image or asks for no rows or no columns.
+constexpr int kBandOutsideImage = 1106;
+
+
+class ImageLoader {
+public:
+    ImageLoader();
+
+    // The whole image, or null with errorCode set and one error line in the log. verbose
+    // adds the progress lines meant for an interactive open.
+    std::unique_ptr<ImageBuffer> loadFile(const QString &path, bool verbose);
+    // Rows firstRow ... firstRow + rowCount - 1, clipped at the last row. A RAW band is
+    // `width` pixels wide; FITS and standard images give their own width. Logs nothing.
+    std::unique_ptr<ImageBuffer> loadRows(const QString &path, int firstRow, int width, int rowCount);
+    // Width and height without reading pixels; 0 x 0 on any failure. Logs nothing.
+    void querySize(const QString &path, int &width, int &height);
+
+    // Where loadFile writes; the global message log unless the caller sets another
+    // (nullptr also means the global log).
+    MessageLog *log;
+    // 0 after a successful load, else the code of the last failure.
+    int errorCode = 0;
+    // Largest number of bytes a FITS load may ask for; 0 means the machine's physical memory.
+    std::uint64_t memoryCeiling = 0;
+
+private:
+    std::unique_ptr<ImageBuffer> loadRaw(const QString &path, bool verbose);
+    std::unique_ptr<ImageBuffer> loadFits(const QString &path, bool verbose);
+    std::unique_ptr<ImageBuffer> loadStandard(const QString &path);
+    // The FITS pixels of rows firstRow ... firstRow + rowCount - 1 (clipped); wholeImage
+    // ignores both and reads every row.
+    std::unique_ptr<ImageBuffer> readFits(const QString &path, bool wholeImage, int firstRow, int rowCount,
+                                          bool verbose);
+    std::unique_ptr<ImageBuffer> decodeStandard(const QString &path);
+    std::unique_ptr<ImageBuffer> standardBand(const QString &path, int firstRow, int rowCount);
+    bool withinMemoryCeiling(std::uint64_t bytes) const;
+    // False (with kNotEnoughMemory) when a compressed FITS file claims to unpack to more than
+    // the ceiling; cfitsio would allocate that much on opening it.
+    bool compressedSizeAcceptable(const QString &path);
+    MessageLog &sink() const;
+    // After a failure that ran out of memory: the bytes asked for, 0 when not known.
+    std::uint64_t bytesNeeded = 0;
+};

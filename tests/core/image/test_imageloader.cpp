@@ -1,0 +1,250 @@
+// Choosing a reader by extension, the log lines of a load, size queries, and the failures
+// every format shares (missing files, folders).
+#include "image/imageloader.h"
+#include "image/standardimagedecoder.h"
+#include "support/capturinglog.h"
+#include "support/dngwriter.h"
+#include "support/fitsfixture.h"
+
+#include <QDir>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+#include <vector>
+
+using namespace testsupport;
+
+namespace {
+
+struct Loaded {
+    std::unique_ptr<ImageBuffer> image;
+    int code = 0;
+    QStringList lines;
+};
+
+Loaded loadLogged(const QString &path, bool verbose = false)
+{
+    CapturingLog log;
+    ImageLoader loader;
+    loader.log = &log;
+    Loaded result;
+    result.image = loader.loadFile(path, verbose);
+    result.code = loader.errorCode;
+    result.lines = log.lines();
+    return result;
+}
+
+} // namespace
+
+TEST(ImageLoader, ExtensionChoosesTheReaderWhateverItsCase)
+{
+    const DngImage raw = dngImage(64, 48, DngLayout::LinearRgb);
+    ASSERT_TRUE(writeDng("IMG_0001.CR2", raw));
+    ASSERT_TRUE(writeDng("img_0001.cr2", raw));
+    ASSERT_TRUE(writeDng("DSC_0001.Nef", raw));
+    ASSERT_EQ(writeFitsFile("frame.FITS", fitsImage(16, 8, 6)), 0);
+    ASSERT_EQ(writeFitsFile("frame.Fit", fitsImage(16, 8, 6)), 0);
+
+    for (const char *name : {"IMG_0001.CR2", "img_0001.cr2", "DSC_0001.Nef"}) {
+        Loaded loaded = loadLogged(name);
+        ASSERT_TRUE(loaded.image) << name;
+        EXPECT_EQ(loaded.code, 0);
+        EXPECT_EQ(loaded.image->whiteLevel, 65535.0f) << name; // developed by the RAW reader
+    }
+    for (const char *name : {"frame.FITS", "frame.Fit"}) {
+        Loaded loaded = loadLogged(name);
+        ASSERT_TRUE(loaded.image) << name;
+        EXPECT_EQ(loaded.image->whiteLevel, 65536.0f) << name; // read by the FITS reader
+    }
+
+    // A FITS file under another name is not looked at: no reader, no line in the log.
+    ASSERT_TRUE(QFile::copy("frame.FITS", "frame.dat"));
+    ASSERT_TRUE(QDir().mkdir("night.fits"));
+    ASSERT_TRUE(QFile::copy("frame.FITS", "night.fits/frame"));
+    for (const char *name : {"frame.dat", "night.fits/frame", "frame"}) {
+        Loaded loaded = loadLogged(name, true);
+        EXPECT_FALSE(loaded.image) << name;
+        EXPECT_EQ(loaded.code, kUnreadableExtension) << name;
+        EXPECT_TRUE(loaded.lines.isEmpty()) << name;
+    }
+}
+
+TEST(ImageLoader, VerboseLoadsLogTheirProgressAndQuietOnesDoNot)
+{
+    ASSERT_EQ(writeFitsFile("m31.fits", fitsImage(16, 8, 6)), 0);
+    ASSERT_TRUE(writeDng("m31.cr2", dngImage(64, 48, DngLayout::LinearRgb)));
+
+    EXPECT_EQ(loadLogged("m31.fits", true).lines,
+              QStringList({"Loading FITS file m31.fits", "File read, processing...", "Loading done."}));
+    EXPECT_EQ(loadLogged("m31.cr2", true).lines, QStringList({"Opening RAW file m31.cr2", "Loading done."}));
+    EXPECT_TRUE(loadLogged("m31.fits", false).lines.isEmpty());
+    EXPECT_TRUE(loadLogged("m31.cr2", false).lines.isEmpty());
+
+    // Band reads and size queries never write to the log.
+    CapturingLog log;
+    ImageLoader loader;
+    loader.log = &log;
+    int width = 0, height = 0;
+    EXPECT_TRUE(loader.loadRows("m31.fits", 0, 8, 2));
+    EXPECT_FALSE(loader.loadRows("missing.fits", 0, 8, 2));
+    loader.querySize("m31.cr2", width, height);
+    loader.querySize("missing.cr2", width, height);
+    EXPECT_TRUE(log.lines().isEmpty());
+}
+
+TEST(ImageLoader, QuerySizeReportsDimensionsAndZeroOnFailure)
+{
+    ASSERT_EQ(writeFitsFile("grey.fits", fitsImage(-32, 31, 17)), 0);
+    ASSERT_EQ(writeFitsFile("colour.fits", fitsImage(16, 13, 11, 3)), 0);
+    ASSERT_TRUE(writeDng("frame.nef", dngImage(64, 48, DngLayout::BayerRggb)));
+    ImageLoader loader;
+    const struct {
+        const char *name;
+        int width, height;
+    } good[] = {{"grey.fits", 31, 17}, {"colour.fits", 13, 11}, {"frame.nef", 64, 48}};
+    for (const auto &g : good) {
+        int width = -1, height = -1;
+        loader.querySize(g.name, width, height);
+        EXPECT_EQ(loader.errorCode, 0) << g.name;
+        EXPECT_EQ(width, g.width) << g.name;
+        EXPECT_EQ(height, g.height) << g.name;
+    }
+    for (const char *name : {"missing.fits", "missing.cr2", "grey.dat"}) {
+        int width = -1, height = -1;
+        loader.querySize(name, width, height);
+        EXPECT_NE(loader.errorCode, 0) << name;
+        EXPECT_EQ(width, 0) << name;
+        EXPECT_EQ(height, 0) << name;
+    }
+}
+
+TEST(ImageLoader, MissingFilesAndFoldersFailWithOneLine)
+{
+    ASSERT_TRUE(QDir().mkdir("folder.fits"));
+    ASSERT_TRUE(QDir().mkdir("folder.cr2"));
+    const struct {
+        const char *name;
+        const char *line;
+    } cases[] = {{"missing.fits", "Error reading FITS file."},
+                 {"folder.fits", "Error reading FITS file."},
+                 {"missing.cr2", "Error loading RAW file."},
+                 {"folder.cr2", "Error loading RAW file."}};
+    for (const auto &c : cases) {
+        Loaded loaded = loadLogged(c.name);
+        EXPECT_FALSE(loaded.image) << c.name;
+        EXPECT_NE(loaded.code, 0) << c.name;
+        EXPECT_EQ(loaded.lines, QStringList{c.line}) << c.name;
+
+        ImageLoader loader;
+        EXPECT_FALSE(loader.loadRows(c.name, 0, 10, 10)) << c.name;
+        EXPECT_NE(loader.errorCode, 0) << c.name;
+    }
+}
+
+namespace {
+
+// Every band of both files, loaded by one loader; empty entries for failed loads.
+std::vector<std::unique_ptr<ImageBuffer>> loadAllBands()
+{
+    std::vector<std::unique_ptr<ImageBuffer>> bands;
+    ImageLoader loader;
+    for (int band = 0; band < 8; ++band) {
+        bands.push_back(loader.loadRows("stack.fits", band * 25, 64, 25));
+        bands.push_back(loader.loadRows("stack.cr2", band * 6, 64, 6));
+    }
+    return bands;
+}
+
+bool sameImage(const ImageBuffer *a, const ImageBuffer *b)
+{
+    return a && b && a->width == b->width && a->height == b->height
+        && std::memcmp(a->data.get(), b->data.get(), static_cast<size_t>(a->floatCount) * sizeof(float)) == 0;
+}
+
+} // namespace
+
+TEST(ImageLoader, BandsLoadedOnSeveralThreadsAtOnceMatchOneAtATime)
+{
+    ASSERT_EQ(writeFitsFile("stack.fits", fitsImage(-32, 64, 200, 3)), 0);
+    ASSERT_TRUE(writeDng("stack.cr2", dngImage(64, 48, DngLayout::BayerRggb)));
+    const auto expected = loadAllBands();
+    constexpr int kThreads = 4;
+    std::vector<std::vector<std::unique_ptr<ImageBuffer>>> results(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&results, t] { results[t] = loadAllBands(); });
+    for (auto &thread : threads)
+        thread.join();
+    for (const auto &bands : results) {
+        ASSERT_EQ(bands.size(), expected.size());
+        for (size_t i = 0; i < bands.size(); ++i)
+            EXPECT_TRUE(sameImage(bands[i].get(), expected[i].get())) << "band " << i;
+    }
+}
+
+namespace {
+
+// A stand-in for the front end's decoder: a 5 x 4 grey image whose pixel (x, y) is 10 y + x.
+std::unique_ptr<ImageBuffer> fakeDecode(const QString &path, int &errorCode)
+{
+    if (!path.contains("good")) {
+        errorCode = kStandardImageUnreadable;
+        return nullptr;
+    }
+    auto image = std::make_unique<ImageBuffer>(5, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x) {
+            float *p = image->pixel(x, y);
+            p[0] = p[1] = p[2] = static_cast<float>(10 * y + x);
+            p[3] = 1.0f;
+        }
+    image->whiteLevel = 255.0f;
+    image->channels = 2;
+    return image;
+}
+
+// Removes the fake decoder even when an assertion ends the test early.
+struct DecoderGuard {
+    explicit DecoderGuard(StandardImageDecoder decoder) { setStandardImageDecoder(decoder); }
+    ~DecoderGuard() { setStandardImageDecoder(nullptr); }
+};
+
+} // namespace
+
+TEST(ImageLoader, StandardImagesNeedTheFrontEndsDecoder)
+{
+    ASSERT_EQ(standardImageDecoder(), nullptr);
+    for (const char *name : {"photo.jpg", "photo.JPEG", "photo.png", "photo.tif", "photo.TIFF", "photo.bmp"}) {
+        Loaded loaded = loadLogged(name);
+        EXPECT_FALSE(loaded.image) << name;
+        EXPECT_EQ(loaded.code, kUnreadableExtension) << name;
+        EXPECT_EQ(loaded.lines, QStringList{QStringLiteral("Loading standard image ") + name});
+    }
+
+    DecoderGuard guard(fakeDecode);
+    Loaded loaded = loadLogged("good.png");
+    ASSERT_TRUE(loaded.image);
+    EXPECT_EQ(loaded.lines, QStringList{"Loading standard image good.png"});
+    EXPECT_EQ(loaded.image->whiteLevel, 255.0f);
+
+    loaded = loadLogged("bad.png");
+    EXPECT_FALSE(loaded.image);
+    EXPECT_EQ(loaded.code, kStandardImageUnreadable);
+    EXPECT_EQ(loaded.lines, QStringList({"Loading standard image bad.png", "Error loading standard image."}));
+
+    // Bands and sizes go through the same decoder.
+    ImageLoader loader;
+    auto band = loader.loadRows("good.png", 2, 5, 10);
+    ASSERT_TRUE(band);
+    EXPECT_EQ(band->height, 2);
+    EXPECT_EQ(band->getPixel(3, 1).g, 33.0f);
+    EXPECT_EQ(band->channels, 2);
+    int width = 0, height = 0;
+    loader.querySize("good.png", width, height);
+    EXPECT_EQ(width, 5);
+    EXPECT_EQ(height, 4);
+    loader.querySize("bad.png", width, height);
+    EXPECT_EQ(loader.errorCode, kStandardImageUnreadable);
+}

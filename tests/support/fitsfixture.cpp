@@ -1,0 +1,107 @@
+#include "fitsfixture.h"
+
+#include <QFile>
+
+#include <fitsio.h>
+
+#include <algorithm>
+
+namespace testsupport {
+
+namespace {
+constexpr int kCardBytes = 80;
+constexpr int kBlockBytes = 2880;
+} // namespace
+
+double valueAt(int x, int y, int plane)
+{
+    // Whole numbers 0 ... 207: exact in every BITPIX, 8 included, and different in every
+    // plane and in every pixel of a 16 x 8 tile.
+    return (x % 16) + 16 * (y % 8) + 40 * plane;
+}
+
+FitsImage fitsImage(int bitpix, int width, int height, int planes)
+{
+    FitsImage image;
+    image.bitpix = bitpix;
+    image.axes = {width, height};
+    if (planes > 0)
+        image.axes.push_back(planes);
+    const int planeCount = std::max(planes, 1);
+    image.values.reserve(static_cast<size_t>(width) * height * planeCount);
+    for (int p = 0; p < planeCount; ++p)
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                image.values.push_back(valueAt(x, y, p));
+    return image;
+}
+
+int writeFitsFile(const QString &path, const FitsImage &image)
+{
+    QFile::remove(path);
+    int status = 0;
+    fitsfile *file = nullptr;
+    const QByteArray name = QFile::encodeName(path);
+    if (ffdkinit(&file, name.constData(), &status) != 0)
+        return status;
+    std::vector<long> axes = image.axes;
+    ffcrim(file, image.bitpix, static_cast<int>(axes.size()), axes.data(), &status);
+    if (image.bzero != 0.0) {
+        double bzero = image.bzero;
+        ffpky(file, TDOUBLE, "BZERO", &bzero, "offset of stored values", &status);
+        double bscale = 1.0;
+        ffpky(file, TDOUBLE, "BSCALE", &bscale, nullptr, &status);
+        // Makes cfitsio apply the new offset to the values written below.
+        ffrdef(file, &status);
+    }
+    LONGLONG count = 1;
+    for (long axis : axes)
+        count *= axis;
+    std::vector<double> values = image.values;
+    values.resize(static_cast<size_t>(std::max<LONGLONG>(count, 0)), 0.0);
+    if (count > 0) {
+        std::vector<long> first(axes.size(), 1);
+        ffppx(file, TDOUBLE, first.data(), count, values.data(), &status);
+    }
+    int closeStatus = 0;
+    ffclos(file, &closeStatus);
+    return status != 0 ? status : closeStatus;
+}
+
+QByteArray fitsHeaderBlock(const QStringList &cards)
+{
+    QByteArray block;
+    auto append = [&block](const QString &card) {
+        QByteArray text = card.toLatin1().left(kCardBytes);
+        text.append(QByteArray(kCardBytes - text.size(), ' '));
+        block.append(text);
+    };
+    for (const QString &card : cards) {
+        const int equals = card.indexOf('=');
+        if (equals > 0 && equals != 8) {
+            // "KEY = value" becomes the fixed format: key in columns 1-8, numbers and
+            // logicals right-aligned to column 30.
+            const QString key = card.left(equals).trimmed();
+            QString value = card.mid(equals + 1).trimmed();
+            if (!value.startsWith('\''))
+                value = value.rightJustified(20, ' ');
+            append(key.leftJustified(8, ' ') + QStringLiteral("= ") + value);
+        } else {
+            append(card);
+        }
+    }
+    append(QStringLiteral("END"));
+    const int padding = (kBlockBytes - block.size() % kBlockBytes) % kBlockBytes;
+    block.append(QByteArray(padding, ' '));
+    return block;
+}
+
+bool writeBytes(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    return file.write(bytes) == bytes.size();
+}
+
+} // namespace testsupport
