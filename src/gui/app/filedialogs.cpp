@@ -21,6 +21,16 @@ QString qtSaveFileName(QWidget *parent, const QString &caption, const QString &d
                                         QFileDialog::DontConfirmOverwrite);
 }
 
+QStringList qtOpenFileNames(QWidget *parent, const QString &caption, const QString &directory, const QString &filter)
+{
+    return QFileDialog::getOpenFileNames(parent, caption, directory, filter);
+}
+
+QString qtDirectory(QWidget *parent, const QString &caption, const QString &directory)
+{
+    return QFileDialog::getExistingDirectory(parent, caption, directory, QFileDialog::ShowDirsOnly);
+}
+
 QString askAndRemember(AskFunction ask, QWidget *parent, const QString &caption, const QString &filter)
 {
     const QString file = ask(parent, caption, settingsfile::fileOpenPath(), filter);
@@ -33,6 +43,8 @@ QString askAndRemember(AskFunction ask, QWidget *parent, const QString &caption,
 
 AskFunction askOpenFileName = qtOpenFileName;
 AskFunction askSaveFileName = qtSaveFileName;
+AskManyFunction askOpenFileNames = qtOpenFileNames;
+AskDirectoryFunction askDirectory = qtDirectory;
 
 QString openFile(QWidget *parent, const QString &caption, const QString &filter)
 {
@@ -42,6 +54,19 @@ QString openFile(QWidget *parent, const QString &caption, const QString &filter)
 QString saveFile(QWidget *parent, const QString &caption, const QString &filter)
 {
     return askAndRemember(askSaveFileName, parent, caption, filter);
+}
+
+QStringList openFiles(QWidget *parent, const QString &caption, const QString &filter)
+{
+    const QStringList files = askOpenFileNames(parent, caption, settingsfile::fileOpenPath(), filter);
+    if (!files.isEmpty())
+        settingsfile::setFileOpenPath(QFileInfo(files.first()).absolutePath());
+    return files;
+}
+
+QString chooseDirectory(QWidget *parent, const QString &caption)
+{
+    return askDirectory(parent, caption, settingsfile::fileOpenPath());
 }
 
 } // namespace filedialogs

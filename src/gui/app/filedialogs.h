@@ -3,6 +3,7 @@
 // Each starts in the folder of the last file chosen in any dialog (FileOpenPath) and
 // remembers the folder of the file chosen now.
 #include <QString>
+#include <QStringList>
 
 class QWidget;
 
@@ -11,11 +12,20 @@ namespace filedialogs {
 using AskFunction = QString (*)(QWidget *parent, const QString &caption, const QString &directory,
                                 const QString &filter);
 
+using AskManyFunction = QStringList (*)(QWidget *parent, const QString &caption, const QString &directory,
+                                        const QString &filter);
+using AskDirectoryFunction = QString (*)(QWidget *parent, const QString &caption, const QString &directory);
+
 extern AskFunction askOpenFileName;
 extern AskFunction askSaveFileName;
+extern AskManyFunction askOpenFileNames;
+extern AskDirectoryFunction askDirectory;
 
 // Asks, remembers the chosen file's folder, and returns the file (empty when cancelled).
 QString openFile(QWidget *parent, const QString &caption, const QString &filter);
 QString saveFile(QWidget *parent, const QString &caption, const QString &filter);
+QStringList openFiles(QWidget *parent, const QString &caption, const QString &filter);
+// Starts in the remembered folder but, as a choice of output, remembers nothing.
+QString chooseDirectory(QWidget *parent, const QString &caption);
 
 } // namespace filedialogs

@@ -29,7 +29,6 @@ void Verdanix::evStackResult(wndRegistrationData *) {}
 void Verdanix::evRegisterFrames(wndRegistrationData *) {}
 void Verdanix::evShowRegistration() {}
 void Verdanix::evCollectFinished(QObject *) {}
-void Verdanix::evShowPreferences() {}
 void Verdanix::evAutoBg(int, int, double) {}
 void Verdanix::evCalibrate() {}
 void Verdanix::evDoCalibrate(QObject *) {}

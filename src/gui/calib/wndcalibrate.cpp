@@ -1,0 +1,135 @@
+#include "wndcalibrate.h"
+
+#include "app/filedialogs.h"
+
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// Qt's file dialog separates the patterns of one filter by spaces.
+const char *const kFrameFilter = "All supported types(*.cr2 *.nef *.fit *.fts *.fits)\n"
+                                 "Canon RAW(*.cr2)\n"
+                                 "Nikon RAW(*.nef)\n"
+                                 "FITS(*.fit *.fts *.fits)";
+
+QPushButton *button(QWidget *parent, const char *name, const QString &text)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
+QLineEdit *pathField(QWidget *parent, const char *name)
+{
+    auto *field = new QLineEdit(parent);
+    field->setObjectName(QString::fromLatin1(name));
+    return field;
+}
+
+} // namespace
+
+wndCalibrate::wndCalibrate(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("wndCalibrate"));
+    auto *column = new QVBoxLayout(this);
+
+    gbLights = new QGroupBox(QStringLiteral("Light Frames"), this);
+    auto *lights = new QVBoxLayout(gbLights);
+    lwFrames = new QListWidget(gbLights);
+    lwFrames->setObjectName(QStringLiteral("lwFrames"));
+    lwFrames->setAlternatingRowColors(true);
+    lwFrames->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    lights->addWidget(lwFrames);
+    auto *listButtons = new QHBoxLayout;
+    pbAdd = button(gbLights, "pbAdd", QStringLiteral("Add Files..."));
+    pbDelete = button(gbLights, "pbDelete", QStringLiteral("Delete"));
+    listButtons->addWidget(pbAdd);
+    listButtons->addWidget(pbDelete);
+    lights->addLayout(listButtons);
+    column->addWidget(gbLights);
+
+    gbMasters = new QGroupBox(QStringLiteral("Calibration Frames"), this);
+    auto *masters = new QGridLayout(gbMasters);
+    labelFlat = new QLabel(QStringLiteral("Master Flat:"), gbMasters);
+    leFlat = pathField(gbMasters, "leFlat");
+    pbFlat = button(gbMasters, "pbFlat", QStringLiteral("..."));
+    labelDark = new QLabel(QStringLiteral("Master Dark:"), gbMasters);
+    leDark = pathField(gbMasters, "leDark");
+    pbDark = button(gbMasters, "pbDark", QStringLiteral("..."));
+    labelBias = new QLabel(QStringLiteral("Master Bias:"), gbMasters);
+    leBias = pathField(gbMasters, "leBias");
+    pbBias = button(gbMasters, "pbBias", QStringLiteral("..."));
+    QWidget *rows[3][3] = {{labelFlat, leFlat, pbFlat}, {labelDark, leDark, pbDark}, {labelBias, leBias, pbBias}};
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 3; ++c)
+            masters->addWidget(rows[r][c], r, c);
+    column->addWidget(gbMasters);
+
+    gbOutput = new QGroupBox(QStringLiteral("Output Directory"), this);
+    auto *output = new QHBoxLayout(gbOutput);
+    leOutput = pathField(gbOutput, "leOutput");
+    pbOutput = button(gbOutput, "pbOutput", QStringLiteral("..."));
+    output->addWidget(leOutput);
+    output->addWidget(pbOutput);
+    column->addWidget(gbOutput);
+
+    pbCalibrate = button(this, "pbCalibrate", QStringLiteral("Calibrate"));
+    column->addWidget(pbCalibrate);
+}
+
+QStringList wndCalibrate::lightFrames() const
+{
+    QStringList paths;
+    for (int i = 0; i < lwFrames->count(); ++i)
+        paths << lwFrames->item(i)->data(Qt::UserRole).toString();
+    return paths;
+}
+
+void wndCalibrate::sCalibrate()
+{
+    emit doCalibrate(this);
+}
+
+void wndCalibrate::sAdd()
+{
+    const QStringList files =
+        filedialogs::openFiles(this, QStringLiteral("Select Light Frames"), QString::fromLatin1(kFrameFilter));
+    for (const QString &file : files) {
+        auto *item = new QListWidgetItem(QFileInfo(file).fileName(), lwFrames);
+        item->setData(Qt::UserRole, file);
+        item->setToolTip(file);
+    }
+}
+
+void wndCalibrate::sBias()
+{
+    leBias->setText(filedialogs::openFile(this, QStringLiteral("Select Bias Frame"), QString::fromLatin1(kFrameFilter)));
+}
+
+void wndCalibrate::sDark()
+{
+    leDark->setText(filedialogs::openFile(this, QStringLiteral("Select Dark Frame"), QString::fromLatin1(kFrameFilter)));
+}
+
+void wndCalibrate::sFlat()
+{
+    leFlat->setText(filedialogs::openFile(this, QStringLiteral("Select Flat Frame"), QString::fromLatin1(kFrameFilter)));
+}
+
+void wndCalibrate::sDelete()
+{
+    qDeleteAll(lwFrames->selectedItems());
+}
+
+void wndCalibrate::sOut()
+{
+    leOutput->setText(filedialogs::chooseDirectory(this, QStringLiteral("Select Output Directory")));
+}
