@@ -1,0 +1,191 @@
+#include "image/fitswriter.h"
+#include "image/imagebuffer.h"
+#include "image/imageloader.h"
+#include "log/messagelog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <climits>
+#include <csignal>
+#include <limits>
+#include <vector>
+
+namespace {
+
+class RecordingLog : public MessageLog {
+public:
+    void setStatusText(const QString &) override {}
+    void setProgress(float) override {}
+    void traceMessage(const QString &) override {}
+    QStringList lines;
+
+protected:
+    void appendLine(const QString &text) override { lines << text; }
+};
+
+// The header figures and samples of a FITS file, read with cfitsio alone; empty on failure.
+std::vector<double> readWithCfitsio(const QString &path)
+{
+    fitsfile *file = nullptr;
+    int status = 0;
+    int bitpix = 0;
+    long axes[3] = {0, 0, 0};
+    char value[FLEN_VALUE];
+    char comment[FLEN_COMMENT];
+    if (ffdkopn(&file, QFile::encodeName(path).constData(), READONLY, &status) != 0)
+        return {};
+    ffgidt(file, &bitpix, &status);
+    ffgisz(file, 3, axes, &status);
+    int noBscale = 0; // KEY_NO_EXIST when absent
+    int noBzero = 0;
+    ffgkey(file, "BSCALE", value, comment, &noBscale);
+    ffgkey(file, "BZERO", value, comment, &noBzero);
+    const bool scaled = noBscale == 0 || noBzero == 0;
+    std::vector<double> contents{double(bitpix), double(axes[0]), double(axes[1]), double(axes[2]), double(scaled)};
+    std::vector<float> samples(static_cast<std::size_t>(axes[0] * axes[1] * axes[2]));
+    long first[3] = {1, 1, 1};
+    ffgpxv(file, TFLOAT, first, static_cast<long>(samples.size()), nullptr, samples.data(), nullptr, &status);
+    ffclos(file, &status);
+    contents.insert(contents.end(), samples.begin(), samples.end());
+    return status == 0 ? contents : std::vector<double>{};
+}
+
+// Sample (x, y, c) = seed + 100 c + y width + x, so that every float tells where it came from.
+std::unique_ptr<ImageBuffer> numberedImage(int width, int height, float seed = 0.0f)
+{
+    auto buffer = std::make_unique<ImageBuffer>(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 4; ++c)
+                buffer->pixel(x, y)[c] = c == 3 ? 1.0f : seed + static_cast<float>(c * 100 + y * width + x);
+    return buffer;
+}
+
+class FitsWriter : public ::testing::Test {
+protected:
+    void SetUp() override { QDir::setCurrent(dir.path()); }
+    void TearDown() override { QDir::setCurrent(previousDir); }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QStringList entries() const
+    {
+        const auto filter = QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot;
+        QStringList names = QDir(dir.path()).entryList(filter);
+        names.sort();
+        return names;
+    }
+
+    const QString previousDir = QDir::currentPath();
+    QTemporaryDir dir;
+    RecordingLog log;
+};
+
+} // namespace
+
+TEST_F(FitsWriter, WritesRedGreenBluePlanesRowByRowAsUnscaledFloats)
+{
+    auto buffer = numberedImage(3, 2);
+    buffer->pixel(1, 0)[1] = std::numeric_limits<float>::quiet_NaN();
+    buffer->pixel(2, 1)[2] = -1e30f;
+    const QString file = path(QStringLiteral("planes.fits"));
+    ASSERT_EQ(saveFitsImage(*buffer, file, log), 0);
+    EXPECT_EQ(log.lines, (QStringList{QStringLiteral("Saving FITS file ") + file, QStringLiteral("Preparing..."),
+                                      QStringLiteral("Done, writing file..."), QStringLiteral("File written.")}));
+    // BITPIX, NAXIS1 ... 3, BSCALE or BZERO present, then red 0 ... 5, green (NaN as 0), blue.
+    EXPECT_EQ(readWithCfitsio(file),
+              (std::vector<double>{-32, 3, 2, 3, 0, 0, 1, 2, 3, 4, 5, 100, 0, 102, 103, 104, 105, 200, 201, 202, 203,
+                                   204, double(-1e30f)}));
+}
+
+TEST_F(FitsWriter, FitsverifyFindsNoErrorsInAWrittenFile)
+{
+    if (!QFile::exists(QStringLiteral("/usr/bin/fitsverify")))
+        GTEST_SKIP() << "fitsverify is not installed";
+    const QString file = path(QStringLiteral("verified.fts"));
+    ASSERT_EQ(saveFitsImage(*numberedImage(40, 30), file, log), 0);
+    QProcess verify;
+    verify.start(QStringLiteral("/usr/bin/fitsverify"), {file});
+    ASSERT_TRUE(verify.waitForFinished(60000));
+    const QByteArray report = verify.readAll();
+    EXPECT_TRUE(report.contains("Verification found 0 warning(s) and 0 error(s)")) << report.toStdString();
+}
+
+TEST_F(FitsWriter, NonAsciiNameHoldsAnImageThatLoadsBackIdenticalAndNormalised)
+{
+    auto buffer = numberedImage(17, 5, 0.125f);
+    buffer->pixel(4, 4)[2] = -0.5f;
+    const QString name = QStringLiteral("M\u00e4dchen \u00f1.fits");
+    ASSERT_EQ(saveFitsImage(*buffer, path(name), log), 0);
+    EXPECT_EQ(entries(), QStringList{name});
+
+    ImageLoader loader;
+    loader.log = &log;
+    const std::unique_ptr<ImageBuffer> loaded = loader.loadFile(path(name), false);
+    ASSERT_TRUE(loaded) << loader.errorCode;
+    EXPECT_EQ(loaded->whiteLevel, 1.0f);
+    ASSERT_EQ(loaded->floatCount, buffer->floatCount);
+    EXPECT_TRUE(std::equal(loaded->data.get(), loaded->data.get() + loaded->floatCount, buffer->data.get()));
+}
+
+TEST_F(FitsWriter, NoExistingFileIsEverReplacedWhateverTheNameSays)
+{
+    QFile existing(path(QStringLiteral("x.fits")));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+    existing.write("the user's file");
+    existing.close();
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere.fits")), path(QStringLiteral("link.fits"))));
+
+    for (const char *taken : {"x.fits", "link.fits", "."}) {
+        EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QString::fromLatin1(taken), log), kFitsFileNotCreated);
+        EXPECT_EQ(log.lines.last(), fitsStatusText(kFitsFileNotCreated));
+    }
+    EXPECT_EQ(fitsStatusText(kFitsFileNotCreated),
+              QStringLiteral("Could not create FITS file (may be it already exists?), error 105"));
+    // cfitsio would read "!" as "overwrite", "[1]" as an extension and "mem://" as memory.
+    EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("!x.fits"), log), 0);
+    EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("x.fits[1]"), log), 0);
+    EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("mem://m.fits"), log), kFitsFileNotCreated);
+
+    EXPECT_EQ(existing.open(QIODevice::ReadOnly) ? existing.readAll() : QByteArray(), "the user's file");
+    EXPECT_EQ(readWithCfitsio(path(QStringLiteral("x.fits[1]"))).size(), 5u + 12u);
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("!x.fits"), QStringLiteral("link.fits"), QStringLiteral("x.fits"),
+                                      QStringLiteral("x.fits[1]")}));
+}
+
+// The file size limit fails the write part-way, as a full disk would, after the file exists.
+TEST_F(FitsWriter, WriteThatFailsPartWayLeavesNoFileBehind)
+{
+    rlimit previous{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = previous;
+    small.rlim_cur = 16 * 1024;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const int status = saveFitsImage(*numberedImage(128, 128), path(QStringLiteral("partial.fits")), log);
+    setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, previousHandler);
+
+    EXPECT_EQ(status, kFitsWriteError);
+    EXPECT_EQ(log.lines.last(), QStringLiteral("Saving failed: error writing to FITS file, error 106"));
+    EXPECT_EQ(entries(), QStringList{});
+}
+
+TEST_F(FitsWriter, MissingMemoryOrPixelsIsAStatusNotACrash)
+{
+    // A buffer that claims more pixels than an address space holds: refused before any read.
+    ImageBuffer huge(1, 1);
+    huge.width = huge.height = INT_MAX;
+    EXPECT_EQ(saveFitsImage(huge, path(QStringLiteral("huge.fits")), log), kFitsNotEnoughMemory);
+    EXPECT_TRUE(log.lines.last().startsWith(QStringLiteral("Saving failed: Not enough memory")));
+    EXPECT_TRUE(log.lines.last().contains(QStringLiteral("1103")));
+    EXPECT_TRUE(fitsStatusText(213).startsWith(QStringLiteral("Saving failed: Unknown error 213")));
+
+    EXPECT_EQ(saveFitsImage(ImageBuffer(0, 0), path(QStringLiteral("empty.fits")), log), kFitsNothingToWrite);
+    EXPECT_EQ(entries(), QStringList{});
+}
