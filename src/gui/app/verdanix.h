@@ -9,7 +9,9 @@
 #include <QPointer>
 
 #include <atomic>
+#include <memory>
 
+class ImageBuffer;
 class QAction;
 class QDockWidget;
 class QLabel;
@@ -53,11 +55,18 @@ public:
     // operation ever works on. Null without a current image.
     mdiImage *makePreviewWindow();
 
+    // Opens `buffer` in a new image window that becomes newestWindow: zoom 1, preview built,
+    // named `name` with `titleCounter` derivations, added to the document area.
+    mdiImage *openResultWindow(std::unique_ptr<ImageBuffer> buffer, const QString &name, int titleCounter = 0);
+    // The image window whose windowId, as a string, is `id`; null when it was closed.
+    mdiImage *findImageById(const QString &id) const;
+
     OutputWindow *console() const { return outputWindow; }
     QMdiArea *documentArea() const { return mdiArea; }
     wndViewCorrection *viewCorrectionPanel() const { return vcWindow; }
 
     QPointer<mdiImage> newestWindow;
+    QPointer<mdiImage> flattenWindow;
     QPointer<mdiImage> viewTarget;
     QPointer<mdiImage> lockedWindow;
     bool lockActive = false;
@@ -123,6 +132,9 @@ private:
     void createStatusBar();
     void logStartupFigures();
     QAction *makeAction(const QString &text, const char *icon, const char *slot);
+    void showResult(const QString &title, const QString &text);
+    mdiImage *lockFlattenTarget();
+    void reportNoImage();
 
     QMdiArea *mdiArea = nullptr;
     OutputWindow *outputWindow = nullptr;

@@ -121,8 +121,9 @@ void mdiImage::displayBuffer()
     scene->addPixmap(QPixmap::fromImage(previewImage));
 
     if (markerMode) {
+        const int half = boxSize / 2;
         for (int i = 0; i < markerXs.size(); ++i)
-            addMarkerItem(markerXs[i], markerYs[i]);
+            addMarkerItem(markerXs[i] - half, markerYs[i] - half);
     }
     if (hasSelection()) {
         selectionItem = scene->addRect(rememberedSelection, outlinePen(Qt::white, zoom), Qt::NoBrush);
@@ -131,10 +132,17 @@ void mdiImage::displayBuffer()
     scene->update();
 }
 
-void mdiImage::addMarkerItem(int x, int y)
+void mdiImage::addMarkerItem(double left, double top)
 {
-    const int half = boxSize / 2;
-    markerItems.append(scene->addRect(x - half, y - half, boxSize, boxSize, outlinePen(Qt::green, zoom), Qt::NoBrush));
+    if (scene)
+        markerItems.append(scene->addRect(left, top, boxSize, boxSize, outlinePen(Qt::green, zoom), Qt::NoBrush));
+}
+
+void mdiImage::addMarker(int x, int y, double left, double top)
+{
+    markerXs.append(x);
+    markerYs.append(y);
+    addMarkerItem(left, top);
 }
 
 void mdiImage::applyPenWidths()
@@ -227,9 +235,8 @@ void mdiImage::mouseReleaseEvent(QMouseEvent *event)
 
     if (event->button() == Qt::LeftButton && x == pressX && y == pressY) {
         if (markerMode && scene) {
-            markerXs.append(x);
-            markerYs.append(y);
-            addMarkerItem(x, y);
+            const int half = boxSize / 2;
+            addMarker(x, y, x - half, y - half);
         } else {
             selection.width = -1;
             if (selectionShown) {

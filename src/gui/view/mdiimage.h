@@ -46,6 +46,9 @@ public:
     void testPreview(MessageLog *previewLog);
     void destroyTestPreview();
     void clearMarkers();
+    // Adds a marker centred on (x, y) whose box is drawn from (left, top); automatic
+    // placement draws the box around the unrounded grid position.
+    void addMarker(int x, int y, double left, double top);
 
     bool hasSelection() const { return selection.width > 0; }
 
@@ -97,7 +100,7 @@ protected:
 
 private:
     void replaceScene(const QRectF &rect);
-    void addMarkerItem(int x, int y);
+    void addMarkerItem(double left, double top);
     void applyPenWidths();
     MessageLog &sink() const;
 };

@@ -1,0 +1,186 @@
+// The flatten tool: background markers placed by hand or on a grid, the background model
+// built from them, and the flattened image.
+#include "verdanix.h"
+
+#include "console/outputwindow.h"
+#include "console/qdwa.h"
+#include "log/outofmemory.h"
+#include "process/flattenbgwnd.h"
+#include "process/flattenpipeline.h"
+#include "process/regionstats.h"
+#include "view/mdiimage.h"
+
+#include <QCoreApplication>
+#include <QProgressBar>
+
+namespace {
+const char *const kNotStartedHere = "Background flattening was not started from currently active window!";
+}
+
+mdiImage *Verdanix::lockFlattenTarget()
+{
+    // While the tool's own panel has the focus no image window is active; the tool then
+    // works on the window it was opened on.
+    mdiImage *window = lockImage();
+    if (!window && flattenWindow) {
+        lockedWindow = flattenWindow;
+        lockActive = true;
+        window = flattenWindow;
+    }
+    return window;
+}
+
+void Verdanix::flattenBg()
+{
+    mdiImage *window = lockImage();
+    if (!window || !window->buffer) {
+        releaseImage();
+        return;
+    }
+    // The panel goes straight into its dock: shown on its own first, it would take the
+    // activation away from the image windows.
+    auto *panel = new flattenbgwnd(this);
+    flattenWindow = window;
+
+    auto *dock = new qDwa(QStringLiteral("Background Neutralization"), this);
+    dock->setObjectName(QStringLiteral("flattenDock"));
+    dock->setAttribute(Qt::WA_DeleteOnClose);
+    dock->setWidget(panel);
+    dock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    dock->show();
+    connect(dock, SIGNAL(widgetClosed()), this, SLOT(evCloseFlattenBgWnd()));
+
+    window->markerMode = true;
+    if (window->testPreviewActive)
+        window->destroyTestPreview();
+    window->selection.width = -1;
+    window->markerXs.clear();
+    window->markerYs.clear();
+    window->displayBuffer();
+
+    connect(panel, SIGNAL(emitBoxSize(int)), this, SLOT(evSetBoxSize(int)));
+    connect(panel, SIGNAL(clickedOK(int, double, int, double)), this, SLOT(evFlattenBg(int, double, int, double)));
+    connect(panel, SIGNAL(clickedAuto(int, int, double)), this, SLOT(evAutoBg(int, int, double)));
+    connect(panel, SIGNAL(clickedClear()), this, SLOT(evClearAuto()));
+    connect(panel, SIGNAL(windowClosed()), this, SLOT(evCloseFlattenBgWnd()));
+    // "Close" on the panel ends the tool and its dock together.
+    connect(panel, SIGNAL(windowClosed()), dock, SLOT(close()));
+    releaseImage();
+}
+
+void Verdanix::evSetBoxSize(int value)
+{
+    if (mdiImage *window = currentImageWindow())
+        window->boxSize = value;
+}
+
+void Verdanix::evAutoBg(int size, int count, double sigma)
+{
+    mdiImage *window = lockFlattenTarget();
+    if (!window || !window->buffer) {
+        reportNoImage();
+        releaseImage();
+        return;
+    }
+    outputWindow->logMessage(QStringLiteral("Auto setting box markers..."));
+    outputWindow->setStatusText(QStringLiteral("Auto setting box markers..."));
+    QCoreApplication::processEvents();
+    if (!window->markerMode) {
+        outputWindow->logMessage(QString::fromLatin1(kNotStartedHere));
+        outputWindow->setStatusText(QStringLiteral("Aborted."));
+        releaseImage();
+        return;
+    }
+    float step = 0.0f;
+    std::vector<GridMarker> markers;
+    if (!guardMemory(*outputWindow, [&] { markers = gridMarkerPositions(*window->buffer, size, count, sigma, step); }))
+        return;
+    window->clearMarkers();
+    const int half = size / 2;
+    for (const GridMarker &marker : markers) {
+        if (!window->markerMode)
+            break;
+        window->addMarker(marker.x, marker.y, marker.gridX - half, marker.gridY - half);
+    }
+    window->autoStep = step;
+    outputWindow->setStatusText(QStringLiteral("Done."));
+    outputWindow->logMessage(QString::number(window->markerXs.size()) + QStringLiteral(" markers set."));
+    // Released here too: a lock left in force would send every later operation to this
+    // window, whichever window the user works in next.
+    releaseImage();
+}
+
+void Verdanix::evFlattenBg(int, double pow, int dist, double mult)
+{
+    mdiImage *window = lockFlattenTarget();
+    if (!window || !window->buffer) {
+        reportNoImage();
+        releaseImage();
+        return;
+    }
+    outputWindow->setStatusText(QStringLiteral("Background modelization and flattening..."));
+    if (!window->markerMode) {
+        outputWindow->logMessage(QString::fromLatin1(kNotStartedHere));
+        outputWindow->setStatusText(QStringLiteral("Aborted."));
+        releaseImage();
+        return;
+    }
+
+    FlattenParams params;
+    params.boxSize = window->boxSize;
+    params.exponent = pow;
+    params.distance = dist;
+    params.multiplier = mult;
+    params.autoStep = window->autoStep;
+    FlattenResult result;
+    const bool enoughMemory = guardMemory(*outputWindow, [&] {
+        result = flattenImage(*window->buffer, window->markerXs.toVector(), window->markerYs.toVector(), params,
+                              *outputWindow);
+    });
+    if (enoughMemory && result.status != FlattenStatus::Done) {
+        for (const QString &line : flattenRefusalLines(result.status))
+            outputWindow->logMessage(line);
+        outputWindow->setStatusText(QStringLiteral("Aborted."));
+    }
+    // The model ran while events were processed: the window may have gone meanwhile.
+    if (enoughMemory && result.status == FlattenStatus::Done && window == lockedWindow) {
+        guardMemory(*outputWindow, [&] {
+            openResultWindow(std::move(result.background), QStringLiteral("Background of ") + window->windowTitle());
+            outputWindow->logMessage(QStringLiteral("Done."));
+            openResultWindow(std::move(result.flat), window->getName(), window->titleCounter + 1);
+        });
+        outputWindow->setStatusText(QStringLiteral("Ready."));
+    }
+    releaseImage();
+    outputWindow->setProgress(0);
+}
+
+void Verdanix::evClearAuto()
+{
+    mdiImage *window = lockFlattenTarget();
+    if (!window) {
+        reportNoImage();
+        releaseImage();
+        return;
+    }
+    if (window->markerMode) {
+        window->clearMarkers();
+        outputWindow->setStatusText(QStringLiteral("Box markers cleared."));
+    } else {
+        outputWindow->logMessage(QString::fromLatin1(kNotStartedHere));
+        outputWindow->setStatusText(QStringLiteral("Aborted."));
+    }
+    releaseImage();
+}
+
+void Verdanix::evCloseFlattenBgWnd()
+{
+    mdiImage *window = flattenWindow;
+    if (!window)
+        return;
+    window->clearMarkers();
+    window->markerMode = false;
+    flattenWindow = nullptr;
+    outputWindow->logMessage(QStringLiteral("Box markers cleared."));
+}

@@ -1,0 +1,253 @@
+#include "app/verdanix.h"
+#include "console/outputwindow.h"
+#include "platform/settingsfile.h"
+#include "process/flattenbgwnd.h"
+#include "process/gainwindow.h"
+#include "process/wndcombineimg.h"
+#include "support/guihelpers.h"
+#include "view/mdiimage.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTextEdit>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace {
+
+QStringList consoleLines(Verdanix &window)
+{
+    return window.console()->teOutput->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// A normalised image with a sky of `sky` plus a horizontal gradient, and a few bright stars.
+std::unique_ptr<ImageBuffer> skyImage(int width, int height, FloatRGB sky, float gradient = 0.0f)
+{
+    auto buffer = std::make_unique<ImageBuffer>(width, height);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            float *p = buffer->pixel(x, y);
+            const float slope = gradient * x / width;
+            p[0] = sky.r + slope;
+            p[1] = sky.g + slope;
+            p[2] = sky.b + slope;
+            p[3] = 1.0f;
+        }
+    }
+    for (int i = 1; i < 5; ++i) {
+        float *star = buffer->pixel(i * width / 5, i * height / 5);
+        star[0] = star[1] = star[2] = 1.0f;
+    }
+    return buffer;
+}
+
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QFile::remove(QString::fromLatin1(settingsfile::kFileName));
+        settingsfile::setFirstRun(false);
+        window = std::make_unique<Verdanix>();
+        window->show();
+    }
+    void TearDown() override { window.reset(); }
+
+    mdiImage *open(std::unique_ptr<ImageBuffer> buffer, const QString &name)
+    {
+        mdiImage *image = window->openResultWindow(std::move(buffer), name);
+        window->documentArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(image->parentWidget()));
+        return image;
+    }
+    int imageWindowCount() const
+    {
+        int count = 0;
+        for (QMdiSubWindow *sub : window->documentArea()->subWindowList())
+            count += qobject_cast<mdiImage *>(sub->widget()) != nullptr;
+        return count;
+    }
+
+    std::unique_ptr<Verdanix> window;
+};
+
+} // namespace
+
+TEST_F(ProcessTest, OperationsWithoutAnImageSaySoAndDoNothing)
+{
+    window->documentArea()->setActiveSubWindow(window->documentArea()->subWindowList().first());
+    for (void (Verdanix::*slot)() : {&Verdanix::avgColor, &Verdanix::cutAbove, &Verdanix::getStdDev,
+                                     &Verdanix::normalize, &Verdanix::neutralizeBackground, &Verdanix::removeBackground,
+                                     &Verdanix::getBackgroundColor, &Verdanix::fillBlack, &Verdanix::mediumBright}) {
+        (window.get()->*slot)();
+        EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Please focus a valid image window first."));
+    }
+    EXPECT_EQ(imageWindowCount(), 0);
+    EXPECT_FALSE(window->lockActive);
+}
+
+TEST_F(ProcessTest, NeutralizationOpensAGreyBackgroundCopyAndLeavesTheSource)
+{
+    mdiImage *source = open(skyImage(40, 30, FloatRGB{0.2f, 0.1f, 0.05f, 1.0f}), QStringLiteral("sky.fits"));
+    window->neutralizeBackground();
+    mdiImage *result = window->newestWindow;
+    ASSERT_NE(result, source);
+    EXPECT_EQ(result->windowTitle(), QStringLiteral("sky.fits (1)"));
+    const FloatRGB sky = result->buffer->getPixel(0, 0);
+    EXPECT_NEAR(sky.r, sky.g, 1e-6);
+    EXPECT_NEAR(sky.b, sky.g, 1e-6);
+    EXPECT_FLOAT_EQ(source->buffer->getPixel(0, 0).r, 0.2f);
+    const QStringList lines = consoleLines(*window);
+    EXPECT_TRUE(lines.contains(QStringLiteral("Neutralizing background color of sky.fits")));
+    EXPECT_EQ(lines.last(), QStringLiteral("Background neutralization done."));
+    EXPECT_FALSE(window->lockActive);
+}
+
+TEST_F(ProcessTest, CropNeedsASelectionAndCopiesIt)
+{
+    mdiImage *source = open(skyImage(40, 30, FloatRGB{0.1f, 0.1f, 0.1f, 1.0f}), QStringLiteral("crop.fits"));
+    window->cropImg();
+    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Please make a selection, first!"));
+    source->selection = SelectionRect{8, 6, 5, 3, 1};
+    window->cropImg();
+    mdiImage *crop = window->newestWindow;
+    ASSERT_NE(crop, source);
+    EXPECT_EQ(crop->buffer->width, 5);
+    EXPECT_EQ(crop->buffer->height, 3);
+    EXPECT_EQ(crop->buffer->getPixel(0, 0).r, 1.0f) << "the star at (8, 6)";
+    EXPECT_EQ(window->viewTarget, source);
+}
+
+TEST_F(ProcessTest, GainPreviewNeverCompoundsAndOkAppliesToTheFullImage)
+{
+    mdiImage *source = open(skyImage(40, 30, FloatRGB{0.2f, 0.2f, 0.2f, 1.0f}), QStringLiteral("gain.fits"));
+    window->setGain();
+    auto *dialog = window->findChild<GainWindow *>();
+    ASSERT_NE(dialog, nullptr);
+    ASSERT_NE(dialog->previewWindow, nullptr);
+    const float first = dialog->previewWindow->buffer->getPixel(0, 0).r;
+    dialog->dsRed->setValue(2.0);
+    EXPECT_FLOAT_EQ(dialog->previewWindow->buffer->getPixel(0, 0).r, 2.0f * first);
+    dialog->dsRed->setValue(1.0);
+    EXPECT_FLOAT_EQ(dialog->previewWindow->buffer->getPixel(0, 0).r, first);
+
+    dialog->dsBlue->setValue(0.5);
+    dialog->pbOK->click();
+    mdiImage *result = window->newestWindow;
+    ASSERT_NE(result, nullptr);
+    EXPECT_FALSE(result->isPreview);
+    EXPECT_EQ(result->buffer->width, 40) << "the full image, not the preview's copy";
+    EXPECT_FLOAT_EQ(result->buffer->getPixel(0, 0).b, 0.1f);
+    EXPECT_FLOAT_EQ(source->buffer->getPixel(0, 0).b, 0.2f);
+}
+
+TEST_F(ProcessTest, CancellingTheGainLeavesNoNewImage)
+{
+    open(skyImage(20, 20, FloatRGB{0.2f, 0.2f, 0.2f, 1.0f}), QStringLiteral("gain.fits"));
+    const int before = imageWindowCount();
+    window->setGain();
+    auto *dialog = window->findChild<GainWindow *>();
+    ASSERT_NE(dialog, nullptr);
+    dialog->pbCancel->click();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return imageWindowCount() == before; }));
+}
+
+TEST_F(ProcessTest, CombiningAnImageWithItselfBySubtractionGivesZeros)
+{
+    open(skyImage(20, 10, FloatRGB{0.3f, 0.2f, 0.1f, 1.0f}), QStringLiteral("a.fits"));
+    window->showCombineWnd();
+    auto *tool = window->findChild<wndCombineImg *>();
+    ASSERT_NE(tool, nullptr);
+    tool->cbOperator->setCurrentIndex(1);
+    tool->pbApply->click();
+    mdiImage *combined = window->newestWindow;
+    ASSERT_NE(combined, nullptr);
+    EXPECT_EQ(combined->windowTitle(), QStringLiteral("Combined"));
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 20; ++x)
+            ASSERT_EQ(combined->buffer->getPixel(x, y).g, 0.0f);
+    const QStringList lines = consoleLines(*window);
+    EXPECT_TRUE(lines.contains(QStringLiteral("Image substraction...")));
+    EXPECT_EQ(lines.last(), QStringLiteral("Done."));
+}
+
+TEST_F(ProcessTest, CombiningImagesOfDifferentSizesOrClosedOnesOpensNothing)
+{
+    open(skyImage(20, 10, FloatRGB{0.3f, 0.2f, 0.1f, 1.0f}), QStringLiteral("a.fits"));
+    mdiImage *b = open(skyImage(10, 10, FloatRGB{0.3f, 0.2f, 0.1f, 1.0f}), QStringLiteral("b.fits"));
+    window->showCombineWnd();
+    auto *tool = window->findChild<wndCombineImg *>();
+    tool->cbImageB->setCurrentIndex(1);
+    const int before = imageWindowCount();
+    tool->pbApply->click();
+    EXPECT_EQ(imageWindowCount(), before);
+    EXPECT_TRUE(consoleLines(*window).last().contains(QStringLiteral("20 x 10 and 10 x 10")));
+
+    b->parentWidget()->close();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return imageWindowCount() == before - 1; }));
+    tool->pbApply->click();
+    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("ERROR: Image B not found! (Did you close it?)"));
+}
+
+TEST_F(ProcessTest, FlattenToolRefusesOneMarkerAndFlattensAGradient)
+{
+    mdiImage *source = open(skyImage(120, 80, FloatRGB{0.1f, 0.1f, 0.1f, 1.0f}, 0.2f), QStringLiteral("grad.fits"));
+    window->flattenBg();
+    auto *panel = window->findChild<flattenbgwnd *>();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_TRUE(source->markerMode);
+
+    source->addMarker(10, 10, 5, 5);
+    panel->pbApply->click();
+    QStringList lines = consoleLines(*window);
+    EXPECT_EQ(lines.mid(lines.size() - 2),
+              (QStringList{"This function requires at least two background probes!", "Aborting."}));
+
+    panel->sbBoxCount->setValue(20);
+    panel->dsbSigma->setValue(3.0); // accept every sky box, the brighter end of the gradient too
+    panel->pbPlace->click();
+    const int firstGrid = source->markerXs.size();
+    EXPECT_GT(firstGrid, 2);
+    panel->pbPlace->click();
+    EXPECT_EQ(source->markerXs.size(), firstGrid) << "a second placement replaces the first";
+    EXPECT_EQ(source->markerItems.size(), firstGrid);
+    EXPECT_GT(source->autoStep, 0.0f);
+    EXPECT_FALSE(window->lockActive);
+
+    const int before = imageWindowCount();
+    panel->pbApply->click();
+    ASSERT_EQ(imageWindowCount(), before + 2);
+    mdiImage *flat = window->newestWindow;
+    EXPECT_EQ(flat->windowTitle(), QStringLiteral("grad.fits (1)"));
+    // The gradient is gone: the sky at both ends differs far less than before.
+    const float leftBefore = source->buffer->getPixel(2, 40).r;
+    const float rightBefore = source->buffer->getPixel(117, 40).r;
+    const float leftAfter = flat->buffer->getPixel(2, 40).r;
+    const float rightAfter = flat->buffer->getPixel(117, 40).r;
+    EXPECT_LT(std::abs(rightAfter - leftAfter), 0.5f * std::abs(rightBefore - leftBefore))
+        << leftBefore << " " << rightBefore << " " << leftAfter << " " << rightAfter;
+
+    panel->pbClose->click();
+    EXPECT_FALSE(source->markerMode);
+    EXPECT_TRUE(source->markerXs.isEmpty());
+    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Box markers cleared."));
+}
+
+TEST_F(ProcessTest, AutoDistanceMakesTheOffsetAutomaticAndRestoresTheDistance)
+{
+    flattenbgwnd panel;
+    panel.sbDistance->setValue(300);
+    panel.cbAutoDistance->setChecked(true);
+    EXPECT_EQ(panel.sbDistance->value(), -1);
+    EXPECT_FALSE(panel.sbDistance->isEnabled());
+    panel.cbAutoDistance->setChecked(false);
+    EXPECT_EQ(panel.sbDistance->value(), 300);
+    EXPECT_TRUE(panel.sbDistance->isEnabled());
+}
