@@ -45,10 +45,46 @@ const std::vector<CliCommand> &commandTable()
          "  --white W     white point, 0..1 of the image's full scale (default 1)\n"
          "The preview gamma of verdanix.ini applies, as in the desktop program. OUT must not exist.\n",
          runRender},
+        {"stats", "mean, sigma, clipped mean and background colour of an image or a region",
+         "verdanix-cli stats [--json] IN [--region X,Y,W,H] [--clip K]\n\n"
+         "  --region X,Y,W,H   measure this rectangle (pixels, origin top-left) instead of the image\n"
+         "  --clip K           the clipped mean keeps pixels within K sigma (default 1)\n"
+         "The background colour is always that of the whole image.\n",
+         runStats},
+        {"neutralize", "scale the channels so that the sky background becomes grey",
+         "verdanix-cli neutralize IN OUT.fits\n", runNeutralize},
+        {"gain", "multiply the red, green and blue channels by three factors",
+         "verdanix-cli gain IN OUT.fits R G B\n", runGain},
+        {"combine", "combine two images of the same size pixel by pixel",
+         "verdanix-cli combine A B OUT.fits --op add|subtract|multiply|divide|negmultiply [--opacity P]\n\n"
+         "  --opacity P   percentage of B's effect, 0 to 100 (default 100)\n",
+         runCombine},
+        {"flatten", "subtract a smooth background model built from sky markers",
+         "verdanix-cli flatten IN OUT.fits [--model MODEL.fits] [--grid COUNT --sigma K | --markers FILE]\n"
+         "                     [--size S] [--exponent P] [--distance D] [--multiplier M]\n\n"
+         "  --grid COUNT   place about COUNT markers on a grid, skipping bright boxes (default 100)\n"
+         "  --sigma K      a box is kept when its colour is at most K sigma above the image's (default 0.1)\n"
+         "  --markers FILE markers by hand: one \"x y\" per line\n"
+         "  --size S       marker box edge in pixels (default 21)\n"
+         "  --exponent P   weight exponent of the model (default 0.5)\n"
+         "  --distance D   smoothing distance in pixels, -1 automatic (default 100; a grid sets its own)\n"
+         "  --multiplier M scale of the model (default 1)\n"
+         "  --model FILE   also write the background model\n",
+         runFlatten},
         {"sysinfo", "show the machine's threads and memory as the runs see them",
          "verdanix-cli sysinfo [--json]\n\n"
          "  --json   print the figures as a JSON object\n",
          runSysinfo},
+        {"calibrate", "calibrate light frames with master bias, dark and flat into new FITS files",
+         "verdanix-cli calibrate --out DIR [--bias B] [--dark D] [--flat F] [--threads N] [--json] LIGHT...\n\n"
+         "Writes each LIGHT, normalised, minus dark and bias, divided by the flat, as DIR/<name>.fts.\n"
+         "Existing files are never overwritten. Ctrl-C stops starting frames; running ones finish.\n"
+         "  --out DIR     the output folder, which must exist\n"
+         "  --bias B, --dark D, --flat F   master frames (each optional)\n"
+         "  --threads N   frames at a time (default maxThreads of verdanix.ini, 8), lowered when\n"
+         "                the frames do not fit in the memory limit\n"
+         "  --json        print a JSON object with the files written instead of a line per frame\n",
+         runCalibrate},
     };
     return table;
 }

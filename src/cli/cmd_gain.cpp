@@ -1,0 +1,34 @@
+#include "cliargs.h"
+#include "cliimages.h"
+#include "commands.h"
+#include "image/imagebuffer.h"
+#include "log/outofmemory.h"
+#include "process/colourbalance.h"
+
+int runGain(const QStringList &arguments, CliContext &context)
+{
+    const CliArgs args(arguments, {}, {});
+    if (!args.ok())
+        return failWith(context, args.error(), kExitUsage);
+    if (args.positionals().size() != 5)
+        return failWith(context, QStringLiteral("gain needs IN OUT.fits R G B"), kExitUsage);
+    double factors[3];
+    const char *const names[3] = {"R", "G", "B"};
+    for (int c = 0; c < 3; ++c) {
+        if (!parseNumber(args.positionals().at(2 + c), QString::fromLatin1(names[c]), factors[c], context))
+            return kExitUsage;
+    }
+    const QString output = args.positionals().at(1);
+    if (!checkFitsTarget(output, context))
+        return kExitFailure;
+
+    int status = kExitFailure;
+    const bool enoughMemory = guardMemory(messageLog(), [&] {
+        auto image = loadImageOrFail(args.positionals().at(0), context);
+        if (!image)
+            return;
+        applyGain(*image, float(factors[0]), float(factors[1]), float(factors[2]));
+        status = saveFitsOrFail(*image, output, context);
+    });
+    return enoughMemory ? status : failWith(context, QStringLiteral("not enough memory"));
+}

@@ -1,0 +1,161 @@
+#include "platform/settingsfile.h"
+#include "support/fitsfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+struct CalibrateRun {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+CalibrateRun calibrate(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VERDANIX_CLI_PATH), QStringList{"calibrate"} + arguments);
+    process.waitForFinished(120000);
+    return CalibrateRun{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                        QString::fromLocal8Bit(process.readAllStandardOutput()),
+                        QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QString emptyFolder(const QString &name)
+{
+    QDir(name).removeRecursively();
+    QDir().mkpath(name);
+    return name;
+}
+
+// A 16-bit grey frame with one value everywhere; float masters (white level 1.0) in three planes.
+QString writeFrame(const QString &path, int width, int height, double value, int bitpix = 16)
+{
+    testsupport::FitsImage image;
+    image.bitpix = bitpix;
+    image.bzero = bitpix == 16 ? 32768.0 : 0.0;
+    image.axes = {width, height};
+    if (bitpix < 0)
+        image.axes.push_back(3);
+    image.values.assign(static_cast<std::size_t>(width) * height * (bitpix < 0 ? 3 : 1), value);
+    EXPECT_EQ(testsupport::writeFitsFile(path, image), 0);
+    return path;
+}
+
+QJsonObject jsonOf(const CalibrateRun &run)
+{
+    return QJsonDocument::fromJson(run.out.toUtf8()).object();
+}
+
+} // namespace
+
+TEST(CliCalibrate, CalibratesEachFrameWithProgressAndNeverOverwrites)
+{
+    const QString out = emptyFolder("cal-out");
+    const QStringList frames = {writeFrame("cal-a.fits", 12, 10, 32768.0), writeFrame("cal-b.light.fits", 12, 10, 49152.0)};
+    const QString dark = writeFrame("cal-dark.fits", 12, 10, 0.25, -32);
+    const QString flat = writeFrame("cal-flat.fits", 12, 10, 0.5, -32);
+
+    const CalibrateRun run = calibrate(QStringList{"--out", out, "--dark", dark, "--flat", flat, "--threads", "1"} + frames);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.out.toStdString(), "[1/2] cal-out/cal-a.fts\n[2/2] cal-out/cal-b.light.fts\n");
+    EXPECT_TRUE(run.err.contains("Setting dark frame to: cal-dark.fits"));
+    EXPECT_TRUE(run.err.contains("Calibration done."));
+    ASSERT_TRUE(QFileInfo::exists(out + "/cal-b.light.fts"));
+    // (0.75 - 0.25) / 0.5 = 1.0 everywhere: the info command reads it back.
+    QProcess info;
+    info.start(QStringLiteral(VERDANIX_CLI_PATH), {"info", "--json", out + "/cal-b.light.fts"});
+    ASSERT_TRUE(info.waitForFinished(60000));
+    const QJsonObject described = QJsonDocument::fromJson(info.readAllStandardOutput()).array().first().toObject();
+    EXPECT_EQ(described.value("maxValue").toDouble(), 1.0);
+
+    const CalibrateRun again = calibrate(QStringList{"--out", out, "--json"} + frames);
+    EXPECT_NE(again.status, 0);
+    EXPECT_TRUE(again.err.endsWith("verdanix-cli: Error during frame calibration: Could not create FITS file (may be "
+                                   "it already exists?) (error 105)\n"))
+        << again.err.toStdString();
+    EXPECT_EQ(jsonOf(again).value("errorCode").toInt(), 105);
+    EXPECT_TRUE(jsonOf(again).value("written").toArray().isEmpty());
+    EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 2) << "nothing added, nothing replaced";
+}
+
+TEST(CliCalibrate, ThreadsOptionOverridesTheSettingsFile)
+{
+    const QString frame = writeFrame("threads.fits", 8, 8, 1000.0);
+    settingsfile::setValue("Preferences", "maxThreads", 3);
+    const CalibrateRun fromSettings = calibrate({"--out", emptyFolder("threads-a"), "--json", frame});
+    const CalibrateRun overridden = calibrate({"--out", emptyFolder("threads-b"), "--json", "--threads", "1", frame});
+    QFile::remove(QString::fromLatin1(settingsfile::kFileName));
+
+    ASSERT_EQ(fromSettings.status, 0) << fromSettings.err.toStdString();
+    EXPECT_EQ(jsonOf(fromSettings).value("threads").toInt(), 3);
+    ASSERT_EQ(overridden.status, 0) << overridden.err.toStdString();
+    EXPECT_EQ(jsonOf(overridden).value("threads").toInt(), 1);
+    EXPECT_EQ(jsonOf(overridden).value("written").toArray(), QJsonArray{"threads-b/threads.fts"});
+}
+
+TEST(CliCalibrate, RefusesIncompleteRequestsWithOneLine)
+{
+    const QString frame = writeFrame("usage.fits", 4, 4, 100.0);
+    const QString out = emptyFolder("usage-out");
+    const struct {
+        QStringList arguments;
+        QString error;
+    } cases[] = {
+        {{frame}, "verdanix-cli: calibrate needs an output folder (--out DIR)\n"},
+        {{"--out", out}, "verdanix-cli: calibrate needs at least one light frame\n"},
+        {{"--out", out, "--threads", "none", frame}, "verdanix-cli: --threads needs a whole number of at least 1\n"},
+        {{"--out", "no-such-folder", frame},
+         "verdanix-cli: Output directory does not exist. Please create it first.\n"},
+    };
+    for (const auto &c : cases) {
+        const CalibrateRun run = calibrate(c.arguments);
+        EXPECT_NE(run.status, 0) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(run.err.toStdString(), c.error.toStdString());
+    }
+
+    const CalibrateRun badMaster = calibrate({"--out", out, "--bias", "no-such-bias.fits", frame});
+    EXPECT_NE(badMaster.status, 0);
+    EXPECT_FALSE(QFileInfo::exists(out + "/usage.fts")) << "a master that fails to load stops the run first";
+}
+
+TEST(CliCalibrate, InterruptFinishesTheRunningFrameAndLeavesNoPartialFile)
+{
+    const QString out = emptyFolder("interrupt-out");
+    QStringList frames;
+    for (int i = 0; i < 12; ++i)
+        frames << writeFrame(QStringLiteral("interrupt%1.fits").arg(i), 1200, 1000, 20000.0);
+
+    QProcess process;
+    process.start(QStringLiteral(VERDANIX_CLI_PATH), QStringList{"calibrate", "--out", out, "--threads", "1"} + frames);
+    process.setReadChannel(QProcess::StandardError);
+    ASSERT_TRUE(process.waitForStarted());
+    QByteArray err;
+    while (!err.contains(" done.") && process.waitForReadyRead(60000))
+        err += process.readAllStandardError();
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    ASSERT_TRUE(process.waitForFinished(60000));
+    err += process.readAllStandardError();
+
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "the first Ctrl-C does not kill";
+    EXPECT_NE(process.exitCode(), 0);
+    EXPECT_TRUE(err.contains("Aborting, please wait...")) << err.toStdString();
+    EXPECT_TRUE(err.contains("verdanix-cli: Calibration aborted. (error 1011)"));
+    const QFileInfoList files = QDir(out).entryInfoList(QDir::Files);
+    EXPECT_GE(files.size(), 1);
+    EXPECT_LT(files.size(), 12);
+    for (const QFileInfo &file : files) {
+        EXPECT_EQ(file.suffix(), "fts") << "no scratch file: " << file.fileName().toStdString();
+        EXPECT_GT(file.size(), 1200 * 1000 * 12) << "every file is complete: " << file.fileName().toStdString();
+    }
+}

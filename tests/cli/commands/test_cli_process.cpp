@@ -1,0 +1,135 @@
+#include "image/imageloader.h"
+#include "support/fitsfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Outcome {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+Outcome runCli(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VERDANIX_CLI_PATH), arguments);
+    process.waitForFinished(120000);
+    return Outcome{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                   QString::fromLocal8Bit(process.readAllStandardOutput()),
+                   QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// A float colour image: sky (0.2, 0.1, 0.05) rising to the right by `gradient`.
+QString writeSky(const QString &name, int width, int height, double gradient = 0.0)
+{
+    testsupport::FitsImage image;
+    image.bitpix = -32;
+    image.axes = {width, height, 3};
+    const double sky[3] = {0.2, 0.1, 0.05};
+    for (int plane = 0; plane < 3; ++plane)
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                image.values.push_back(sky[plane] + gradient * x / width);
+    const QString path = QDir::current().filePath(name);
+    QFile::remove(path);
+    EXPECT_EQ(testsupport::writeFitsFile(path, image), 0);
+    return path;
+}
+
+QString fresh(const QString &name)
+{
+    const QString path = QDir::current().filePath(name);
+    QFile::remove(path);
+    return path;
+}
+
+std::unique_ptr<ImageBuffer> load(const QString &path)
+{
+    ImageLoader loader;
+    return loader.loadFile(path, false);
+}
+
+} // namespace
+
+TEST(CliProcess, StatsMeasuresTheWholeImageOrARegion)
+{
+    const QString sky = writeSky("stats.fits", 30, 20);
+    const Outcome whole = runCli({"stats", "--json", sky});
+    ASSERT_EQ(whole.status, 0) << whole.err.toStdString();
+    const QJsonObject result = QJsonDocument::fromJson(whole.out.toUtf8()).object();
+    EXPECT_NEAR(result["mean"].toObject()["r"].toDouble(), 0.2, 1e-6);
+    EXPECT_NEAR(result["sigma"].toObject()["g"].toDouble(), 0.0, 1e-6);
+    EXPECT_NEAR(result["backgroundColor"].toObject()["b"].toDouble(), 0.05, 1e-6);
+
+    const Outcome region = runCli({"stats", sky, "--region", "28,18,5,5"});
+    ASSERT_EQ(region.status, 0);
+    // 4 of the 25 pixels lie inside; the rest count as black.
+    EXPECT_TRUE(region.out.contains("R=0.032 ")) << region.out.toStdString();
+    EXPECT_NE(runCli({"stats", sky, "--region", "1,2,3"}).status, 0);
+}
+
+TEST(CliProcess, GainNeutralizeAndCombineWriteNewFilesOnly)
+{
+    const QString sky = writeSky("colour.fits", 16, 12);
+    const QString gained = fresh("gained.fits");
+    ASSERT_EQ(runCli({"gain", sky, gained, "0.5", "1", "2"}).status, 0);
+    auto image = load(gained);
+    ASSERT_NE(image, nullptr);
+    EXPECT_FLOAT_EQ(image->getPixel(3, 3).r, 0.1f);
+    EXPECT_FLOAT_EQ(image->getPixel(3, 3).b, 0.1f);
+    EXPECT_NE(runCli({"gain", sky, gained, "1", "1", "1"}).status, 0) << "never overwrites";
+
+    const QString neutral = fresh("neutral.fits");
+    ASSERT_EQ(runCli({"neutralize", sky, neutral}).status, 0);
+    image = load(neutral);
+    EXPECT_FLOAT_EQ(image->getPixel(0, 0).r, image->getPixel(0, 0).g);
+    EXPECT_FLOAT_EQ(image->getPixel(0, 0).b, image->getPixel(0, 0).g);
+
+    const QString zeros = fresh("zeros.fits");
+    ASSERT_EQ(runCli({"combine", sky, sky, zeros, "--op", "subtract"}).status, 0);
+    EXPECT_EQ(load(zeros)->getPixel(5, 5).r, 0.0f);
+
+    const QString half = fresh("half.fits");
+    ASSERT_EQ(runCli({"combine", sky, gained, half, "--op", "multiply", "--opacity", "50"}).status, 0);
+    EXPECT_FLOAT_EQ(load(half)->getPixel(1, 1).r, 0.1f * 0.2f * 0.5f + 0.5f * 0.2f);
+
+    const QString other = writeSky("other.fits", 8, 8);
+    const Outcome mismatch = runCli({"combine", sky, other, fresh("never.fits"), "--op", "add"});
+    EXPECT_NE(mismatch.status, 0);
+    EXPECT_TRUE(mismatch.err.contains("16 x 12 and 8 x 8"));
+    EXPECT_FALSE(QFile::exists("never.fits"));
+    EXPECT_NE(runCli({"combine", sky, sky, fresh("x.fits"), "--op", "blend"}).status, 0);
+}
+
+TEST(CliProcess, FlattenRemovesAGradientAndRefusesTooFewMarkers)
+{
+    const QString sky = writeSky("gradient.fits", 120, 80, 0.2);
+    const QString flat = fresh("flat.fits");
+    const QString model = fresh("model.fits");
+    const Outcome run = runCli({"flatten", sky, flat, "--model", model, "--grid", "20", "--sigma", "3"});
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    auto source = load(sky);
+    auto result = load(flat);
+    ASSERT_NE(result, nullptr);
+    ASSERT_NE(load(model), nullptr);
+    const float before = source->getPixel(117, 40).r - source->getPixel(2, 40).r;
+    const float after = result->getPixel(117, 40).r - result->getPixel(2, 40).r;
+    EXPECT_LT(std::abs(after), 0.5f * std::abs(before));
+
+    QFile markers("one-marker.txt");
+    ASSERT_TRUE(markers.open(QIODevice::WriteOnly));
+    markers.write("# x y\n40 40\n");
+    markers.close();
+    const Outcome refused = runCli({"flatten", sky, fresh("refused.fits"), "--markers", "one-marker.txt"});
+    EXPECT_NE(refused.status, 0);
+    EXPECT_TRUE(refused.err.contains("This function requires at least two background probes!"));
+    EXPECT_FALSE(QFile::exists("refused.fits"));
+}
