@@ -62,11 +62,13 @@ QJsonObject jsonOf(const CalibrateRun &run)
 TEST(CliCalibrate, CalibratesEachFrameWithProgressAndNeverOverwrites)
 {
     const QString out = emptyFolder("cal-out");
-    const QStringList frames = {writeFrame("cal-a.fits", 12, 10, 32768.0), writeFrame("cal-b.light.fits", 12, 10, 49152.0)};
+    const QStringList frames = {writeFrame("cal-a.fits", 12, 10, 32768.0),
+                                writeFrame("cal-b.light.fits", 12, 10, 49152.0)};
     const QString dark = writeFrame("cal-dark.fits", 12, 10, 0.25, -32);
     const QString flat = writeFrame("cal-flat.fits", 12, 10, 0.5, -32);
 
-    const CalibrateRun run = calibrate(QStringList{"--out", out, "--dark", dark, "--flat", flat, "--threads", "1"} + frames);
+    const CalibrateRun run =
+        calibrate(QStringList{"--out", out, "--dark", dark, "--flat", flat, "--threads", "1"} + frames);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.toStdString(), "[1/2] cal-out/cal-a.fts\n[2/2] cal-out/cal-b.light.fts\n");
     EXPECT_TRUE(run.err.contains("Setting dark frame to: cal-dark.fits"));
