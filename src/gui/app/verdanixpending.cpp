@@ -11,7 +11,3 @@ void Verdanix::evStackResult(wndRegistrationData *) {}
 void Verdanix::evRegisterFrames(wndRegistrationData *) {}
 void Verdanix::evShowRegistration() {}
 void Verdanix::evCollectFinished(QObject *) {}
-void Verdanix::evCalibrate() {}
-void Verdanix::evDoCalibrate(QObject *) {}
-void Verdanix::evDoneCalibrate(QObject *) {}
-void Verdanix::evErrorCalibrate(QObject *) {}

@@ -1,5 +1,6 @@
 #include "wndsettings.h"
 
+#include "calib/resourcelimits.h"
 #include "platform/machine.h"
 #include "platform/settingsfile.h"
 
@@ -105,13 +106,14 @@ void wndSettings::showStoredValues(int machineThreads, std::uint64_t machineTota
 {
     // The dialog proposes half the machine where nothing is stored yet; the runs
     // themselves keep their own defaults until the dialog is saved once.
-    const int threadsDefault = std::max(1, machineThreads / 2);
+    MachineMemory memory;
+    memory.totalBytes = machineTotalMB << 20;
+    const ResourcePreferences proposed = dialogDefaults(machineThreads, memory);
     const auto totalMB = static_cast<int>(std::min<std::uint64_t>(machineTotalMB, INT32_MAX));
-    const int memoryDefault = std::max(1, totalMB / 2);
 
-    sbThreads->setValue(std::min(settingsfile::maxThreads(threadsDefault), machineThreads));
+    sbThreads->setValue(std::min(settingsfile::maxThreads(proposed.maxThreads), machineThreads));
     sbThreads->setMaximum(std::max(1, machineThreads));
-    sbMemory->setValue(std::min(settingsfile::maxMem(memoryDefault), totalMB));
+    sbMemory->setValue(std::min(settingsfile::maxMem(proposed.maxMem), totalMB));
     sbMemory->setMaximum(std::max(1, totalMB));
     sbMemPercent->setValue(settingsfile::memPercent());
     cbPreviewGamma->setChecked(settingsfile::usePreviewGamma());
