@@ -1,0 +1,105 @@
+// The five combination operators at full, half and zero opacity.
+#include "process/combination.h"
+
+#include "processfixtures.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace processtest;
+
+namespace {
+
+float combinedValue(CombineOperator op, float a, float b, float f)
+{
+    auto imageA = filledImage(1, 1, a, a, a);
+    auto imageB = filledImage(1, 1, b, b, b);
+    auto result = combineImages(op, *imageA, *imageB, f);
+    EXPECT_TRUE(result);
+    return result ? result->data[0] : std::nanf("");
+}
+
+} // namespace
+
+TEST(Combination, EachOperatorAtOpacity100And50And0)
+{
+    // A = 0.8, B = 0.5. Opacity 0 always gives A back.
+    const struct {
+        CombineOperator op;
+        float full;
+        float half;
+    } cases[] = {
+        {CombineOperator::Add, 1.3f, 1.05f},     {CombineOperator::Subtract, 0.3f, 0.55f},
+        {CombineOperator::Multiply, 0.4f, 0.6f}, // 0.5 * 0.4 + 0.5 * 0.8
+        {CombineOperator::Divide, 1.6f, 1.2f},   {CombineOperator::NegativeMultiply, 0.9f, 0.85f}, // 1 - 0.5 * 0.2
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(combineLogLine(c.op).toStdString());
+        EXPECT_FLOAT_EQ(combinedValue(c.op, 0.8f, 0.5f, 1.0f), c.full);
+        EXPECT_FLOAT_EQ(combinedValue(c.op, 0.8f, 0.5f, 0.5f), c.half);
+        EXPECT_FLOAT_EQ(combinedValue(c.op, 0.8f, 0.5f, 0.0f), 0.8f);
+    }
+    EXPECT_FLOAT_EQ(combinedValue(CombineOperator::NegativeMultiply, 0.5f, 0.5f, 1.0f), 0.75f);
+}
+
+TEST(Combination, DivisionByZeroGivesOneAndZeroByZeroStaysNan)
+{
+    for (float f : {1.0f, 0.5f, 0.01f})
+        EXPECT_EQ(combinedValue(CombineOperator::Divide, 0.3f, 0.0f, f), 1.0f) << f;
+    // At opacity 0 the infinite quotient times 0 is NaN.
+    EXPECT_TRUE(std::isnan(combinedValue(CombineOperator::Divide, 0.3f, 0.0f, 0.0f)));
+    for (float f : {1.0f, 0.5f, 0.0f})
+        EXPECT_TRUE(std::isnan(combinedValue(CombineOperator::Divide, 0.0f, 0.0f, f))) << f;
+    // NaN samples read as 0, so a NaN divisor is a division by zero.
+    EXPECT_EQ(combinedValue(CombineOperator::Divide, 0.3f, std::nanf(""), 1.0f), 1.0f);
+}
+
+TEST(Combination, ResultTakesAsGeometryAndAlphaOne)
+{
+    auto a = filledImage(3, 2, 0.2f, 0.4f, 0.6f);
+    a->channels = 2;
+    a->whiteLevel = 65535.0f;
+    a->blackLevel = 10.0f;
+    setPixel(*a, 0, 0, std::nanf(""), 0.4f, 0.6f, 0.0f);
+    auto b = filledImage(3, 2, 1.0f, 1.0f, 1.0f);
+
+    auto sum = combineAdd(*a, *b, 1.0f);
+    ASSERT_TRUE(sum);
+    EXPECT_EQ(sum->width, 3);
+    EXPECT_EQ(sum->height, 2);
+    EXPECT_EQ(sum->channels, 2);
+    EXPECT_EQ(sum->getPixel(0, 0).r, 1.0f);
+    EXPECT_EQ(sum->getPixel(0, 0).a, 1.0f);
+    // The bare operator leaves normalised levels; the combine tool's entry copies A's.
+    EXPECT_EQ(sum->whiteLevel, 1.0f);
+    auto tool = combineImages(CombineOperator::Add, *a, *b, 1.0f);
+    EXPECT_EQ(tool->whiteLevel, 65535.0f);
+    EXPECT_EQ(tool->blackLevel, 10.0f);
+
+    // The same image as A and B.
+    auto zero = combineImages(CombineOperator::Subtract, *b, *b, 1.0f);
+    EXPECT_TRUE(samePixels(*zero, *filledImage(3, 2, 0.0f, 0.0f, 0.0f)));
+}
+
+TEST(Combination, DifferentSizesGiveNoResult)
+{
+    auto a = filledImage(3, 2, 1.0f, 1.0f, 1.0f);
+    auto wider = filledImage(4, 2, 1.0f, 1.0f, 1.0f);
+    auto taller = filledImage(3, 3, 1.0f, 1.0f, 1.0f);
+    for (int op = 0; op <= 4; ++op) {
+        EXPECT_FALSE(combineImages(static_cast<CombineOperator>(op), *a, *wider, 1.0f));
+        EXPECT_FALSE(combineImages(static_cast<CombineOperator>(op), *a, *taller, 1.0f));
+    }
+    EXPECT_FALSE(combineImages(static_cast<CombineOperator>(7), *a, *a, 1.0f));
+}
+
+TEST(Combination, LogLinesNameEachOperator)
+{
+    EXPECT_EQ(combineLogLine(CombineOperator::Add), "Image addition...");
+    EXPECT_EQ(combineLogLine(CombineOperator::Subtract), "Image substraction...");
+    EXPECT_EQ(combineLogLine(CombineOperator::Multiply), "Image multiplication...");
+    EXPECT_EQ(combineLogLine(CombineOperator::Divide), "Image division...");
+    EXPECT_EQ(combineLogLine(CombineOperator::NegativeMultiply), "Image negative multiplication...");
+    EXPECT_EQ(static_cast<int>(CombineOperator::NegativeMultiply), 4);
+}
