@@ -135,6 +135,8 @@ private:
     void showResult(const QString &title, const QString &text);
     mdiImage *lockFlattenTarget();
     void reportNoImage();
+    // lockImage for operations that need pixels: without them, says so and releases.
+    mdiImage *lockImageWithPixels();
 
     QMdiArea *mdiArea = nullptr;
     OutputWindow *outputWindow = nullptr;

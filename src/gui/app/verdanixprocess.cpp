@@ -49,6 +49,16 @@ void Verdanix::reportNoImage()
     outputWindow->logMessage(QStringLiteral("Please focus a valid image window first."));
 }
 
+mdiImage *Verdanix::lockImageWithPixels()
+{
+    mdiImage *window = lockImage();
+    if (hasImage(window))
+        return window;
+    reportNoImage();
+    releaseImage();
+    return nullptr;
+}
+
 void Verdanix::showResult(const QString &title, const QString &text)
 {
     QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
@@ -124,12 +134,9 @@ void Verdanix::avgColor()
 
 void Verdanix::cutAbove()
 {
-    mdiImage *window = lockImage();
-    if (!hasImage(window)) {
-        reportNoImage();
-        releaseImage();
+    mdiImage *window = lockImageWithPixels();
+    if (!window)
         return;
-    }
     outputWindow->setStatusText(QStringLiteral("Getting average color..."));
     outputWindow->logMessage(QStringLiteral("Getting average color..."));
     QCoreApplication::processEvents();
@@ -159,12 +166,9 @@ void Verdanix::getBackgroundColor()
 
 void Verdanix::removeBackground()
 {
-    mdiImage *window = lockImage();
-    if (!hasImage(window)) {
-        reportNoImage();
-        releaseImage();
+    mdiImage *window = lockImageWithPixels();
+    if (!window)
         return;
-    }
     guardMemory(*outputWindow, [&] {
         auto result = removeBackgroundColour(*window->buffer);
         if (result)
@@ -187,12 +191,9 @@ void Verdanix::getStdDev()
 
 void Verdanix::normalize()
 {
-    mdiImage *window = lockImage();
-    if (!hasImage(window)) {
-        reportNoImage();
-        releaseImage();
+    mdiImage *window = lockImageWithPixels();
+    if (!window)
         return;
-    }
     guardMemory(*outputWindow, [&] {
         auto result = normalizedCopy(*window->buffer);
         if (!result) {
@@ -232,12 +233,9 @@ void Verdanix::testBuffer()
 
 void Verdanix::neutralizeBackground()
 {
-    mdiImage *window = lockImage();
-    if (!hasImage(window)) {
-        reportNoImage();
-        releaseImage();
+    mdiImage *window = lockImageWithPixels();
+    if (!window)
         return;
-    }
     outputWindow->setStatusText(QStringLiteral("Background neutralization..."));
     outputWindow->logMessage(QStringLiteral("Neutralizing background color of ") + window->windowTitle());
     guardMemory(*outputWindow, [&] {
