@@ -12,3 +12,13 @@ int runNeutralize(const QStringList &arguments, CliContext &context);
 int runRender(const QStringList &arguments, CliContext &context);
 int runStats(const QStringList &arguments, CliContext &context);
 int runSysinfo(const QStringList &arguments, CliContext &context);
+int runStars(const QStringList &arguments, CliContext &context);
+int runMatch(const QStringList &arguments, CliContext &context);
+// Shared by the two star commands (defined in cmd_stars.cpp): --size, --threshold and --max
+// into the search parameters, and a loaded image normalised as the registration does it.
+// Each writes the reason and returns false on failure.
+class CliArgs;
+class ImageBuffer;
+struct StarSearchParameters;
+bool parseStarSearchOptions(const CliArgs &args, StarSearchParameters &parameters, CliContext &context);
+bool normaliseForStarSearch(ImageBuffer &image, const QString &path, CliContext &context);

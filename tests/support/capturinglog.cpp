@@ -14,6 +14,12 @@ QStringList CapturingLog::statusTexts() const
     return statuses;
 }
 
+QList<float> CapturingLog::progressValues() const
+{
+    QMutexLocker locker(&lock);
+    return progress;
+}
+
 void CapturingLog::setStatusText(const QString &text)
 {
     QMutexLocker locker(&lock);
@@ -30,16 +36,6 @@ void CapturingLog::appendLine(const QString &text)
 {
     QMutexLocker locker(&lock);
     logged << text;
-}
-
-ScopedCapturingLog::ScopedCapturingLog()
-{
-    installMessageLog(this);
-}
-
-ScopedCapturingLog::~ScopedCapturingLog()
-{
-    installMessageLog(nullptr);
 }
 
 } // namespace testsupport

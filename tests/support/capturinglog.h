@@ -1,5 +1,6 @@
 #pragma once
-// A message log for tests: keeps every line, status text and progress value it is given.
+// A message log for tests: keeps every line, status text and progress value it is given, from
+// any thread.
 #include "log/messagelog.h"
 
 #include <QMutex>
@@ -11,6 +12,7 @@ class CapturingLog : public MessageLog {
 public:
     QStringList lines() const;
     QStringList statusTexts() const;
+    QList<float> progressValues() const;
     bool contains(const QString &line) const { return lines().contains(line); }
 
     void setStatusText(const QString &text) override;
@@ -25,13 +27,6 @@ private:
     QStringList logged;
     QStringList statuses;
     QList<float> progress;
-};
-
-// Installs a CapturingLog as the process-wide log for the lifetime of the object.
-class ScopedCapturingLog : public CapturingLog {
-public:
-    ScopedCapturingLog();
-    ~ScopedCapturingLog() override;
 };
 
 } // namespace testsupport

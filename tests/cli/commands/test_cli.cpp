@@ -1,4 +1,5 @@
 #include "cliargs.h"
+#include "clirun.h"
 #include "support/fitsfixture.h"
 
 #include <QDir>
@@ -8,27 +9,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-struct CliRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-CliRun cli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(VERDANIX_CLI_PATH), arguments);
-    process.waitForFinished(60000);
-    return CliRun{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-               QString::fromLocal8Bit(process.readAllStandardOutput()),
-               QString::fromLocal8Bit(process.readAllStandardError())};
-}
 
 QString writeGradient(const QString &name)
 {
@@ -64,33 +48,33 @@ TEST(CliArgs, SplitsOptionsValuesAndFilesAndRejectsWhatItDoesNotKnow)
 
 TEST(CliDispatch, VersionHelpAndUnknownCommands)
 {
-    const CliRun version = cli({"--version"});
+    const CliRun version = runCli({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_TRUE(version.out.startsWith("verdanix-cli 0.0.7 (build 2)")) << version.out.toStdString();
     EXPECT_TRUE(version.out.contains("LibRaw") && version.out.contains("cfitsio"));
 
-    const CliRun help = cli({"--help"});
+    const CliRun help = runCli({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char *command : {"info", "convert", "render", "sysinfo"})
         EXPECT_TRUE(help.out.contains(QString::fromLatin1(command))) << command;
 
-    const CliRun commandHelp = cli({"render", "--help"});
+    const CliRun commandHelp = runCli({"render", "--help"});
     EXPECT_EQ(commandHelp.status, 0);
     EXPECT_TRUE(commandHelp.out.startsWith("usage: verdanix-cli render"));
 
-    const CliRun unknown = cli({"frobnicate"});
+    const CliRun unknown = runCli({"frobnicate"});
     EXPECT_NE(unknown.status, 0);
     EXPECT_EQ(unknown.err.trimmed().count('\n'), 0) << "one line";
     EXPECT_TRUE(unknown.err.startsWith("verdanix-cli: unknown command 'frobnicate'"));
 
-    EXPECT_NE(cli({}).status, 0);
+    EXPECT_NE(runCli({}).status, 0);
 }
 
 TEST(CliDispatch, SysinfoGivesJsonForMachines)
 {
-    const CliRun run = cli({"sysinfo", "--json"});
+    const CliRun run = runCli({"sysinfo", "--json"});
     ASSERT_EQ(run.status, 0);
-    const QJsonObject object = QJsonDocument::fromJson(run.out.toUtf8()).object();
+    const QJsonObject object = run.json();
     EXPECT_GE(object.value("hardwareThreads").toInt(), 1);
     EXPECT_GT(object.value("totalMemoryMB").toInt(), 0);
 }
@@ -98,7 +82,7 @@ TEST(CliDispatch, SysinfoGivesJsonForMachines)
 TEST(CliInfo, DescribesAFitsFileAndFailsCleanlyOnBadOnes)
 {
     const QString path = writeGradient("info.fits");
-    const CliRun run = cli({"info", "--json", path});
+    const CliRun run = runCli({"info", "--json", path});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const QJsonObject info = QJsonDocument::fromJson(run.out.toUtf8()).array().first().toObject();
     EXPECT_EQ(info.value("format").toString(), "FITS");
@@ -109,10 +93,10 @@ TEST(CliInfo, DescribesAFitsFileAndFailsCleanlyOnBadOnes)
     EXPECT_EQ(info.value("whiteLevel").toDouble(), 65536.0);
     EXPECT_EQ(info.value("maxValue").toDouble(), 39029.0);
 
-    const CliRun text = cli({"info", path});
+    const CliRun text = runCli({"info", path});
     EXPECT_TRUE(text.out.contains("size:        40 x 30"));
 
-    const CliRun missing = cli({"info", "no-such-file.fits"});
+    const CliRun missing = runCli({"info", "no-such-file.fits"});
     EXPECT_NE(missing.status, 0);
     EXPECT_TRUE(missing.err.contains("verdanix-cli: cannot read no-such-file.fits"));
 }
@@ -122,20 +106,20 @@ TEST(CliConvert, WritesFloatingPointFitsAndNeverOverwrites)
     const QString input = writeGradient("convert-in.fits");
     const QString output = QDir::current().filePath("convert-out.fits");
     QFile::remove(output);
-    ASSERT_EQ(cli({"convert", input, output}).status, 0);
-    const CliRun info = cli({"info", "--json", output});
+    ASSERT_EQ(runCli({"convert", input, output}).status, 0);
+    const CliRun info = runCli({"info", "--json", output});
     const QJsonObject described = QJsonDocument::fromJson(info.out.toUtf8()).array().first().toObject();
     EXPECT_EQ(described.value("bitpix").toInt(), -32);
     EXPECT_EQ(described.value("channels").toInt(), 3);
     EXPECT_EQ(described.value("maxValue").toDouble(), 39029.0);
 
     const qint64 size = QFileInfo(output).size();
-    const CliRun again = cli({"convert", input, output});
+    const CliRun again = runCli({"convert", input, output});
     EXPECT_NE(again.status, 0);
     EXPECT_TRUE(again.err.contains("never overwritten"));
     EXPECT_EQ(QFileInfo(output).size(), size);
 
-    EXPECT_NE(cli({"convert", input, "out.png"}).status, 0);
+    EXPECT_NE(runCli({"convert", input, "out.png"}).status, 0);
 }
 
 TEST(CliRender, WritesThePreviewAsAWindowShowsIt)
@@ -144,16 +128,16 @@ TEST(CliRender, WritesThePreviewAsAWindowShowsIt)
     const QString output = QDir::current().filePath("render.png");
     QFile::remove(output);
     // White at 0.5 of full scale (32768): column 33 (33000) and beyond are white.
-    const CliRun run = cli({"render", input, output, "--black", "0", "--white", "0.5"});
+    const CliRun run = runCli({"render", input, output, "--black", "0", "--white", "0.5"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const QImage image(output);
     ASSERT_EQ(image.size(), QSize(40, 30));
     EXPECT_EQ(qRed(image.pixel(33, 0)), 255);
     EXPECT_EQ(qRed(image.pixel(16, 0)), static_cast<int>(16000.0f / 65536.0f / 0.5f * 255.0f));
 
-    EXPECT_NE(cli({"render", input, output}).status, 0) << "an existing output is refused";
-    EXPECT_NE(cli({"render", input, "x.png", "--auto", "0.01", "--white", "1"}).status, 0);
+    EXPECT_NE(runCli({"render", input, output}).status, 0) << "an existing output is refused";
+    EXPECT_NE(runCli({"render", input, "x.png", "--auto", "0.01", "--white", "1"}).status, 0);
     const QString automatic = QDir::current().filePath("auto.png");
     QFile::remove(automatic);
-    EXPECT_EQ(cli({"render", input, automatic, "--auto", "0.01"}).status, 0);
+    EXPECT_EQ(runCli({"render", input, automatic, "--auto", "0.01"}).status, 0);
 }

@@ -1,3 +1,4 @@
+#include "clirun.h"
 #include "platform/settingsfile.h"
 #include "support/fitsfixture.h"
 
@@ -15,20 +16,9 @@
 
 namespace {
 
-struct CalibrateRun {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-CalibrateRun calibrate(const QStringList &arguments)
+CliRun calibrate(const QStringList &arguments)
 {
-    QProcess process;
-    process.start(QStringLiteral(VERDANIX_CLI_PATH), QStringList{"calibrate"} + arguments);
-    process.waitForFinished(120000);
-    return CalibrateRun{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                        QString::fromLocal8Bit(process.readAllStandardOutput()),
-                        QString::fromLocal8Bit(process.readAllStandardError())};
+    return runCli(QStringList{"calibrate"} + arguments);
 }
 
 QString emptyFolder(const QString &name)
@@ -52,11 +42,6 @@ QString writeFrame(const QString &path, int width, int height, double value, int
     return path;
 }
 
-QJsonObject jsonOf(const CalibrateRun &run)
-{
-    return QJsonDocument::fromJson(run.out.toUtf8()).object();
-}
-
 } // namespace
 
 TEST(CliCalibrate, CalibratesEachFrameWithProgressAndNeverOverwrites)
@@ -67,7 +52,7 @@ TEST(CliCalibrate, CalibratesEachFrameWithProgressAndNeverOverwrites)
     const QString dark = writeFrame("cal-dark.fits", 12, 10, 0.25, -32);
     const QString flat = writeFrame("cal-flat.fits", 12, 10, 0.5, -32);
 
-    const CalibrateRun run =
+    const CliRun run =
         calibrate(QStringList{"--out", out, "--dark", dark, "--flat", flat, "--threads", "1"} + frames);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.toStdString(), "[1/2] cal-out/cal-a.fts\n[2/2] cal-out/cal-b.light.fts\n");
@@ -75,19 +60,17 @@ TEST(CliCalibrate, CalibratesEachFrameWithProgressAndNeverOverwrites)
     EXPECT_TRUE(run.err.contains("Calibration done."));
     ASSERT_TRUE(QFileInfo::exists(out + "/cal-b.light.fts"));
     // (0.75 - 0.25) / 0.5 = 1.0 everywhere: the info command reads it back.
-    QProcess info;
-    info.start(QStringLiteral(VERDANIX_CLI_PATH), {"info", "--json", out + "/cal-b.light.fts"});
-    ASSERT_TRUE(info.waitForFinished(60000));
-    const QJsonObject described = QJsonDocument::fromJson(info.readAllStandardOutput()).array().first().toObject();
+    const CliRun info = runCli({"info", "--json", out + "/cal-b.light.fts"});
+    const QJsonObject described = QJsonDocument::fromJson(info.out.toUtf8()).array().first().toObject();
     EXPECT_EQ(described.value("maxValue").toDouble(), 1.0);
 
-    const CalibrateRun again = calibrate(QStringList{"--out", out, "--json"} + frames);
+    const CliRun again = calibrate(QStringList{"--out", out, "--json"} + frames);
     EXPECT_NE(again.status, 0);
     EXPECT_TRUE(again.err.endsWith("verdanix-cli: Error during frame calibration: Could not create FITS file (may be "
                                    "it already exists?) (error 105)\n"))
         << again.err.toStdString();
-    EXPECT_EQ(jsonOf(again).value("errorCode").toInt(), 105);
-    EXPECT_TRUE(jsonOf(again).value("written").toArray().isEmpty());
+    EXPECT_EQ(again.json().value("errorCode").toInt(), 105);
+    EXPECT_TRUE(again.json().value("written").toArray().isEmpty());
     EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 2) << "nothing added, nothing replaced";
 }
 
@@ -95,15 +78,15 @@ TEST(CliCalibrate, ThreadsOptionOverridesTheSettingsFile)
 {
     const QString frame = writeFrame("threads.fits", 8, 8, 1000.0);
     settingsfile::setValue("Preferences", "maxThreads", 3);
-    const CalibrateRun fromSettings = calibrate({"--out", emptyFolder("threads-a"), "--json", frame});
-    const CalibrateRun overridden = calibrate({"--out", emptyFolder("threads-b"), "--json", "--threads", "1", frame});
+    const CliRun fromSettings = calibrate({"--out", emptyFolder("threads-a"), "--json", frame});
+    const CliRun overridden = calibrate({"--out", emptyFolder("threads-b"), "--json", "--threads", "1", frame});
     QFile::remove(QString::fromLatin1(settingsfile::kFileName));
 
     ASSERT_EQ(fromSettings.status, 0) << fromSettings.err.toStdString();
-    EXPECT_EQ(jsonOf(fromSettings).value("threads").toInt(), 3);
+    EXPECT_EQ(fromSettings.json().value("threads").toInt(), 3);
     ASSERT_EQ(overridden.status, 0) << overridden.err.toStdString();
-    EXPECT_EQ(jsonOf(overridden).value("threads").toInt(), 1);
-    EXPECT_EQ(jsonOf(overridden).value("written").toArray(), QJsonArray{"threads-b/threads.fts"});
+    EXPECT_EQ(overridden.json().value("threads").toInt(), 1);
+    EXPECT_EQ(overridden.json().value("written").toArray(), QJsonArray{"threads-b/threads.fts"});
 }
 
 TEST(CliCalibrate, RefusesIncompleteRequestsWithOneLine)
@@ -121,12 +104,12 @@ TEST(CliCalibrate, RefusesIncompleteRequestsWithOneLine)
          "verdanix-cli: Output directory does not exist. Please create it first.\n"},
     };
     for (const auto &c : cases) {
-        const CalibrateRun run = calibrate(c.arguments);
+        const CliRun run = calibrate(c.arguments);
         EXPECT_NE(run.status, 0) << c.arguments.join(' ').toStdString();
         EXPECT_EQ(run.err.toStdString(), c.error.toStdString());
     }
 
-    const CalibrateRun badMaster = calibrate({"--out", out, "--bias", "no-such-bias.fits", frame});
+    const CliRun badMaster = calibrate({"--out", out, "--bias", "no-such-bias.fits", frame});
     EXPECT_NE(badMaster.status, 0);
     EXPECT_FALSE(QFileInfo::exists(out + "/usage.fts")) << "a master that fails to load stops the run first";
 }

@@ -1,3 +1,4 @@
+#include "clirun.h"
 #include "image/imageloader.h"
 #include "support/fitsfixture.h"
 
@@ -5,27 +6,10 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-struct Outcome {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-Outcome runCli(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral(VERDANIX_CLI_PATH), arguments);
-    process.waitForFinished(120000);
-    return Outcome{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                   QString::fromLocal8Bit(process.readAllStandardOutput()),
-                   QString::fromLocal8Bit(process.readAllStandardError())};
-}
 
 // A float colour image: sky (0.2, 0.1, 0.05) rising to the right by `gradient`.
 QString writeSky(const QString &name, int width, int height, double gradient = 0.0)
@@ -62,14 +46,14 @@ std::unique_ptr<ImageBuffer> load(const QString &path)
 TEST(CliProcess, StatsMeasuresTheWholeImageOrARegion)
 {
     const QString sky = writeSky("stats.fits", 30, 20);
-    const Outcome whole = runCli({"stats", "--json", sky});
+    const CliRun whole = runCli({"stats", "--json", sky});
     ASSERT_EQ(whole.status, 0) << whole.err.toStdString();
-    const QJsonObject result = QJsonDocument::fromJson(whole.out.toUtf8()).object();
+    const QJsonObject result = whole.json();
     EXPECT_NEAR(result["mean"].toObject()["r"].toDouble(), 0.2, 1e-6);
     EXPECT_NEAR(result["sigma"].toObject()["g"].toDouble(), 0.0, 1e-6);
     EXPECT_NEAR(result["backgroundColor"].toObject()["b"].toDouble(), 0.05, 1e-6);
 
-    const Outcome region = runCli({"stats", sky, "--region", "28,18,5,5"});
+    const CliRun region = runCli({"stats", sky, "--region", "28,18,5,5"});
     ASSERT_EQ(region.status, 0);
     // 4 of the 25 pixels lie inside; the rest count as black.
     EXPECT_TRUE(region.out.contains("R=0.032 ")) << region.out.toStdString();
@@ -102,7 +86,7 @@ TEST(CliProcess, GainNeutralizeAndCombineWriteNewFilesOnly)
     EXPECT_FLOAT_EQ(load(half)->getPixel(1, 1).r, 0.1f * 0.2f * 0.5f + 0.5f * 0.2f);
 
     const QString other = writeSky("other.fits", 8, 8);
-    const Outcome mismatch = runCli({"combine", sky, other, fresh("never.fits"), "--op", "add"});
+    const CliRun mismatch = runCli({"combine", sky, other, fresh("never.fits"), "--op", "add"});
     EXPECT_NE(mismatch.status, 0);
     EXPECT_TRUE(mismatch.err.contains("16 x 12 and 8 x 8"));
     EXPECT_FALSE(QFile::exists("never.fits"));
@@ -114,7 +98,7 @@ TEST(CliProcess, FlattenRemovesAGradientAndRefusesTooFewMarkers)
     const QString sky = writeSky("gradient.fits", 120, 80, 0.2);
     const QString flat = fresh("flat.fits");
     const QString model = fresh("model.fits");
-    const Outcome run = runCli({"flatten", sky, flat, "--model", model, "--grid", "20", "--sigma", "3"});
+    const CliRun run = runCli({"flatten", sky, flat, "--model", model, "--grid", "20", "--sigma", "3"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     auto source = load(sky);
     auto result = load(flat);
@@ -128,7 +112,7 @@ TEST(CliProcess, FlattenRemovesAGradientAndRefusesTooFewMarkers)
     ASSERT_TRUE(markers.open(QIODevice::WriteOnly));
     markers.write("# x y\n40 40\n");
     markers.close();
-    const Outcome refused = runCli({"flatten", sky, fresh("refused.fits"), "--markers", "one-marker.txt"});
+    const CliRun refused = runCli({"flatten", sky, fresh("refused.fits"), "--markers", "one-marker.txt"});
     EXPECT_NE(refused.status, 0);
     EXPECT_TRUE(refused.err.contains("This function requires at least two background probes!"));
     EXPECT_FALSE(QFile::exists("refused.fits"));

@@ -41,20 +41,21 @@ void expectPattern(const ImageBuffer &image, int firstRow, bool colour)
     }
 }
 
-// A clean failure: no image, the code expected, and the FITS error line first.
-void expectFailure(const QString &path, int expectedCode, int expectedLines = 1)
+// A clean failure: no image, the code expected, and the FITS error line first; returns the lines.
+QStringList expectFailure(const QString &path, int expectedCode, int expectedLines = 1)
 {
     CapturingLog log;
     int code = 0;
     EXPECT_FALSE(load(path, &code, &log)) << path.toStdString();
     EXPECT_EQ(code, expectedCode) << path.toStdString();
-    ASSERT_EQ(log.lines().size(), expectedLines) << log.lines().join('|').toStdString();
-    EXPECT_EQ(log.lines().first(), "Error reading FITS file.");
+    EXPECT_EQ(log.lines().size(), expectedLines) << log.lines().join('|').toStdString();
+    EXPECT_EQ(log.lines().value(0), "Error reading FITS file.");
+    return log.lines();
 }
 
 } // namespace
 
-TEST(FitsLoader, EachBitpixLoadsItsValuesWithItsWhiteLevel)
+TEST(FitsLoader, EachBitpixLoadsItsGreyValuesWithItsWhiteLevel)
 {
     const struct {
         int bitpix;
@@ -70,45 +71,30 @@ TEST(FitsLoader, EachBitpixLoadsItsValuesWithItsWhiteLevel)
         EXPECT_EQ(image->blackLevel, 0.0f);
         EXPECT_EQ(image->width, 20);
         EXPECT_EQ(image->height, 12);
+        EXPECT_EQ(image->channels, 2);
         expectPattern(*image, 0, false);
     }
 }
 
-TEST(FitsLoader, ValuesKeepTheirUnitsIncludingUnsignedSixteenBit)
+TEST(FitsLoader, UnsignedSixteenBitKeepsItsPhysicalValues)
 {
-    FitsImage signed16 = fitsImage(16, 4, 3);
-    signed16.values[5] = 30000;
-    ASSERT_EQ(writeFitsFile("signed.fits", signed16), 0);
-    auto image = load("signed.fits");
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->getPixel(1, 1).r, 30000.0f);
-    EXPECT_EQ(image->whiteLevel, 65536.0f);
-
-    // Unsigned 16-bit is stored offset by BZERO 32768; the loader sees physical values.
+    // Stored offset by BZERO 32768; the loader sees physical values.
     FitsImage unsigned16 = fitsImage(16, 4, 3);
     unsigned16.bzero = 32768;
     unsigned16.values[0] = 60000;
     unsigned16.values[1] = 0;
     ASSERT_EQ(writeFitsFile("unsigned.fits", unsigned16), 0);
-    image = load("unsigned.fits");
+    auto image = load("unsigned.fits");
     ASSERT_TRUE(image);
     EXPECT_EQ(image->getPixel(0, 0).r, 60000.0f);
     EXPECT_EQ(image->getPixel(1, 0).r, 0.0f);
     EXPECT_EQ(image->whiteLevel, 65536.0f);
 }
 
-TEST(FitsLoader, GreyImageHasEqualChannelsAndChannelCountTwo)
+TEST(FitsLoader, ColourCubeTakesItsFirstThreePlanesEvenWhenReadInPieces)
 {
-    ASSERT_EQ(writeFitsFile("grey.fit", fitsImage(-32, 17, 9)), 0);
-    auto image = load("grey.fit");
-    ASSERT_TRUE(image);
-    EXPECT_EQ(image->channels, 2);
-    expectPattern(*image, 0, false);
-}
-
-TEST(FitsLoader, ColourCubeTakesItsFirstThreePlanes)
-{
-    ASSERT_EQ(writeFitsFile("colour.fts", fitsImage(16, 11, 7, 3)), 0);
+    // Wide enough that the whole-image load needs several reads per plane.
+    ASSERT_EQ(writeFitsFile("colour.fts", fitsImage(16, 2000, 300, 3)), 0);
     auto image = load("colour.fts");
     ASSERT_TRUE(image);
     EXPECT_EQ(image->channels, 3);
@@ -118,15 +104,6 @@ TEST(FitsLoader, ColourCubeTakesItsFirstThreePlanes)
     image = load("four.fits");
     ASSERT_TRUE(image);
     EXPECT_EQ(image->channels, 3);
-    expectPattern(*image, 0, true);
-}
-
-TEST(FitsLoader, LargeImagesReadInPiecesStillMatchEveryPixel)
-{
-    // Wide enough that the whole-image load needs several reads per plane.
-    ASSERT_EQ(writeFitsFile("wide.fits", fitsImage(16, 2000, 300, 3)), 0);
-    auto image = load("wide.fits");
-    ASSERT_TRUE(image);
     expectPattern(*image, 0, true);
 }
 
@@ -167,16 +144,13 @@ TEST(FitsLoader, BandReadClipsAtTheLastRow)
 TEST(FitsLoader, LayoutsThatCannotBeShownFailWithTheirOwnCode)
 {
     ASSERT_EQ(writeFitsFile("line.fits", FitsImage{16, {40}, {}, 0.0}), 0);
-    expectFailure("line.fits", kFitsUnsupportedLayout);
     ASSERT_EQ(writeFitsFile("hyper.fits", FitsImage{16, {4, 4, 3, 2}, {}, 0.0}), 0);
-    expectFailure("hyper.fits", kFitsUnsupportedLayout);
     ASSERT_EQ(writeFitsFile("twoplanes.fits", fitsImage(16, 8, 8, 2)), 0);
-    expectFailure("twoplanes.fits", kFitsUnsupportedLayout);
     ASSERT_TRUE(writeBytes("empty-primary.fits", fitsHeaderBlock({"SIMPLE = T", "BITPIX = 16", "NAXIS = 0"})));
-    expectFailure("empty-primary.fits", kFitsUnsupportedLayout);
     ASSERT_TRUE(writeBytes("zero-width.fits", fitsHeaderBlock({"SIMPLE = T", "BITPIX = 16", "NAXIS = 2",
                                                                "NAXIS1 = 0", "NAXIS2 = 10"})));
-    expectFailure("zero-width.fits", kFitsUnsupportedLayout);
+    for (const char *name : {"line.fits", "hyper.fits", "twoplanes.fits", "empty-primary.fits", "zero-width.fits"})
+        expectFailure(name, kFitsUnsupportedLayout);
 
     ImageLoader loader;
     int width = -1, height = -1;
@@ -222,10 +196,8 @@ TEST(FitsLoader, AbsurdSizesAreRefusedAsNotEnoughMemory)
     const QByteArray huge = fitsHeaderBlock(
         {"SIMPLE = T", "BITPIX = -64", "NAXIS = 3", "NAXIS1 = 2000000000", "NAXIS2 = 2000000000", "NAXIS3 = 3"});
     ASSERT_TRUE(writeBytes("huge.fits", huge + QByteArray(2880, '\0')));
-    expectFailure("huge.fits", kNotEnoughMemory, 2);
-    CapturingLog log;
-    load("huge.fits", nullptr, &log);
-    EXPECT_TRUE(log.lines().value(1).startsWith("Not enough memory")) << log.lines().value(1).toStdString();
+    const QString memoryLine = expectFailure("huge.fits", kNotEnoughMemory, 2).value(1);
+    EXPECT_TRUE(memoryLine.startsWith("Not enough memory")) << memoryLine.toStdString();
 
     // Beyond what an int can count: refused as too large, even just for its size.
     const QByteArray wider = fitsHeaderBlock(
@@ -235,6 +207,7 @@ TEST(FitsLoader, AbsurdSizesAreRefusedAsNotEnoughMemory)
 
     // Within the machine but above the caller's ceiling.
     ASSERT_EQ(writeFitsFile("modest.fits", fitsImage(16, 100, 100)), 0);
+    CapturingLog log;
     ImageLoader loader;
     loader.log = &log;
     loader.memoryCeiling = 100 * 100 * 16;

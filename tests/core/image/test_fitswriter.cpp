@@ -1,7 +1,7 @@
 #include "image/fitswriter.h"
 #include "image/imagebuffer.h"
 #include "image/imageloader.h"
-#include "log/messagelog.h"
+#include "support/capturinglog.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,17 +18,6 @@
 #include <vector>
 
 namespace {
-
-class RecordingLog : public MessageLog {
-public:
-    void setStatusText(const QString &) override {}
-    void setProgress(float) override {}
-    void traceMessage(const QString &) override {}
-    QStringList lines;
-
-protected:
-    void appendLine(const QString &text) override { lines << text; }
-};
 
 // The header figures and samples of a FITS file, read with cfitsio alone; empty on failure.
 std::vector<double> readWithCfitsio(const QString &path)
@@ -83,7 +72,7 @@ protected:
 
     const QString previousDir = QDir::currentPath();
     QTemporaryDir dir;
-    RecordingLog log;
+    testsupport::CapturingLog log;
 };
 
 } // namespace
@@ -95,7 +84,7 @@ TEST_F(FitsWriter, WritesRedGreenBluePlanesRowByRowAsUnscaledFloats)
     buffer->pixel(2, 1)[2] = -1e30f;
     const QString file = path(QStringLiteral("planes.fits"));
     ASSERT_EQ(saveFitsImage(*buffer, file, log), 0);
-    EXPECT_EQ(log.lines, (QStringList{QStringLiteral("Saving FITS file ") + file, QStringLiteral("Preparing..."),
+    EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("Saving FITS file ") + file, QStringLiteral("Preparing..."),
                                       QStringLiteral("Done, writing file..."), QStringLiteral("File written.")}));
     // BITPIX, NAXIS1 ... 3, BSCALE or BZERO present, then red 0 ... 5, green (NaN as 0), blue.
     EXPECT_EQ(readWithCfitsio(file),
@@ -143,7 +132,7 @@ TEST_F(FitsWriter, NoExistingFileIsEverReplacedWhateverTheNameSays)
 
     for (const char *taken : {"x.fits", "link.fits", "."}) {
         EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QString::fromLatin1(taken), log), kFitsFileNotCreated);
-        EXPECT_EQ(log.lines.last(), fitsStatusText(kFitsFileNotCreated));
+        EXPECT_EQ(log.lines().last(), fitsStatusText(kFitsFileNotCreated));
     }
     EXPECT_EQ(fitsStatusText(kFitsFileNotCreated),
               QStringLiteral("Could not create FITS file (may be it already exists?), error 105"));
@@ -172,7 +161,7 @@ TEST_F(FitsWriter, WriteThatFailsPartWayLeavesNoFileBehind)
     std::signal(SIGXFSZ, previousHandler);
 
     EXPECT_EQ(status, kFitsWriteError);
-    EXPECT_EQ(log.lines.last(), QStringLiteral("Saving failed: error writing to FITS file, error 106"));
+    EXPECT_EQ(log.lines().last(), QStringLiteral("Saving failed: error writing to FITS file, error 106"));
     EXPECT_EQ(entries(), QStringList{});
 }
 
@@ -182,8 +171,8 @@ TEST_F(FitsWriter, MissingMemoryOrPixelsIsAStatusNotACrash)
     ImageBuffer huge(1, 1);
     huge.width = huge.height = INT_MAX;
     EXPECT_EQ(saveFitsImage(huge, path(QStringLiteral("huge.fits")), log), kFitsNotEnoughMemory);
-    EXPECT_TRUE(log.lines.last().startsWith(QStringLiteral("Saving failed: Not enough memory")));
-    EXPECT_TRUE(log.lines.last().contains(QStringLiteral("1103")));
+    EXPECT_TRUE(log.lines().last().startsWith(QStringLiteral("Saving failed: Not enough memory")));
+    EXPECT_TRUE(log.lines().last().contains(QStringLiteral("1103")));
     EXPECT_TRUE(fitsStatusText(213).startsWith(QStringLiteral("Saving failed: Unknown error 213")));
 
     EXPECT_EQ(saveFitsImage(ImageBuffer(0, 0), path(QStringLiteral("empty.fits")), log), kFitsNothingToWrite);

@@ -26,7 +26,7 @@ void expectPixel(const FloatRGB &value, float r, float g, float b, float a)
 
 } // namespace
 
-TEST(ImageBuffer, FreshBufferReadsZeroEverywhereWithTheDocumentedInitialFields)
+TEST(ImageBuffer, FreshBufferReadsZeroEverywhereAndAnEmptyOneHasNoPixels)
 {
     ImageBuffer buffer(3, 2);
     EXPECT_EQ(buffer.width, 3);
@@ -41,6 +41,13 @@ TEST(ImageBuffer, FreshBufferReadsZeroEverywhereWithTheDocumentedInitialFields)
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
             expectPixel(buffer.getPixel(x, y), 0, 0, 0, 0);
+
+    ImageBuffer empty(0, 5);
+    EXPECT_FALSE(empty.hasPixels());
+    EXPECT_EQ(empty.floatCount, 0);
+    expectPixel(empty.getPixel(0, 0), 0, 0, 0, 0);
+    EXPECT_EQ(empty.scanRange(), 0.0f);
+    EXPECT_FALSE(ImageBuffer(-3, 2).hasPixels());
 }
 
 TEST(ImageBuffer, ReadsOutsideTheImageGiveZeroAndNanReadsAsZero)
@@ -61,17 +68,6 @@ TEST(ImageBuffer, ReadsOutsideTheImageGiveZeroAndNanReadsAsZero)
     // Alpha comes back as stored, unchecked.
     setPixel(buffer, 2, 2, 1, 2, 3, std::nanf(""));
     EXPECT_TRUE(std::isnan(buffer.getPixel(2, 2).a));
-}
-
-TEST(ImageBuffer, EmptyBufferHasNoPixelsAndReadsZero)
-{
-    ImageBuffer empty(0, 5);
-    EXPECT_FALSE(empty.hasPixels());
-    EXPECT_EQ(empty.floatCount, 0);
-    expectPixel(empty.getPixel(0, 0), 0, 0, 0, 0);
-    EXPECT_EQ(empty.scanRange(), 0.0f);
-    ImageBuffer negative(-3, 2);
-    EXPECT_FALSE(negative.hasPixels());
 }
 
 TEST(ImageBuffer, CloneSharesNoStorageAndKeepsTheScale)

@@ -1,17 +1,15 @@
 #pragma once
 // Small images for the processing tests, made in code.
 #include "image/imagebuffer.h"
-#include "log/messagelog.h"
-
-#include <QList>
-#include <QStringList>
+#include "support/capturinglog.h"
 
 #include <cstring>
 #include <initializer_list>
 #include <memory>
-#include <mutex>
 
 namespace processtest {
+
+using testsupport::CapturingLog;
 
 inline void setPixel(ImageBuffer &image, int x, int y, float r, float g, float b, float a = 1.0f)
 {
@@ -47,30 +45,5 @@ inline bool samePixels(const ImageBuffer &a, const ImageBuffer &b)
     return a.width == b.width && a.height == b.height && a.floatCount == b.floatCount
            && std::memcmp(a.data.get(), b.data.get(), static_cast<std::size_t>(a.floatCount) * sizeof(float)) == 0;
 }
-
-// Keeps lines and progress values, from any thread.
-class RecordingLog : public MessageLog {
-public:
-    void setStatusText(const QString &) override {}
-    void setProgress(float percent) override
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        progress << percent;
-    }
-    void traceMessage(const QString &) override {}
-
-    QStringList lines;
-    QList<float> progress;
-
-protected:
-    void appendLine(const QString &text) override
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        lines << text;
-    }
-
-private:
-    std::mutex lock;
-};
 
 } // namespace processtest

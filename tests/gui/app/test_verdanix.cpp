@@ -121,14 +121,8 @@ TEST_F(MainWindowTest, MenusAndToolbarHoldTheActionsInOrder)
               (QStringList{"Open File...", "Save As...", "|", "Create Master frame...", "Registration and Integration...",
                            "Combine images...", "|", "Calibrate light frames...", "Flatten background...",
                            "Neutralize Background", "|", "&Crop"}));
-    for (QAction *action : toolbar->actions()) {
-        if (!action->isSeparator()) {
-            EXPECT_FALSE(action->icon().pixmap(16, 16).isNull()) << action->text().toStdString();
-        }
-    }
-    for (const char *icon : {"openFolder", "saveAs", "neutralize", "flatten", "combine", "master", "crop",
-                             "stackFrames", "settings", "calibrate"})
-        EXPECT_TRUE(QFile::exists(QStringLiteral(":/Verdanix/") + QString::fromLatin1(icon))) << icon;
+    for (QAction *action : toolbar->actions())
+        EXPECT_TRUE(action->isSeparator() || !action->icon().pixmap(16, 16).isNull()) << action->text().toStdString();
 
     EXPECT_FALSE(window->fillBlackAct->isEnabled());
     for (QAction *action : window->menuBar()->actions())
@@ -136,10 +130,11 @@ TEST_F(MainWindowTest, MenusAndToolbarHoldTheActionsInOrder)
             EXPECT_TRUE(item->shortcut().isEmpty()) << item->text().toStdString();
 }
 
-TEST_F(MainWindowTest, ImageActionsFollowWhetherAnImageWindowIsCurrent)
+TEST_F(MainWindowTest, ImageActionsAndTheLockFollowWhetherAnImageWindowIsCurrent)
 {
-    QMdiSubWindow *consoleWindow = window->documentArea()->subWindowList().first();
-    window->documentArea()->setActiveSubWindow(consoleWindow);
+    window->documentArea()->setActiveSubWindow(window->documentArea()->subWindowList().first());
+    EXPECT_EQ(window->lockImage(), nullptr) << "the console is no image";
+    EXPECT_FALSE(window->lockActive);
     window->documentArea()->setActiveSubWindow(nullptr);
     for (QAction *action : {window->saveAsAct, window->colorGainAct, window->neutralizeAct, window->flattenAct,
                             window->normalizeAct, window->cropAct})
@@ -178,13 +173,6 @@ TEST_F(MainWindowTest, OperationsWorkOnTheLockedImageAndNeverOnAPreview)
     window->viewTarget = first;
     first->parentWidget()->close();
     ASSERT_TRUE(waitUntil([&] { return window->viewTarget != first; }));
-}
-
-TEST_F(MainWindowTest, NoImageWindowMeansNothingToLock)
-{
-    window->documentArea()->setActiveSubWindow(window->documentArea()->subWindowList().first());
-    EXPECT_EQ(window->lockImage(), nullptr);
-    EXPECT_FALSE(window->lockActive);
 }
 
 TEST_F(MainWindowTest, ABusyWindowRefusesASecondRunAndAbortReachesTheWorker)

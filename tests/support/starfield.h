@@ -1,0 +1,36 @@
+#pragma once
+// Star-field fixtures for the star detection and registration tests: hand-placed stars and
+// blobs on flat skies, and the synthetic fields with known stars that the benchmarks use too
+// (the generator itself lives in core, stars/syntheticfield.h, so that bench/ can link it).
+#include "image/imagebuffer.h"
+#include "stars/starpattern.h"
+#include "stars/starrecord.h"
+#include "stars/syntheticfield.h"
+
+#include <memory>
+#include <vector>
+
+namespace testsupport {
+
+// A width x height image at `level` in r, g and b (alpha 1): grey (channels 2) or colour.
+std::unique_ptr<ImageBuffer> flatImage(int width, int height, float level, bool colour = false);
+
+// Sets r, g and b of one pixel.
+void setGray(ImageBuffer &image, int x, int y, float value);
+
+// Adds a Gaussian star centred at (x, y) with `peak` above what is there and the given
+// standard deviations along x and y (equal for a round star), in r, g and b.
+void addGaussianStar(ImageBuffer &image, double x, double y, double peak, double sigmaX, double sigmaY);
+
+// A blob the mapping phase sees as exactly `corePixels` pixels: one rim pixel at (x, y) with
+// value `rim` (the first pixel the row scan meets), and below it, starting on row y + 1, the
+// core: rows of four pixels at columns x - 1 ... x + 2 with value `core`, the last row shorter.
+void addCountedBlob(ImageBuffer &image, int x, int y, int corePixels, float rim = 0.2f, float core = 0.5f);
+
+// Index of the star nearest to (x, y) if it lies within maxDistance, else -1.
+int nearestStar(const std::vector<StarRecord> &stars, double x, double y, double maxDistance);
+
+// Four pattern stars at the given positions with distinct brightnesses 4, 3, 2, 1.
+std::vector<PatternStar> patternStars(const double (&xy)[4][2]);
+
+} // namespace testsupport
