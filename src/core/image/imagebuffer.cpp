@@ -1,34 +1,15 @@
 #include "imagebuffer.h"
 
+#include "platform/hugepages.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#endif
 
 namespace {
 float nanToZero(float v)
 {
     return std::isnan(v) ? 0.0f : v;
-}
-
-// Asks for transparent huge pages over the whole 2 MB pages inside [start, start + bytes).
-void adviseHugePages(void *start, std::uint64_t bytes)
-{
-#ifdef __linux__
-    constexpr std::uintptr_t kHugePage = 2u << 20;
-    const auto begin = reinterpret_cast<std::uintptr_t>(start);
-    const std::uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
-    const std::uintptr_t last = (begin + bytes) & ~(kHugePage - 1);
-    // Advice only: a system without huge pages simply says no.
-    if (last > first)
-        madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)start;
-    (void)bytes;
-#endif
 }
 } // namespace
 
@@ -115,7 +96,7 @@ std::unique_ptr<ImageBuffer> ImageBuffer::createUnfilled(int width, int height)
     image->data.reset(new (std::nothrow) float[floats]);
     if (!image->data)
         throw AllocationFailure(bytes);
-    adviseHugePages(image->data.get(), bytes);
+    preferHugePages(image->data.get(), static_cast<std::size_t>(bytes));
     image->width = width;
     image->height = height;
     image->floatCount = static_cast<std::int64_t>(floats);

@@ -2,7 +2,7 @@
 
 #include "image/imagebuffer.h"
 #include "process/regionstats.h"
-#include "workbuffers.h"
+#include "platform/hugepages.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #include "starmapping.h"
 
-#include "workbuffers.h"
+#include "platform/hugepages.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "workbuffers.h"
+#include "hugepages.h"
 
 #include <cstdint>
 
