@@ -3,6 +3,7 @@
 #include "image/fitswriter.h"
 #include "image/imageloader.h"
 #include "log/messagelog.h"
+#include "log/outofmemory.h"
 
 #include <QFileInfo>
 
@@ -44,4 +45,21 @@ bool parseNumber(const QString &text, const QString &option, double &value, CliC
     if (!ok)
         failWith(context, QStringLiteral("%1 takes a number, not '%2'").arg(option, text), kExitUsage);
     return ok;
+}
+
+int transformImageFile(const QString &input, const QString &output, CliContext &context,
+                       const std::function<std::unique_ptr<ImageBuffer>(std::unique_ptr<ImageBuffer>)> &work)
+{
+    if (!checkFitsTarget(output, context))
+        return kExitFailure;
+    int status = kExitFailure;
+    const bool enoughMemory = guardMemory(messageLog(), [&] {
+        auto image = loadImageOrFail(input, context);
+        if (!image)
+            return;
+        auto result = work(std::move(image));
+        if (result)
+            status = saveFitsOrFail(*result, output, context);
+    });
+    return enoughMemory ? status : failWith(context, QStringLiteral("not enough memory"));
 }

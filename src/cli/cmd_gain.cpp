@@ -2,7 +2,6 @@
 #include "cliimages.h"
 #include "commands.h"
 #include "image/imagebuffer.h"
-#include "log/outofmemory.h"
 #include "process/colourbalance.h"
 
 int runGain(const QStringList &arguments, CliContext &context)
@@ -18,17 +17,9 @@ int runGain(const QStringList &arguments, CliContext &context)
         if (!parseNumber(args.positionals().at(2 + c), QString::fromLatin1(names[c]), factors[c], context))
             return kExitUsage;
     }
-    const QString output = args.positionals().at(1);
-    if (!checkFitsTarget(output, context))
-        return kExitFailure;
-
-    int status = kExitFailure;
-    const bool enoughMemory = guardMemory(messageLog(), [&] {
-        auto image = loadImageOrFail(args.positionals().at(0), context);
-        if (!image)
-            return;
-        applyGain(*image, float(factors[0]), float(factors[1]), float(factors[2]));
-        status = saveFitsOrFail(*image, output, context);
-    });
-    return enoughMemory ? status : failWith(context, QStringLiteral("not enough memory"));
+    return transformImageFile(args.positionals().at(0), args.positionals().at(1), context,
+                              [&](std::unique_ptr<ImageBuffer> image) {
+                                  applyGain(*image, float(factors[0]), float(factors[1]), float(factors[2]));
+                                  return image;
+                              });
 }

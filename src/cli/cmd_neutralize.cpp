@@ -2,7 +2,7 @@
 #include "cliimages.h"
 #include "commands.h"
 #include "image/imagebuffer.h"
-#include "log/outofmemory.h"
+#include "log/messagelog.h"
 #include "process/colourbalance.h"
 #include "process/regionstats.h"
 
@@ -13,23 +13,16 @@ int runNeutralize(const QStringList &arguments, CliContext &context)
         return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 2)
         return failWith(context, QStringLiteral("neutralize needs an input file and an output .fits file"), kExitUsage);
-    const QString output = args.positionals().at(1);
-    if (!checkFitsTarget(output, context))
-        return kExitFailure;
-
-    int status = kExitFailure;
-    const bool enoughMemory = guardMemory(messageLog(), [&] {
-        auto image = loadImageOrFail(args.positionals().at(0), context);
-        if (!image)
-            return;
-        NeutralizedImage result = neutralizedCopy(*image, wholeImageRegion(*image));
-        if (!result.image) {
-            status = failWith(context, QStringLiteral("no background could be measured"));
-            return;
-        }
-        if (!result.factors.allFinite)
-            messageLog().logMessage(QStringLiteral("warning: the background is zero in at least one channel"));
-        status = saveFitsOrFail(*result.image, output, context);
-    });
-    return enoughMemory ? status : failWith(context, QStringLiteral("not enough memory"));
+    return transformImageFile(args.positionals().at(0), args.positionals().at(1), context,
+                              [&](std::unique_ptr<ImageBuffer> image) -> std::unique_ptr<ImageBuffer> {
+                                  NeutralizedImage result = neutralizedCopy(*image, wholeImageRegion(*image));
+                                  if (!result.image) {
+                                      failWith(context, QStringLiteral("no background could be measured"));
+                                      return nullptr;
+                                  }
+                                  if (!result.factors.allFinite)
+                                      messageLog().logMessage(
+                                          QStringLiteral("warning: the background is zero in at least one channel"));
+                                  return std::move(result.image);
+                              });
 }

@@ -1,10 +1,15 @@
 #include "guihelpers.h"
 
+#include "app/verdanix.h"
+#include "console/outputwindow.h"
+#include "platform/settingsfile.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QMessageBox>
+#include <QTextEdit>
 #include <QThread>
 #include <QTimer>
 
@@ -56,6 +61,20 @@ void clickInMessageBoxWhenShown(const QString &boxName, const QString &buttonTex
         }
     });
     poll->start(10);
+}
+
+std::unique_ptr<Verdanix> startMainWindow()
+{
+    QFile::remove(QString::fromLatin1(settingsfile::kFileName));
+    settingsfile::setFirstRun(false);
+    auto window = std::make_unique<Verdanix>();
+    window->show();
+    return window;
+}
+
+QStringList consoleLines(Verdanix &window)
+{
+    return window.console()->teOutput->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 } // namespace testsupport

@@ -4,6 +4,9 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+
+class Verdanix;
 
 namespace testsupport {
 
@@ -17,5 +20,11 @@ QStringList logFileLines();
 // name is `boxName`, as soon as it appears, from within its own event loop. Gives up after
 // timeoutMs.
 void clickInMessageBoxWhenShown(const QString &boxName, const QString &buttonText, int timeoutMs = 5000);
+
+// A main window on a fresh settings file whose welcome text was already agreed to, shown.
+std::unique_ptr<Verdanix> startMainWindow();
+
+// The lines the main window's console shows, as plain text.
+QStringList consoleLines(Verdanix &window);
 
 } // namespace testsupport

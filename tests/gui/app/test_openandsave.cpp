@@ -3,6 +3,7 @@
 #include "console/outputwindow.h"
 #include "image/imageloader.h"
 #include "platform/settingsfile.h"
+#include "support/guihelpers.h"
 #include "support/fitsfixture.h"
 #include "view/mdiimage.h"
 #include "view/wndviewcorrection.h"
@@ -20,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+using testsupport::consoleLines;
+
 namespace {
 
 QString answer;
@@ -33,24 +36,16 @@ QString scriptedDialog(QWidget *, const QString &, const QString &directory, con
     return answer;
 }
 
-QStringList consoleLines(Verdanix &window)
-{
-    return window.console()->teOutput->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
 class OpenSaveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        QFile::remove(QString::fromLatin1(settingsfile::kFileName));
-        settingsfile::setFirstRun(false);
         filedialogs::askOpenFileName = scriptedDialog;
         filedialogs::askSaveFileName = scriptedDialog;
         answer.clear();
         questionsAsked = 0;
         QDir().mkpath(QStringLiteral("frames"));
-        window = std::make_unique<Verdanix>();
-        window->show();
+        window = testsupport::startMainWindow();
     }
     void TearDown() override { window.reset(); }
 

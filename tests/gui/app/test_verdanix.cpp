@@ -21,15 +21,12 @@
 
 #include <gtest/gtest.h>
 
+using testsupport::consoleLines;
+
 using testsupport::logFileLines;
 using testsupport::waitUntil;
 
 namespace {
-
-QStringList consoleLines(Verdanix &window)
-{
-    return window.console()->teOutput->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 
 QStringList actionTexts(const QList<QAction *> &actions)
 {
@@ -61,10 +58,7 @@ class MainWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        QFile::remove(QString::fromLatin1(settingsfile::kFileName));
-        settingsfile::setFirstRun(false);
-        window = std::make_unique<Verdanix>();
-        window->show();
+        window = testsupport::startMainWindow();
     }
     void TearDown() override { window.reset(); }
     std::unique_ptr<Verdanix> window;

@@ -4,6 +4,7 @@
 #include "console/outputwindow.h"
 #include "image/imageloader.h"
 #include "platform/settingsfile.h"
+#include "support/guihelpers.h"
 #include "support/fitsfixture.h"
 
 #include <QAction>
@@ -18,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+using testsupport::consoleLines;
+
 namespace {
 
 QStringList scriptedFiles;
@@ -31,11 +34,6 @@ QStringList answerFiles(QWidget *, const QString &, const QString &, const QStri
 QString answerFolder(QWidget *, const QString &, const QString &)
 {
     return scriptedFolder;
-}
-
-QStringList consoleLines(Verdanix &window)
-{
-    return window.console()->teOutput->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QString writeFrame(const QString &path, double value)
@@ -54,14 +52,11 @@ class CalibrationPanelTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        QFile::remove(QString::fromLatin1(settingsfile::kFileName));
-        settingsfile::setFirstRun(false);
         filedialogs::askOpenFileNames = answerFiles;
         filedialogs::askDirectory = answerFolder;
         QDir(QStringLiteral("calibration")).removeRecursively();
         QDir().mkpath(QStringLiteral("calibration/out"));
-        window = std::make_unique<Verdanix>();
-        window->show();
+        window = testsupport::startMainWindow();
         window->calibrateAct->trigger();
         panel = window->findChild<wndCalibrate *>();
         ASSERT_NE(panel, nullptr);

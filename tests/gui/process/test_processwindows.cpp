@@ -20,14 +20,11 @@
 
 #include <gtest/gtest.h>
 
+using testsupport::consoleLines;
+
 #include <cmath>
 
 namespace {
-
-QStringList consoleLines(Verdanix &window)
-{
-    return window.console()->teOutput->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
 
 // A normalised image with a sky of `sky` plus a horizontal gradient, and a few bright stars.
 std::unique_ptr<ImageBuffer> skyImage(int width, int height, FloatRGB sky, float gradient = 0.0f)
@@ -54,10 +51,7 @@ class ProcessTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        QFile::remove(QString::fromLatin1(settingsfile::kFileName));
-        settingsfile::setFirstRun(false);
-        window = std::make_unique<Verdanix>();
-        window->show();
+        window = testsupport::startMainWindow();
     }
     void TearDown() override { window.reset(); }
 
