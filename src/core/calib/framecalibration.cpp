@@ -5,15 +5,11 @@
 #include "image/imageloader.h"
 #include "platform/machine.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QTimer>
 
 #include <algorithm>
 
 namespace {
-
-constexpr int kWaitStepMs = 10;
 
 const char *const kMasterNames[] = {"bias", "dark", "flat"};
 
@@ -130,13 +126,8 @@ CalibrationMasterSet frameCalibration::masterSet() const
 
 void frameCalibration::waitWhile(const std::function<bool()> &busy)
 {
-    // A short event loop rather than a sleep: queued fileWritten signals and the user's input
-    // are handled as they arrive, and the condition is looked at again every 10 ms.
-    while (busy()) {
-        QEventLoop step;
-        QTimer::singleShot(kWaitStepMs, &step, &QEventLoop::quit);
-        step.exec();
-    }
+    // Wakes the moment a thread reports (sFileWritten), handling the user's input meanwhile.
+    waiter.waitUntil([&] { return !busy(); });
 }
 
 void frameCalibration::calibrate()
@@ -215,6 +206,7 @@ void frameCalibration::sFileWritten(QObject *sender)
     const int total = static_cast<int>(parameters.lightFrames.size());
     log.setProgress(static_cast<float>(finished * 100 / total));
     emit frameFinished(finished, total, thread->outputPath(), thread->errorCode());
+    waiter.wake();
 }
 
 void frameCalibration::warnAboutMasterSizes(int frameWidth, int frameHeight)

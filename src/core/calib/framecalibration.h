@@ -17,6 +17,7 @@
 #include "calib/calibrationthread.h"
 #include "calib/resourcelimits.h"
 #include "log/messagelog.h"
+#include "platform/workdriver.h"
 
 #include <QObject>
 #include <QString>
@@ -117,7 +118,7 @@ public slots:
 private:
     enum MasterKind { Bias, Dark, Flat, MasterKinds };
 
-    // Waits in 10 ms steps that process events while `busy` holds.
+    // Waits while `busy` holds, processing events; woken by every finished frame.
     void waitWhile(const std::function<bool()> &busy);
     void startThread(const QString &inputPath);
     void warnAboutMasterSizes(int frameWidth, int frameHeight);
@@ -134,6 +135,7 @@ private:
     int threadsRunning = 0;
     int finished = 0;
     std::atomic<bool> abortRequested{false};
+    RunWaiter waiter;
     // Declared after the masters: threads go first, and the destructor waits for them.
     std::vector<std::unique_ptr<calibrationThread>> threads;
 };

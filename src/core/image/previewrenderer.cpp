@@ -1,12 +1,12 @@
 #include "previewrenderer.h"
 
 #include "imagebuffer.h"
+#include "platform/workdriver.h"
 
 #include <array>
 #include <cmath>
 #include <cstring>
-#include <system_error>
-#include <thread>
+#include <algorithm>
 
 namespace {
 
@@ -210,31 +210,17 @@ bool renderPreview(const ImageBuffer &buffer, const PreviewParams &params, std::
 
     if (threadCount <= 0)
         threadCount = hardwareThreads();
-    if (threadCount > buffer.height)
-        threadCount = buffer.height;
-    const auto rangeStart = [&](int part) {
-        return static_cast<int>(static_cast<std::int64_t>(buffer.height) * part / threadCount);
-    };
-
-    // Part 0 runs on the calling thread. A thread that cannot be started leaves its rows, and
-    // those of every later part, to the calling thread as well.
-    std::vector<std::thread> workers;
-    int firstLocalPart = 1;
-    try {
-        workers.reserve(static_cast<std::size_t>(threadCount - 1));
-        for (; firstLocalPart < threadCount; ++firstLocalPart) {
-            const int first = rangeStart(firstLocalPart);
-            const int end = rangeStart(firstLocalPart + 1);
-            workers.emplace_back(renderRows, std::cref(buffer), std::cref(plan), pixels, pixelsPerRow, first, end);
-        }
-    } catch (const std::system_error &) {
-    } catch (const std::bad_alloc &) {
-    }
-    renderRows(buffer, plan, pixels, pixelsPerRow, rangeStart(0), rangeStart(1));
-    if (firstLocalPart < threadCount)
-        renderRows(buffer, plan, pixels, pixelsPerRow, rangeStart(firstLocalPart), buffer.height);
-    for (std::thread &worker : workers)
-        worker.join();
+    // Blocks of rows, handed out in order: enough of them that the threads finish together.
+    constexpr int kRowsPerItem = 16;
+    const int items = (buffer.height + kRowsPerItem - 1) / kRowsPerItem;
+    ParallelRunOptions options;
+    options.threads = threadCount;
+    // A render may run inside a paint event: the calling thread must not handle other events.
+    options.processEvents = false;
+    runParallel(items, options, [&](int item) {
+        const int first = item * kRowsPerItem;
+        renderRows(buffer, plan, pixels, pixelsPerRow, first, std::min(first + kRowsPerItem, buffer.height));
+    });
     return true;
 }
 

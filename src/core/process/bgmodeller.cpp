@@ -4,20 +4,15 @@
 #include "log/messagelog.h"
 #include "platform/machine.h"
 #include "platform/settingsfile.h"
+#include "platform/workdriver.h"
 
-#include <QCoreApplication>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cmath>
-#include <condition_variable>
 #include <cstring>
 #include <limits>
-#include <mutex>
 #include <new>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -36,8 +31,6 @@ namespace {
 // First guess of the fast inverse square root: this constant minus half the bit pattern of
 // the argument gives about 3.4 % accuracy, one Newton step about 0.2 %.
 constexpr std::int32_t kInverseSqrtMagic = 0x5F3759DF;
-// The calling thread looks at the workers' progress this often (and processes its events).
-constexpr auto kProgressInterval = std::chrono::milliseconds(10);
 
 // The marker samples as plain arrays; a view, so that the lists and the generation's work
 // arrays share one evaluation.
@@ -429,101 +422,24 @@ float progressPercent(int rows, int height)
     return static_cast<float>(std::trunc(rows * (100.0 / (height + 1.0))));
 }
 
-void processPendingEvents()
-{
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
-}
-
-// Runs work(y) for every row 0 .. height - 1 on up to `threads` workers, while the calling
-// thread processes its events in short waits and, when given a log, sets its progress from
-// the rows done. Returns false, having run nothing, when no worker thread could be started.
-// work must not throw: everything it needs is allocated before.
+// Runs work(y) for every row 0 .. height - 1 on up to `threads` workers (the calling thread
+// alone for one), while the calling thread processes its events and, when given a log, sets its
+// progress from the rows done. work must not throw: everything it needs is allocated before.
 template <typename RowWork>
-bool runRowsThreaded(int height, int threads, MessageLog *progress, const RowWork &work)
+void runRows(int height, int threads, MessageLog *progress, const RowWork &work)
 {
-    std::atomic<int> nextRow{0};
-    std::atomic<int> doneRows{0};
-    std::mutex lock;
-    std::condition_variable finished;
-    int running = 0;
-
-    const auto worker = [&] {
-        for (int y; (y = nextRow.fetch_add(1, std::memory_order_relaxed)) < height;) {
-            work(y);
-            doneRows.fetch_add(1, std::memory_order_relaxed);
-        }
-        std::lock_guard<std::mutex> guard(lock);
-        --running;
-        finished.notify_one();
-    };
-
-    std::vector<std::thread> workers;
-    workers.reserve(static_cast<std::size_t>(threads));
-    for (int i = 0; i < threads; ++i) {
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            ++running;
-        }
-        try {
-            workers.emplace_back(worker);
-        } catch (const std::system_error &) {
-            // The system has no more threads to give; those already running share the rows.
-            std::lock_guard<std::mutex> guard(lock);
-            --running;
-            break;
-        }
-    }
-    if (workers.empty())
-        return false;
-
-    // Once at the start, so that even a run shorter than one wait shows its start and lets
-    // events through.
-    float shown = progressPercent(0, height);
-    if (progress)
-        progress->setProgress(shown);
-    processPendingEvents();
-    for (;;) {
-        std::unique_lock<std::mutex> wait(lock);
-        const bool done = finished.wait_for(wait, kProgressInterval, [&] { return running == 0; });
-        wait.unlock();
-        if (done)
-            break;
-        const float percent = progressPercent(doneRows.load(std::memory_order_relaxed), height);
-        if (progress && percent != shown) {
-            progress->setProgress(percent);
-            shown = percent;
-        }
-        processPendingEvents();
-    }
-    for (std::thread &thread : workers)
-        thread.join();
-    return true;
-}
-
-// The same on the calling thread alone; with a log, progress and events once per row.
-template <typename RowWork>
-void runRowsHere(int height, MessageLog *progress, const RowWork &work)
-{
+    ParallelRunOptions options;
+    options.threads = threads;
     float shown = -1.0f;
-    for (int y = 0; y < height; ++y) {
-        if (progress) {
-            const float percent = progressPercent(y, height);
+    if (progress)
+        options.progress = [&](int rows) {
+            const float percent = progressPercent(rows, height);
             if (percent != shown) {
                 progress->setProgress(percent);
                 shown = percent;
             }
-            processPendingEvents();
-        }
-        work(y);
-    }
-}
-
-template <typename RowWork>
-void runRows(int height, int threads, MessageLog *progress, const RowWork &work)
-{
-    if (threads <= 1 || !runRowsThreaded(height, threads, progress, work))
-        runRowsHere(height, progress, work);
+        };
+    runParallel(height, options, [&](int y) { work(y); });
 }
 
 float nanToZero(float v)
