@@ -1,0 +1,14 @@
+#pragma once
+// What a registration found for one frame, in frame order; frame 0 is the reference.
+// Offsets in pixels and the angle in degrees map the frame onto the reference as a
+// Transformation does (starcompare.h). Plain values: copy them freely between threads.
+
+struct RegistrationResult {
+    float offsetX = 0.0f; // 0 for the reference
+    float offsetY = 0.0f;
+    float angle = 0.0f;
+    // More than two pattern matches survived the estimate; always true for the reference.
+    bool stackable = false;
+    float fwhm = 0.0f;  // the frame's average FWHM, not a number when no star was found
+    float stars = 0.0f; // the frame's star count, held as a float as the table shows it
+};

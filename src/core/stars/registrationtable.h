@@ -1,0 +1,63 @@
+#pragma once
+// The registration table as a file: what a registration measured for each frame (offsets in
+// pixels, angle in degrees, in StarCompare's convention), so that the frames can be stacked
+// later, by another program run, without registering them again.
+//
+// Format (JSON):
+//   {"frames": [{"file", "offsetX", "offsetY", "angle", "stars", "fwhm", "stackable"}, ...],
+//    "threshold": L, "seconds": T}
+// Frame 0 is the reference. A number that is not finite (the offsets of a frame without
+// matches) is written as null and read back as NaN. A relative "file" is relative to the
+// folder that holds the table.
+//
+// Threads: plain functions on plain values; any thread may call them.
+#include "stars/registrationresult.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+struct RegistrationTableRow {
+    QString file;
+    float offsetX = 0;
+    float offsetY = 0;
+    float angle = 0;
+    float stars = 0;
+    float fwhm = 0;
+    bool stackable = false;
+};
+
+struct RegistrationTable {
+    std::vector<RegistrationTableRow> frames;
+    // The star-detection threshold the frames were registered with.
+    float threshold = 0.1f;
+    // How long the registration took.
+    double seconds = 0;
+};
+
+// The table of a registration run: row i = files[i] with results[i] (as many rows as both have).
+RegistrationTable makeRegistrationTable(const QStringList &files, const std::vector<RegistrationResult> &results,
+                                        float threshold, double seconds);
+
+// The table as JSON, file names as they are in `table`.
+QJsonObject registrationTableJson(const RegistrationTable &table);
+
+// Reads a table written by writeRegistrationTable (or by hand). "file", "offsetX", "offsetY",
+// "angle" and "stackable" are required in every frame; "stars" and "fwhm" may be missing (0),
+// "threshold" and "seconds" too (defaults). Relative file names come back resolved against the
+// table's folder. A stackable frame needs finite offsets and angle. On failure returns false
+// with `table` cleared and `error` saying what is wrong and where ("frame 3: ...").
+bool readRegistrationTable(const QString &path, RegistrationTable &table, QString &error);
+
+// Why a table cannot be written to `path` ("" when it can): the name exists already (also as a
+// link, dangling or not), or its folder does not exist. Lets a caller refuse before a run.
+QString registrationTableTargetProblem(const QString &path);
+
+// Writes the table to a new file `path`; never replaces anything and never leaves a partial
+// file: the JSON goes to a temporary file in the same folder, which is then linked to `path`
+// (refused by the system when the name exists, even as a dangling link) and removed. File
+// names that lie inside the table's folder are stored relative to it, others absolute.
+// Returns 0, or the system's error number (EEXIST when the name is taken) with `error` set.
+int writeRegistrationTable(const QString &path, const RegistrationTable &table, QString &error);

@@ -1,0 +1,134 @@
+#include "starcollectorthread.h"
+
+#include "calib/calibarithmetic.h"
+#include "calib/calibrationthread.h"
+#include "image/imagebuffer.h"
+#include "image/imageloader.h"
+#include "log/outofmemory.h"
+#include "stars/starfinder.h"
+
+#include <fitsio.h>
+#include <libraw/libraw.h>
+
+namespace {
+
+// A master is applied only to frames of its own size; the arithmetic would otherwise treat
+// the part of the frame outside the master as calibrated against zero.
+bool fits(const ImageBuffer *master, const ImageBuffer &frame)
+{
+    return master->width == frame.width && master->height == frame.height;
+}
+
+} // namespace
+
+QString imageLoadErrorText(int code)
+{
+    switch (code) {
+    case kUnreadableExtension:
+        return QStringLiteral("its name does not end in an image type the program reads");
+    case kFitsUnsupportedLayout:
+        return QStringLiteral("its FITS image has a layout the program cannot read");
+    case kNotEnoughMemory:
+        return QStringLiteral("not enough memory");
+    case kRawUnsupportedLayout:
+        return QStringLiteral("the camera RAW file does not develop to three colours");
+    case kStandardImageUnreadable:
+        return QStringLiteral("the image could not be decoded");
+    case kFrameNotNormalizable:
+        return QStringLiteral("its white level equals its black level, so it has no value range");
+    default:
+        break;
+    }
+    if (code < 0)
+        return QString::fromLocal8Bit(libraw_strerror(code));
+    char description[FLEN_STATUS] = {0};
+    ffgerr(code, description);
+    if (description[0] != '\0')
+        return QString::fromLatin1(description);
+    return QStringLiteral("unknown error");
+}
+
+StarCollectorThread::StarCollectorThread(const QString &path, int index, const RegistrationMasters &masters,
+                                         const StarSearchParameters &search, MessageLog *messageLog,
+                                         MessageLog *searchLog, QObject *parent)
+    : QThread(parent), dark(masters.dark), bias(masters.bias), flat(masters.flat), useDark(masters.dark != nullptr),
+      useBias(masters.bias != nullptr), useFlat(masters.flat != nullptr), log(messageLog), finderLog(searchLog),
+      fileName(path), frameIndex(index), threshold(search.threshold), maxBrightness(search.maxBrightness),
+      maxStarSize(search.maxStarSize)
+{
+}
+
+StarCollectorThread::~StarCollectorThread()
+{
+    wait();
+}
+
+void StarCollectorThread::run()
+{
+    errorCode = 0;
+    // Nothing may escape a thread: running out of memory becomes this frame's error.
+    try {
+        if (loadAndCalibrate()) {
+            starFinder finder(image.get(), finderLog);
+            finder.searchStars(maxStarSize, threshold, maxBrightness);
+            patterns = std::move(finder.patterns);
+            patternCount = static_cast<int>(patterns.size());
+            starCount = finder.starCount;
+            averageFwhm = finder.averageFwhm;
+        }
+    } catch (const std::bad_alloc &failure) {
+        errorCode = kNotEnoughMemory;
+        log->logMessage(QStringLiteral("<font color=\"#ff6666\">%1 (registering %2)</font>")
+                            .arg(notEnoughMemoryText(failure), fileName));
+    }
+    image.reset();
+    if (errorCode != 0) {
+        emit errorRaised(this);
+        return;
+    }
+    log->logMessage(QStringLiteral("Finished ") + fileName);
+    emit resultReady(this);
+}
+
+bool StarCollectorThread::loadAndCalibrate()
+{
+    {
+        ImageLoader loader;
+        loader.log = log;
+        image = loader.loadFile(fileName, false);
+        if (!image) {
+            errorCode = loader.errorCode;
+            log->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot register %1: %2 (error %3)</font>")
+                                .arg(fileName, imageLoadErrorText(errorCode))
+                                .arg(errorCode));
+            return false;
+        }
+    }
+    frameWidth = image->width;
+    frameHeight = image->height;
+    if (image->whiteLevel != 1.0f && !normalizeImage(*image)) {
+        errorCode = kFrameNotNormalizable;
+        log->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot register %1: %2 (error %3)</font>")
+                            .arg(fileName, imageLoadErrorText(errorCode))
+                            .arg(errorCode));
+        return false;
+    }
+    // Bias, then dark, then flat; each an in-place pass over the frame with the same single-
+    // precision results as the image combination's subtract and divide at full opacity.
+    if (useBias) {
+        skippedBias = !fits(bias, *image);
+        if (!skippedBias)
+            subtractImage(*image, *bias);
+    }
+    if (useDark) {
+        skippedDark = !fits(dark, *image);
+        if (!skippedDark)
+            subtractImage(*image, *dark);
+    }
+    if (useFlat) {
+        skippedFlat = !fits(flat, *image);
+        if (!skippedFlat)
+            divideImage(*image, *flat);
+    }
+    return true;
+}

@@ -1,0 +1,498 @@
+#include "calib/calibarithmetic.h"
+#include "image/imagebuffer.h"
+#include "image/imageloader.h"
+#include "stack/multifb.h"
+#include "stack/stackstatistics.h"
+#include "stackfixtures.h"
+#include "support/capturinglog.h"
+#include "support/fitsfixture.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+using namespace stacktest;
+using testsupport::CapturingLog;
+
+namespace {
+
+// Keeps the traces too, and can act on a status text as it arrives (to press Abort mid-run).
+class RunLog : public CapturingLog {
+public:
+    QStringList traces() const
+    {
+        QMutexLocker locker(&traceLock);
+        return traced;
+    }
+    void traceMessage(const QString &text) override
+    {
+        QMutexLocker locker(&traceLock);
+        traced << text;
+    }
+    void setStatusText(const QString &text) override
+    {
+        CapturingLog::setStatusText(text);
+        if (onStatus)
+            onStatus(text);
+    }
+    std::function<void(const QString &)> onStatus;
+
+private:
+    mutable QMutex traceLock;
+    QStringList traced;
+};
+
+std::unique_ptr<ImageBuffer> load(const QString &path)
+{
+    ImageLoader loader;
+    CapturingLog quiet;
+    loader.log = &quiet;
+    return loader.loadFile(path, false);
+}
+
+std::unique_ptr<ImageBuffer> runMode(MultiFB &fb, int mode)
+{
+    switch (mode) {
+    case stackstats::CombineMedian: return fb.stackMedian();
+    case stackstats::CombineSigma: return fb.stackSigma();
+    default: return fb.stackAverage();
+    }
+}
+
+struct StackSetup {
+    int threads = 1;
+    int rows = 0; // rows per band; 0 = as the budget gives
+    int mode = stackstats::CombineAverage;
+    int rejection = stackstats::RejectNone;
+    QString bias, dark, flat;
+    bool registeredIdentity = false;
+};
+
+std::unique_ptr<ImageBuffer> stack(const QStringList &paths, const StackSetup &setup, MessageLog &log)
+{
+    MultiFB fb(log, paths, preferences(setup.threads), kPlentyOfMemory);
+    EXPECT_EQ(fb.errorCode, 0);
+    if (!setup.bias.isEmpty()) {
+        EXPECT_TRUE(fb.setBias(setup.bias));
+    }
+    if (!setup.dark.isEmpty()) {
+        EXPECT_TRUE(fb.setDark(setup.dark));
+    }
+    if (!setup.flat.isEmpty()) {
+        EXPECT_TRUE(fb.setFlat(setup.flat));
+    }
+    if (setup.registeredIdentity)
+        for (int i = 0; i < paths.size(); ++i)
+            fb.setTransform(i, 0.0f, 0.0f, 0.0f);
+    if (setup.rows > 0)
+        fb.maxScanlines = setup.rows;
+    fb.rejectionMode = setup.rejection;
+    fb.rejectFraction = 0.2f;
+    fb.sigmaFactor = 1.5f;
+    auto result = runMode(fb, setup.mode);
+    EXPECT_TRUE(result) << "error " << fb.errorCode;
+    return result;
+}
+
+std::unique_ptr<ImageBuffer> stack(const QStringList &paths, const StackSetup &setup)
+{
+    CapturingLog log;
+    return stack(paths, setup, log);
+}
+
+} // namespace
+
+TEST(MultiFB, FewerThanTwoFramesReadNothing)
+{
+    CapturingLog log;
+    MultiFB fb(log, {QStringLiteral("missing.fits")}, preferences(2), kPlentyOfMemory);
+    EXPECT_EQ(fb.errorCode, kStackTooFewFrames);
+    EXPECT_TRUE(log.lines().isEmpty());
+    EXPECT_FALSE(fb.stackAverage());
+    EXPECT_EQ(fb.errorCode, kStackTooFewFrames);
+}
+
+TEST(MultiFB, ConstructionReportsTheBudgetOrTheUnreadableFirstFrame)
+{
+    const QStringList frames = writeRandomFrames("budget", 4, 437, 100, 1);
+    CapturingLog log;
+    const MultiFB fb(log, frames, preferences(3, 1), kPlentyOfMemory);
+    EXPECT_EQ(fb.errorCode, 0);
+    EXPECT_EQ(fb.maxScanlines, 29) << "1 MB / 20 bytes / 4 frames / 437 columns";
+    EXPECT_EQ(log.lines(), (QStringList{"[MultiBuffer] Image size: 437x100, 4 images",
+                                        "[MultiBuffer] Available physical memory: 16384 MB",
+                                        "[MultiBuffer] using up to 1 MB for buffers",
+                                        "[MultiBuffer] estimated memory usage for multi-threaded full-frame image "
+                                        "loading: 2 MB",
+                                        "[MultiBuffer] Max scanlines: 29"}));
+
+    CapturingLog failed;
+    const MultiFB missing(failed, {QStringLiteral("absent.fits"), frames.first()}, preferences(2), kPlentyOfMemory);
+    EXPECT_NE(missing.errorCode, 0);
+    ASSERT_EQ(failed.lines().size(), 3);
+    EXPECT_EQ(failed.lines().at(0), "An error occured while loading image:");
+    EXPECT_EQ(failed.lines().at(1), "absent.fits");
+    EXPECT_EQ(failed.lines().at(2), "Error code: " + QString::number(missing.errorCode));
+}
+
+TEST(MultiFB, BandsCoverTheRowsInOrderAndMatchTheStatistics)
+{
+    const QStringList frames = writeRandomFrames("bands", 5, 24, 100, 2);
+    RunLog log;
+    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    fb.maxScanlines = 30;
+    fb.rejectionMode = stackstats::RejectWinsorize;
+    const auto result = fb.stackSigma();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(fb.bandsLoaded(), 4);
+    EXPECT_EQ(fb.heldFirstRow(), 90);
+    EXPECT_EQ(fb.heldLastRow(), 99);
+    EXPECT_EQ(log.traces().filter("Loading frames from scanline"),
+              (QStringList{"Loading frames from scanline 0 to 29...", "Loading frames from scanline 30 to 59...",
+                           "Loading frames from scanline 60 to 89...", "Loading frames from scanline 90 to 99..."}));
+
+    // Every pixel is the statistic of the frames' samples at its position.
+    std::vector<std::unique_ptr<ImageBuffer>> whole;
+    for (const QString &path : frames)
+        whole.push_back(load(path));
+    for (int y : {0, 29, 30, 59, 60, 89, 90, 99}) {
+        for (int x : {0, 11, 23}) {
+            float samples[5];
+            for (int i = 0; i < 5; ++i)
+                samples[i] = whole[static_cast<std::size_t>(i)]->getPixel(x, y).g;
+            const float expected = stackstats::combineSigma(samples, 5, stackstats::RejectWinsorize, 0.1f, 1.0f);
+            EXPECT_EQ(result->getPixel(x, y).g, expected) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(result->whiteLevel, 1.0f);
+    EXPECT_EQ(result->channels, 3);
+    EXPECT_EQ(result->pixel(5, 5)[3], 1.0f);
+}
+
+TEST(MultiFB, OutputIsTheSameForAnyBandSizeAndThreadCount)
+{
+    const QStringList frames = writeRandomFrames("same", 5, 40, 100, 3);
+    const struct {
+        int mode, rejection;
+    } combinations[] = {
+        {stackstats::CombineAverage, stackstats::RejectNone},   {stackstats::CombineAverage, stackstats::RejectWinsorize},
+        {stackstats::CombineAverage, stackstats::RejectTrim},   {stackstats::CombineMedian, stackstats::RejectNone},
+        {stackstats::CombineSigma, stackstats::RejectNone},     {stackstats::CombineSigma, stackstats::RejectWinsorize},
+        {stackstats::CombineSigma, stackstats::RejectTrim},
+    };
+    for (const auto &combination : combinations) {
+        StackSetup setup;
+        setup.mode = combination.mode;
+        setup.rejection = combination.rejection;
+        setup.rows = 100;
+        const auto oneBand = stack(frames, setup);
+        ASSERT_TRUE(oneBand);
+        for (const auto &variant : {std::pair<int, int>{1, 30}, {2, 30}, {2, 7}, {8, 1}, {3, 99}}) {
+            setup.threads = variant.first;
+            setup.rows = variant.second;
+            const auto other = stack(frames, setup);
+            ASSERT_TRUE(other);
+            EXPECT_TRUE(sameBits(*oneBand, *other)) << "mode " << combination.mode << ", rejection "
+                                                    << combination.rejection << ", " << variant.first
+                                                    << " threads, " << variant.second << " rows";
+        }
+    }
+}
+
+TEST(MultiFB, MastersCalibrateEveryBandAtItsOwnRows)
+{
+    const int width = 16;
+    const int height = 60;
+    const QStringList frames = {writeConstantFrame("cal-a.fits", width, height, 0.8),
+                                writeConstantFrame("cal-b.fits", width, height, 0.8)};
+    StackSetup setup;
+    setup.bias = writeFrame("cal-bias.fits", width, height, [](int, int y, int) { return y * 0.001; });
+    setup.dark = writeFrame("cal-dark.fits", width, height, [](int x, int, int c) { return x * 0.002 + c * 0.01; });
+    setup.flat = writeFrame("cal-flat.fits", width, height, [](int, int y, int) { return 0.5 + y * 0.005; });
+    setup.rows = height;
+    const auto oneBand = stack(frames, setup);
+    setup.rows = 7;
+    setup.threads = 2;
+    const auto bands = stack(frames, setup);
+    ASSERT_TRUE(oneBand && bands);
+    EXPECT_TRUE(sameBits(*oneBand, *bands));
+
+    // The same arithmetic as calibrating the whole frame.
+    auto frame = load(frames.first());
+    subtractImage(*frame, *load(setup.bias));
+    subtractImage(*frame, *load(setup.dark));
+    divideImage(*frame, *load(setup.flat));
+    for (int y : {0, 6, 7, 55, 59})
+        for (int x : {0, 15})
+            EXPECT_EQ(bands->getPixel(x, y).b, frame->getPixel(x, y).b) << x << "," << y;
+}
+
+TEST(MultiFB, MeanOfTwentyFramesEqualsTheDoublePrecisionMean)
+{
+    const QStringList frames = writeRandomFrames("mean", 20, 64, 48, 4);
+    StackSetup setup;
+    setup.threads = 2;
+    setup.rows = 13;
+    const auto result = stack(frames, setup);
+    ASSERT_TRUE(result);
+    std::vector<double> sums(static_cast<std::size_t>(64 * 48 * 3), 0.0);
+    for (const QString &path : frames) {
+        const auto frame = load(path);
+        for (int y = 0; y < 48; ++y)
+            for (int x = 0; x < 64; ++x)
+                for (int c = 0; c < 3; ++c)
+                    sums[static_cast<std::size_t>((y * 64 + x) * 3 + c)] += frame->pixel(x, y)[c];
+    }
+    double worst = 0.0;
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x)
+            for (int c = 0; c < 3; ++c) {
+                const double sum = sums[static_cast<std::size_t>((y * 64 + x) * 3 + c)];
+                const double error = std::fabs(result->pixel(x, y)[c] - sum / 20.0);
+                // 20 single-precision additions of values up to 5, and one product.
+                worst = std::max(worst, error);
+                ASSERT_LE(error, 21 * 5.0 * std::numeric_limits<float>::epsilon()) << x << "," << y;
+            }
+    EXPECT_GT(worst, 0.0) << "the float sum is not a double one";
+}
+
+TEST(MultiFB, AveragingTwentyNoiseFramesDividesTheNoiseBySqrtTwenty)
+{
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0.5, 0.1);
+    QStringList frames;
+    for (int i = 0; i < 20; ++i)
+        frames << writeFrame(QStringLiteral("noise-%1.fits").arg(i), 128, 96, [&](int, int, int) { return noise(random); });
+    StackSetup setup;
+    setup.threads = 2;
+    const auto average = stack(frames, setup);
+    ASSERT_TRUE(average);
+    const auto deviation = [](const ImageBuffer &image) {
+        double sum = 0.0, squares = 0.0;
+        const std::int64_t n = image.floatCount / 4 * 3;
+        for (std::int64_t i = 0; i < image.floatCount; i += 4)
+            for (int c = 0; c < 3; ++c) {
+                sum += image.data[i + c];
+                squares += double(image.data[i + c]) * image.data[i + c];
+            }
+        return std::sqrt(squares / n - (sum / n) * (sum / n));
+    };
+    const double single = deviation(*load(frames.first()));
+    EXPECT_NEAR(deviation(*average) / (single / std::sqrt(20.0)), 1.0, 0.03);
+}
+
+TEST(MultiFB, LinesAndStatusFollowTheRunInOrder)
+{
+    const QStringList frames = writeRandomFrames("lines", 3, 8, 20, 6);
+    RunLog log;
+    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    fb.maxScanlines = 10;
+    ASSERT_TRUE(fb.stackSigma());
+    QStringList lines = log.lines().mid(5);
+    ASSERT_EQ(lines.size(), 9) << lines.join('\n').toStdString();
+    const QString duration = lines.takeLast();
+    EXPECT_TRUE(duration.startsWith("Duration: ") && duration.endsWith("s")) << duration.toStdString();
+    EXPECT_EQ(lines, (QStringList{"Sigma-Stacking frames...", "Loading lines-0.fits", "Loading lines-1.fits",
+                                  "Loading lines-2.fits", "Loading lines-0.fits", "Loading lines-1.fits",
+                                  "Loading lines-2.fits", "Sigma-Stacking done."}));
+    const QStringList statuses = log.statusTexts();
+    EXPECT_EQ(statuses.first(), "Buffering frames...");
+    EXPECT_TRUE(statuses.contains("Calculating..."));
+    EXPECT_EQ(statuses.last(), "Stacking done.");
+    EXPECT_EQ(log.progressValues().last(), 0.0f);
+    EXPECT_FALSE(log.muted.load()) << "the log speaks again after the run";
+}
+
+TEST(MultiFB, AbortEndsTheRunWithoutLoadingAnotherBand)
+{
+    const QStringList frames = writeRandomFrames("abort", 3, 32, 60, 7);
+    for (int mode : {stackstats::CombineAverage, stackstats::CombineMedian}) {
+        RunLog log;
+        MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+        fb.maxScanlines = 10;
+        log.onStatus = [&fb](const QString &status) {
+            if (status == "Calculating...")
+                fb.abortFlag()->store(true);
+        };
+        EXPECT_FALSE(runMode(fb, mode));
+        EXPECT_EQ(fb.errorCode, kStackAborted);
+        EXPECT_EQ(fb.bandsLoaded(), 1);
+        EXPECT_EQ(log.statusTexts().last(), "Aborted.");
+        EXPECT_EQ(log.progressValues().last(), 0.0f);
+        const QString line = "Abort request received. All worker threads ended.";
+        // The average keeps the line to the trace.
+        EXPECT_EQ(log.contains(line), mode == stackstats::CombineMedian);
+        EXPECT_EQ(log.traces().contains(line), mode == stackstats::CombineAverage);
+    }
+}
+
+TEST(MultiFB, AFrameThatFailsToLoadEndsTheRunNamingIt)
+{
+    QStringList frames = writeRandomFrames("fail", 2, 16, 20, 8);
+    QFile broken(QStringLiteral("fail-broken.fits"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("SIMPLE  = nonsense");
+    broken.close();
+    frames.insert(1, QStringLiteral("fail-broken.fits"));
+    frames << QStringLiteral("fail-notes.txt");
+
+    RunLog log;
+    MultiFB fb(log, frames, preferences(1), kPlentyOfMemory);
+    ASSERT_EQ(fb.errorCode, 0);
+    EXPECT_FALSE(fb.stackMedian());
+    EXPECT_NE(fb.errorCode, 0);
+    const QStringList lines = log.lines();
+    const QStringList failures = lines.filter("Could not load");
+    ASSERT_EQ(failures.size(), 1) << "no frame starts after a failure: " << lines.join('\n').toStdString();
+    EXPECT_TRUE(failures.first().contains("fail-broken.fits: "));
+    EXPECT_TRUE(failures.first().contains(QStringLiteral("(error %1)").arg(fb.errorCode)));
+    EXPECT_FALSE(lines.contains("Loading fail-notes.txt"));
+    EXPECT_EQ(lines.mid(lines.indexOf("Error caught. Aborting...")),
+              (QStringList{"Error caught. Aborting...", "All worker threads ended."}));
+    EXPECT_EQ(log.statusTexts().last(), "Error, aborted.");
+
+    frames.removeAt(1);
+    CapturingLog extension;
+    MultiFB unreadable(extension, frames, preferences(2), kPlentyOfMemory);
+    EXPECT_FALSE(unreadable.stackAverage());
+    EXPECT_EQ(unreadable.errorCode, kUnreadableExtension);
+    EXPECT_EQ(extension.lines().filter("Could not load fail-notes.txt").size(), 1);
+}
+
+TEST(MultiFB, AMasterOfAnotherSizeIsNotApplied)
+{
+    const QStringList frames = writeRandomFrames("size", 2, 40, 30, 9);
+    const QString flat = writeConstantFrame("size-flat.fits", 32, 32, 0.5);
+    CapturingLog log;
+    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    EXPECT_FALSE(fb.setFlat(flat));
+    EXPECT_FALSE(fb.flatMaster());
+    EXPECT_EQ(log.lines().filter("Warning: master flat size-flat.fits is 32 x 32 pixels, the frames are 40 x 30; "
+                                 "it is not applied.")
+                  .size(),
+              1);
+    EXPECT_FALSE(fb.setBias("size-missing.fits"));
+    EXPECT_TRUE(fb.lastMasterProblem().startsWith("cannot read master bias size-missing.fits: "));
+    const auto result = fb.stackAverage();
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(sameBits(*result, *stack(frames, StackSetup{})));
+}
+
+TEST(MultiFB, AMasterInFileUnitsIsNormalisedLikeTheFrames)
+{
+    const QStringList frames = {writeConstantFrame("units-a.fits", 8, 6, 0.5), writeConstantFrame("units-b.fits", 8, 6, 0.5)};
+    const QString bias = writeConstantFrame("units-bias.fits", 8, 6, 6554.0, 16);
+    CapturingLog log;
+    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    ASSERT_TRUE(fb.setBias(bias));
+    EXPECT_EQ(log.lines().filter("Master bias units-bias.fits was not normalised (white level ").size(), 1);
+    auto expected = load(bias);
+    ASSERT_NE(expected->whiteLevel, 1.0f);
+    normalizeImage(*expected);
+    const auto result = fb.stackAverage();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->getPixel(3, 3).r, 0.5f - expected->getPixel(3, 3).r);
+}
+
+TEST(MultiFB, AFrameOfAnotherSizeAddsSamplesOnlyWhereItReaches)
+{
+    const QStringList frames = {writeConstantFrame("other-a.fits", 40, 30, 0.25),
+                                writeConstantFrame("other-b.fits", 40, 30, 0.5),
+                                writeConstantFrame("other-c.fits", 20, 10, 1.0)};
+    RunLog log;
+    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    fb.maxScanlines = 8;
+    const auto result = fb.stackAverage();
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->getPixel(5, 5).g, (1.0f / 3.0f) * 1.75f);
+    EXPECT_EQ(result->getPixel(25, 5).g, 0.375f);
+    EXPECT_EQ(result->getPixel(5, 20).g, 0.375f) << "below the small frame";
+    EXPECT_EQ(log.lines().filter("Warning: other-c.fits is not the size of the first frame (40 x 30)").size(), 1);
+}
+
+TEST(MultiFB, ABudgetWithoutRoomForOneRowEndsBeforeAnyLoad)
+{
+    const QStringList frames = writeRandomFrames("room", 2, 8, 8, 10);
+    CapturingLog log;
+    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    fb.maxScanlines = 0;
+    EXPECT_FALSE(fb.stackAverage());
+    EXPECT_EQ(fb.errorCode, kStackBudgetTooSmall);
+    EXPECT_EQ(log.lines().filter("Loading").size(), 0);
+    EXPECT_EQ(log.lines().filter("does not hold one row of every frame: one row of the 2 frames needs 320 bytes").size(),
+              1);
+}
+
+TEST(MultiFB, RegisteredIdentityGivesExactlyTheUnregisteredStack)
+{
+    const QStringList frames = writeRandomFrames("identity", 4, 30, 50, 11);
+    StackSetup setup;
+    setup.bias = writeFrame("identity-bias.fits", 30, 50, [](int x, int y, int) { return (x + y) * 0.001; });
+    setup.flat = writeFrame("identity-flat.fits", 30, 50, [](int x, int, int c) { return 0.6 + x * 0.01 + c * 0.1; });
+    setup.rows = 12;
+    setup.threads = 2;
+    for (int mode : {stackstats::CombineAverage, stackstats::CombineMedian}) {
+        setup.mode = mode;
+        setup.registeredIdentity = false;
+        const auto plain = stack(frames, setup);
+        setup.registeredIdentity = true;
+        const auto registered = stack(frames, setup);
+        ASSERT_TRUE(plain && registered);
+        EXPECT_TRUE(sameBits(*plain, *registered)) << "mode " << mode;
+    }
+}
+
+TEST(MultiFB, RegisteredFramesMeetInTheCommonFrame)
+{
+    const auto scene = [](int x, int y, int c) { return 0.01 * ((x * 7 + y * 3 + c) % 50); };
+    // The second frame shows the scene 3 columns and 2 rows further on: moved back by (3, 2)
+    // it lies on the first.
+    const QStringList frames = {writeFrame("moved-a.fits", 30, 20, scene),
+                                writeFrame("moved-b.fits", 30, 20,
+                                           [&](int x, int y, int c) { return scene(x + 3, y + 2, c); })};
+    CapturingLog log;
+    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    fb.setTransform(0, 0, 0, 0);
+    fb.setTransform(1, 3.0f, 2.0f, 0.0f);
+    EXPECT_EQ(fb.outputWidth(), 32);
+    EXPECT_EQ(fb.outputHeight(), 21);
+    fb.maxScanlines = 6;
+    const auto result = fb.stackAverage();
+    ASSERT_TRUE(result);
+    ASSERT_EQ(result->width, 32);
+    for (int y : {2, 10, 19})
+        for (int x : {3, 15, 29})
+            EXPECT_EQ(result->getPixel(x, y).r, static_cast<float>(scene(x, y, 0))) << x << "," << y;
+    // Outside the moved frame its sample is zero colour: half the first frame's value.
+    EXPECT_EQ(result->getPixel(1, 10).r, 0.5f * static_cast<float>(scene(1, 10, 0)));
+
+    fb.setTransform(2, 1.0f, 1.0f, 0.0f);
+    EXPECT_EQ(fb.errorCode, kStackTransformIndexInvalid);
+}
+
+TEST(MultiFB, ARegisteredStackIsTheSameForAnyBandSizeAndThreadCount)
+{
+    const QStringList frames = writeRandomFrames("turned", 3, 70, 150, 12);
+    const FramePlacement placements[] = {{0, 0, 0}, {4.5f, -2.25f, 3.0f}, {-6.0f, 5.0f, -1.5f}};
+    std::unique_ptr<ImageBuffer> reference;
+    for (const auto &variant : {std::pair<int, int>{1, 0}, {2, 13}, {3, 100}}) {
+        CapturingLog log;
+        MultiFB fb(log, frames, preferences(variant.first), kPlentyOfMemory);
+        for (int i = 0; i < 3; ++i)
+            fb.setTransform(i, placements[i].offsetX, placements[i].offsetY, placements[i].angle);
+        if (variant.second > 0)
+            fb.maxScanlines = variant.second;
+        fb.rejectionMode = stackstats::RejectWinsorize;
+        auto result = fb.stackSigma();
+        ASSERT_TRUE(result);
+        if (!reference)
+            reference = std::move(result);
+        else
+            EXPECT_TRUE(sameBits(*reference, *result)) << variant.first << " threads, " << variant.second << " rows";
+    }
+    EXPECT_GT(reference->height, 150);
+}

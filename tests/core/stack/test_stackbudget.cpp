@@ -1,0 +1,74 @@
+#include "stack/stackbudget.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr std::uint64_t kMB = std::uint64_t{1} << 20;
+
+ResourcePreferences preferences(int maxMem, int memPercent, int maxThreads = 8)
+{
+    ResourcePreferences prefs;
+    prefs.maxThreads = maxThreads;
+    prefs.maxMem = maxMem;
+    prefs.memPercent = memPercent;
+    return prefs;
+}
+
+} // namespace
+
+TEST(StackBudget, BandRowsFollowTheBudgetRowByRow)
+{
+    const struct {
+        const char *what;
+        int maxMem, memPercent;
+        std::uint64_t available;
+        int frames, width, height;
+        bool fromMaxMem;
+        std::int64_t budgetMB;
+        int rows, maxScanlines;
+    } cases[] = {
+        {"maxMem below the free memory sets the budget", 4000, 10, 8000 * kMB, 20, 6000, 4000, true, 4000, 1747, 1747},
+        {"half the free memory when maxMem is above it", 4000, 50, 2000 * kMB, 20, 6000, 4000, false, 1000, 436, 436},
+        {"1000 MB for 20 frames 6000 wide", 1000, 50, 8000 * kMB, 20, 6000, 4000, true, 1000, 436, 436},
+        {"maxMem equal to the free memory takes the share", 2000, 25, 2000 * kMB, 20, 6000, 4000, false, 500, 218,
+         218},
+        {"the band holds whole frames", 1024, 50, 16000 * kMB, 5, 64, 100, true, 1024, 167772, 100},
+        {"tight: one row", 1, 50, 8000 * kMB, 8, 6000, 4000, true, 1, 1, 1},
+        {"nothing fits", 1, 50, 8000 * kMB, 100, 6000, 4000, true, 1, 0, 0},
+        {"no memory available", 1024, 50, 0, 20, 3000, 2000, false, 0, 0, 0},
+    };
+    for (const auto &c : cases) {
+        const StackBandPlan plan =
+            planStackBands(preferences(c.maxMem, c.memPercent), c.available, c.frames, c.width, c.height);
+        EXPECT_EQ(plan.fromMaxMem, c.fromMaxMem) << c.what;
+        EXPECT_EQ(plan.budgetMB, c.budgetMB) << c.what;
+        EXPECT_EQ(plan.rows, c.rows) << c.what;
+        EXPECT_EQ(plan.maxScanlines, c.maxScanlines) << c.what;
+    }
+}
+
+TEST(StackBudget, FullFrameEstimateCountsEveryThread)
+{
+    // 6000 x 8 x 4000 x 20 bytes = 3662.1 MB, truncated.
+    EXPECT_EQ(planStackBands(preferences(1024, 50, 8), 8000 * kMB, 20, 6000, 4000).fullFrameLoadMB, 3662);
+    EXPECT_EQ(planStackBands(preferences(1024, 50, 1), 8000 * kMB, 2, 64, 48).fullFrameLoadMB, 0);
+}
+
+TEST(StackBudget, RegisteredFramesReckonTwentyEightBytes)
+{
+    const struct {
+        int maxMem, memPercent;
+        std::uint64_t available;
+        int frames, width;
+        int rows;
+    } cases[] = {
+        {1000, 50, 8000 * kMB, 20, 6000, 312}, // 1000 x 2^20 / 28 / 20 / 6000 = 312.08
+        {4000, 50, 2000 * kMB, 20, 6000, 312}, // half of 2000 MB
+        {1, 50, 8000 * kMB, 100, 6000, 0},
+        {1024, 50, 16000 * kMB, 2, 64, 299593},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(registeredBandRows(preferences(c.maxMem, c.memPercent), c.available, c.frames, c.width), c.rows)
+            << c.maxMem << " MB, " << c.frames << " frames of " << c.width;
+}

@@ -1,0 +1,158 @@
+// The registration table file: what a registration measured, kept for a later stacking run.
+#include "stars/registrationtable.h"
+#include "support/fitsfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+RegistrationTable sampleTable()
+{
+    RegistrationTable table;
+    table.threshold = 0.01f;
+    table.seconds = 2.5;
+    table.frames.push_back({QStringLiteral("night/a.fits"), 0, 0, 0, 412, 3.25f, true});
+    table.frames.push_back({QStringLiteral("night/b.fits"), -12.375f, 7.1f, 0.731f, 398, 3.5f, true});
+    table.frames.push_back({QStringLiteral("night/c.fits"), NAN, NAN, NAN, 3, NAN, false});
+    return table;
+}
+
+QString freshFolder(const QString &name)
+{
+    QDir(name).removeRecursively();
+    QDir().mkpath(name);
+    return QFileInfo(name).absoluteFilePath();
+}
+
+bool writeText(const QString &path, const QByteArray &text)
+{
+    return testsupport::writeBytes(path, text);
+}
+
+} // namespace
+
+TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTablesFolder)
+{
+    const QString folder = freshFolder("roundtrip");
+    QDir().mkpath("night");
+    RegistrationTable table = sampleTable();
+    table.frames[2].file = "/elsewhere/c.fits"; // outside the table's folder: stays absolute
+    QString error;
+    ASSERT_EQ(writeRegistrationTable(folder + "/table.json", table, error), 0) << error.toStdString();
+    EXPECT_TRUE(error.isEmpty());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"table.json"})
+        << "the temporary file is gone";
+    EXPECT_EQ(QFileInfo(folder + "/table.json").permissions() & QFile::ReadOther, QFile::ReadOther);
+
+    const QJsonObject json = registrationTableJson(table);
+    EXPECT_EQ(json.value("threshold").toDouble(), 0.01) << "written as the float's shortest decimal";
+    EXPECT_TRUE(json.value("frames").toArray().at(2).toObject().value("offsetX").isNull());
+
+    RegistrationTable back;
+    ASSERT_TRUE(readRegistrationTable(folder + "/table.json", back, error)) << error.toStdString();
+    ASSERT_EQ(back.frames.size(), 3u);
+    EXPECT_EQ(back.threshold, 0.01f);
+    EXPECT_EQ(back.seconds, 2.5);
+    for (std::size_t i = 0; i < 2; ++i) {
+        const RegistrationTableRow &a = table.frames[i];
+        const RegistrationTableRow &b = back.frames[i];
+        EXPECT_EQ(b.file, QFileInfo(a.file).absoluteFilePath());
+        EXPECT_EQ(b.offsetX, a.offsetX);
+        EXPECT_EQ(b.offsetY, a.offsetY);
+        EXPECT_EQ(b.angle, a.angle);
+        EXPECT_EQ(b.stars, a.stars);
+        EXPECT_EQ(b.fwhm, a.fwhm);
+        EXPECT_EQ(b.stackable, a.stackable);
+    }
+    EXPECT_EQ(back.frames[2].file, "/elsewhere/c.fits");
+    EXPECT_TRUE(std::isnan(back.frames[2].offsetX));
+    EXPECT_FALSE(back.frames[2].stackable);
+
+    // A file inside the folder is stored relative to it, so that the folder can move.
+    RegistrationTable inside;
+    inside.frames.push_back({folder + "/sub/x.fits", 0, 0, 0, 0, 0, true});
+    ASSERT_EQ(writeRegistrationTable(folder + "/inside.json", inside, error), 0);
+    ASSERT_TRUE(readRegistrationTable(folder + "/inside.json", back, error));
+    EXPECT_EQ(back.frames[0].file, folder + "/sub/x.fits");
+    QFile insideFile(folder + "/inside.json");
+    ASSERT_TRUE(insideFile.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(insideFile.readAll().contains("\"file\": \"sub/x.fits\""));
+}
+
+TEST(RegistrationTable, WritingRefusesAnExistingNameADanglingLinkAndAMissingFolder)
+{
+    const QString folder = freshFolder("refusals");
+    QString error;
+    ASSERT_TRUE(writeText(folder + "/taken.json", "keep me"));
+    EXPECT_FALSE(registrationTableTargetProblem(folder + "/taken.json").isEmpty());
+    EXPECT_EQ(writeRegistrationTable(folder + "/taken.json", sampleTable(), error), EEXIST);
+    EXPECT_TRUE(error.contains("exists already")) << error.toStdString();
+    QFile kept(folder + "/taken.json");
+    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
+    EXPECT_EQ(kept.readAll(), QByteArray("keep me"));
+
+    ASSERT_TRUE(QFile::link(folder + "/nowhere", folder + "/dangling.json"));
+    EXPECT_FALSE(registrationTableTargetProblem(folder + "/dangling.json").isEmpty());
+    EXPECT_EQ(writeRegistrationTable(folder + "/dangling.json", sampleTable(), error), EEXIST);
+    EXPECT_FALSE(QFileInfo::exists(folder + "/nowhere")) << "the link was not followed";
+
+    EXPECT_TRUE(registrationTableTargetProblem(folder + "/no/such/t.json").contains("does not exist"));
+    EXPECT_NE(writeRegistrationTable(folder + "/no/such/t.json", sampleTable(), error), 0);
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_TRUE(registrationTableTargetProblem(folder + "/free.json").isEmpty());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2)
+        << "no temporary file left behind";
+}
+
+TEST(RegistrationTable, ReadingNamesWhatIsWrong)
+{
+    const QString folder = freshFolder("broken");
+    const struct {
+        const char *text;
+        const char *expected;
+    } cases[] = {
+        {"{\"frames\": [", "not JSON"},
+        {"[1, 2]", "not an object"},
+        {"{\"threshold\": 0.1}", "no \"frames\" list"},
+        {"{\"frames\": []}", "no frames"},
+        {"{\"frames\": [{\"offsetX\":0,\"offsetY\":0,\"angle\":0,\"stackable\":true}]}", "frame 0: \"file\""},
+        {"{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":0,\"offsetY\":0,\"angle\":0,\"stackable\":true},"
+         "{\"file\":\"b.fits\",\"offsetX\":\"1\",\"offsetY\":0,\"angle\":0,\"stackable\":true}]}",
+         "frame 1: \"offsetX\" is not a number"},
+        {"{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":0,\"offsetY\":0,\"angle\":0}]}", "frame 0: \"stackable\""},
+        {"{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":null,\"offsetY\":0,\"angle\":0,\"stackable\":true}]}",
+         "frame 0: is stackable but its offsets or angle are not numbers"},
+    };
+    int n = 0;
+    for (const auto &c : cases) {
+        const QString path = folder + QStringLiteral("/t%1.json").arg(n++);
+        ASSERT_TRUE(writeText(path, c.text));
+        RegistrationTable table = sampleTable();
+        QString error;
+        EXPECT_FALSE(readRegistrationTable(path, table, error)) << c.text;
+        EXPECT_TRUE(error.startsWith(path)) << error.toStdString();
+        EXPECT_TRUE(error.contains(QString::fromUtf8(c.expected))) << error.toStdString();
+        EXPECT_TRUE(table.frames.empty());
+    }
+    RegistrationTable table;
+    QString error;
+    EXPECT_FALSE(readRegistrationTable(folder + "/missing.json", table, error));
+    EXPECT_TRUE(error.contains("cannot open")) << error.toStdString();
+
+    // The smallest table by hand: optional figures take their defaults.
+    const QString minimal = folder + "/minimal.json";
+    ASSERT_TRUE(writeText(minimal, "{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":1,\"offsetY\":2,\"angle\":0.5,"
+                                   "\"stackable\":true}]}"));
+    ASSERT_TRUE(readRegistrationTable(minimal, table, error)) << error.toStdString();
+    EXPECT_EQ(table.frames[0].file, folder + "/a.fits");
+    EXPECT_EQ(table.frames[0].stars, 0.0f);
+    EXPECT_EQ(table.threshold, 0.1f);
+}
