@@ -1,0 +1,110 @@
+#include "clistacking.h"
+
+#include "cliargs.h"
+#include "cliimages.h"
+#include "image/imagebuffer.h"
+#include "log/messagelog.h"
+#include "stack/multifb.h"
+
+#include <QFileInfo>
+#include <QJsonDocument>
+
+namespace {
+
+// The flag of the stack running now, for the interrupt handler.
+std::atomic<std::atomic<bool> *> interruptTarget{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool> *>::is_always_lock_free,
+              "the interrupt handler may only touch lock-free atomics");
+
+extern "C" void setFlagOnInterrupt(int)
+{
+    if (std::atomic<bool> *flag = interruptTarget.load())
+        flag->store(true);
+}
+
+bool parseWholeNumber(const CliArgs &args, const QString &option, int &value, CliContext &context)
+{
+    const auto text = args.value(option);
+    if (!text)
+        return true;
+    bool ok = false;
+    const int parsed = text->toInt(&ok);
+    if (!ok || parsed < 1) {
+        failWith(context, QStringLiteral("%1 needs a whole number of at least 1").arg(option), kExitUsage);
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+} // namespace
+
+InterruptSetsFlag::InterruptSetsFlag(std::atomic<bool> *flag)
+{
+    interruptTarget = flag;
+    struct sigaction action {};
+    action.sa_handler = setFlagOnInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous);
+}
+
+InterruptSetsFlag::~InterruptSetsFlag()
+{
+    sigaction(SIGINT, &previous, nullptr);
+    interruptTarget = nullptr;
+}
+
+int parseChoice(const CliArgs &args, const QString &option, const QStringList &names, int defaultIndex,
+                CliContext &context)
+{
+    const auto value = args.value(option);
+    if (!value)
+        return defaultIndex;
+    const int index = static_cast<int>(names.indexOf(*value));
+    if (index < 0)
+        failWith(context,
+                 QStringLiteral("unknown %1 '%2' (one of: %3)").arg(option, *value, names.join(QStringLiteral(", "))),
+                 kExitUsage);
+    return index;
+}
+
+bool parseResourceOptions(const CliArgs &args, ResourcePreferences &prefs, CliContext &context)
+{
+    return parseWholeNumber(args, QStringLiteral("--threads"), prefs.maxThreads, context)
+           && parseWholeNumber(args, QStringLiteral("--mem"), prefs.maxMem, context);
+}
+
+bool checkFramesExist(const QStringList &frames, CliContext &context)
+{
+    for (const QString &frame : frames) {
+        if (!QFileInfo(frame).isFile()) {
+            failWith(context, QStringLiteral("cannot read %1: no such file").arg(frame));
+            return false;
+        }
+    }
+    return true;
+}
+
+int failStack(const MultiFB &fb, CliContext &context)
+{
+    return failWith(context, QStringLiteral("%1 (error %2)").arg(fb.errorText()).arg(fb.errorCode));
+}
+
+int saveStack(const ImageBuffer &result, const QString &output, const MultiFB &fb, double seconds, bool json,
+              QJsonObject summary, CliContext &context)
+{
+    if (saveFitsOrFail(result, output, context) != kExitOk)
+        return kExitFailure;
+    if (json) {
+        summary.insert(QStringLiteral("bands"), fb.bandsLoaded());
+        summary.insert(QStringLiteral("seconds"), seconds);
+        summary.insert(QStringLiteral("output"), output);
+        context.out << QJsonDocument(summary).toJson(QJsonDocument::Compact) << "\n";
+    } else {
+        context.out << output << ": " << fb.frameCount() << " frames, " << result.width << " x " << result.height
+                    << ", " << fb.bandsLoaded() << (fb.bandsLoaded() == 1 ? " band, " : " bands, ")
+                    << QString::number(seconds, 'f', 2) << " s\n";
+    }
+    return kExitOk;
+}

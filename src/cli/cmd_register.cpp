@@ -1,0 +1,177 @@
+// verdanix-cli register: the registration run of the desktop program's "Register" button, with
+// its table printed (or saved) for a later `stack --registration`.
+#include "cliargs.h"
+#include "commands.h"
+#include "stars/registrationtable.h"
+#include "stars/starcollector.h"
+
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+// The run's abort flag while a registration runs, for the interrupt handler.
+std::atomic<std::atomic<bool> *> interruptTarget{nullptr};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool> *>::is_always_lock_free,
+              "the interrupt handler may only touch lock-free atomics");
+
+extern "C" void abortRegistrationOnInterrupt(int)
+{
+    if (std::atomic<bool> *flag = interruptTarget.load())
+        flag->store(true);
+}
+
+// The first Ctrl-C aborts like the Abort button: frames being searched finish and no table is
+// written. The handler resets itself, so a second Ctrl-C ends the program at once.
+class InterruptAborts {
+public:
+    explicit InterruptAborts(std::atomic<bool> *flag)
+    {
+        interruptTarget = flag;
+        struct sigaction action {};
+        action.sa_handler = abortRegistrationOnInterrupt;
+        action.sa_flags = SA_RESETHAND;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGINT, &action, &previous);
+    }
+    ~InterruptAborts()
+    {
+        sigaction(SIGINT, &previous, nullptr);
+        interruptTarget = nullptr;
+    }
+    InterruptAborts(const InterruptAborts &) = delete;
+    InterruptAborts &operator=(const InterruptAborts &) = delete;
+
+private:
+    struct sigaction previous {};
+};
+
+// The table as the registration dialog shows it: numbers with six significant digits.
+void printTable(const RegistrationTable &table, QTextStream &out)
+{
+    const QStringList header = {"File", "X Offset", "Y Offset", "Angle", "Stars", "FWHM", "Stackable"};
+    QList<QStringList> rows;
+    for (const RegistrationTableRow &frame : table.frames)
+        rows << QStringList{frame.file,
+                            logNumber(frame.offsetX),
+                            logNumber(frame.offsetY),
+                            logNumber(frame.angle),
+                            logNumber(frame.stars),
+                            logNumber(frame.fwhm),
+                            frame.stackable ? QStringLiteral("yes") : QStringLiteral("no")};
+    QVector<int> widths;
+    for (const QString &title : header)
+        widths << title.size();
+    for (const QStringList &row : rows)
+        for (int c = 0; c < row.size(); ++c)
+            widths[c] = std::max(widths[c], static_cast<int>(row[c].size()));
+    // The file name left-aligned, the figures right-aligned under their titles.
+    const auto printRow = [&](const QStringList &row) {
+        QString line = row[0].leftJustified(widths[0]);
+        for (int c = 1; c < row.size(); ++c)
+            line += QStringLiteral("  ") + row[c].rightJustified(widths[c]);
+        out << line << "\n";
+    };
+    printRow(header);
+    for (const QStringList &row : rows)
+        printRow(row);
+}
+
+QString failureText(const StarCollector &collector)
+{
+    const int code = collector.errorCode;
+    if (code == kRegistrationAborted)
+        return QStringLiteral("registration aborted (error %1)").arg(code);
+    if (collector.errorFile.isEmpty())
+        return QStringLiteral("registration stopped (error %1)").arg(code);
+    return QStringLiteral("registration stopped: cannot read %1: %2 (error %3)")
+        .arg(collector.errorFile, imageLoadErrorText(code))
+        .arg(code);
+}
+
+} // namespace
+
+int runRegister(const QStringList &arguments, CliContext &context)
+{
+    const CliArgs args(arguments, {QStringLiteral("--json")},
+                       {QStringLiteral("--bias"), QStringLiteral("--dark"), QStringLiteral("--flat"),
+                        QStringLiteral("--threshold"), QStringLiteral("--max"), QStringLiteral("--size"),
+                        QStringLiteral("--threads"), QStringLiteral("--save")});
+    if (!args.ok())
+        return failWith(context, args.error(), kExitUsage);
+    if (args.positionals().size() < 2)
+        return failWith(context, QStringLiteral("register needs at least two frames; the first is the reference"),
+                        kExitUsage);
+    StarSearchParameters search;
+    if (!parseStarSearchOptions(args, search, context))
+        return kExitUsage;
+    RegistrationParameters parameters;
+    parameters.files = args.positionals();
+    parameters.biasPath = args.value(QStringLiteral("--bias")).value_or(QString());
+    parameters.darkPath = args.value(QStringLiteral("--dark")).value_or(QString());
+    parameters.flatPath = args.value(QStringLiteral("--flat")).value_or(QString());
+    parameters.threshold = search.threshold;
+    parameters.maxBrightness = search.maxBrightness;
+    parameters.maxStarSize = search.maxStarSize;
+
+    int threads = 0; // 0: maxThreads of the preferences
+    if (const auto text = args.value(QStringLiteral("--threads"))) {
+        bool ok = false;
+        threads = text->toInt(&ok);
+        if (!ok || threads < 1)
+            return failWith(context, QStringLiteral("--threads needs a whole number of at least 1"), kExitUsage);
+    }
+    // Every file is looked at before any work, so that a typo does not cost a long run.
+    for (const QString &path : parameters.files + QStringList{parameters.biasPath, parameters.darkPath,
+                                                              parameters.flatPath}) {
+        if (!path.isEmpty() && !QFileInfo(path).isFile())
+            return failWith(context, QStringLiteral("cannot read %1: no such file").arg(path));
+    }
+    const std::optional<QString> save = args.value(QStringLiteral("--save"));
+    if (save) {
+        const QString problem = registrationTableTargetProblem(*save);
+        if (!problem.isEmpty())
+            return failWith(context, problem);
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    MessageLog &log = messageLog();
+    StarCollector collector;
+    collector.log = &log;
+    if (threads > 0)
+        collector.maxThreads = threads;
+    std::atomic<bool> interrupted{false};
+    collector.setAbortFlag(&interrupted);
+    bool finished = false;
+    QObject::connect(&collector, &StarCollector::collectFinished, [&finished] { finished = true; });
+    collector.configure(parameters);
+    {
+        const InterruptAborts interrupt(&interrupted);
+        collector.run();
+    }
+    log.setProgress(0.0f);
+    log.setStatusText(QString());
+    if (!finished)
+        return failWith(context, failureText(collector));
+
+    const RegistrationTable table = makeRegistrationTable(collector.files, collector.results, collector.threshold,
+                                                          static_cast<double>(clock.nsecsElapsed()) * 1e-9);
+    if (args.has(QStringLiteral("--json")))
+        context.out << QJsonDocument(registrationTableJson(table)).toJson(QJsonDocument::Indented);
+    else
+        printTable(table, context.out);
+    context.out.flush();
+    if (save) {
+        QString error;
+        if (writeRegistrationTable(*save, table, error) != 0)
+            return failWith(context, error);
+        log.logMessage(QStringLiteral("Registration table written to ") + *save);
+    }
+    return kExitOk;
+}
