@@ -3,11 +3,3 @@
 #include "verdanix.h"
 
 void Verdanix::parseInput(QString) {}
-void Verdanix::findStars() {}
-void Verdanix::getSSLights(wndStarSearch *) {}
-void Verdanix::createMasterFrame() {}
-void Verdanix::evMasterFrame(wndMasterFrame *) {}
-void Verdanix::evStackResult(wndRegistrationData *) {}
-void Verdanix::evRegisterFrames(wndRegistrationData *) {}
-void Verdanix::evShowRegistration() {}
-void Verdanix::evCollectFinished(QObject *) {}

@@ -1,0 +1,90 @@
+// Stacking the registered frames of a registration dialog.
+#include "verdanix.h"
+
+#include "console/outputwindow.h"
+#include "image/imagebuffer.h"
+#include "stack/multifb.h"
+#include "stack/stackrun.h"
+#include "stack/stackstatistics.h"
+#include "stars/wndregistrationdata.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QLineEdit>
+
+#include <memory>
+#include <vector>
+
+void Verdanix::evStackResult(wndRegistrationData *sender)
+{
+    if (!sender)
+        return;
+    const QString refusal = QStringLiteral("Cannot stack, another process is already running.");
+    if (calculationRunning) {
+        outputWindow->logMessage(refusal);
+        return;
+    }
+
+    // Everything the run needs is read now: the dialog may be closed while it runs.
+    QStringList paths;
+    std::vector<StackTransform> transforms;
+    for (const FrameEntry &entry : sender->frameEntries()) {
+        if (!entry.selected || !entry.stackable)
+            continue;
+        paths << entry.path;
+        transforms.push_back(StackTransform{entry.offsetX, entry.offsetY, entry.angle});
+    }
+    if (paths.size() < 2) {
+        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">You need at least two stackable (successfully "
+                                                "registered) images for frame stacking!</font>"));
+        return;
+    }
+    StackOptions options;
+    options.algorithm = sender->cbAlgo->currentIndex();
+    const int rejection = sender->cbReject->currentIndex();
+    options.rejection = rejection == 1 || rejection == 2 ? rejection : 0;
+    options.sigma = static_cast<float>(sender->dsSigma->value());
+    options.fraction = static_cast<float>(sender->dsThreshold->value());
+    options.flatPath = sender->leFlat->text();
+    options.darkPath = sender->leDark->text();
+    options.biasPath = sender->leBias->text();
+    // The median takes no rejection; for the others the fraction must leave samples to combine.
+    if (options.algorithm != stackstats::CombineMedian) {
+        const QString problem = stackstats::rejectionFractionProblem(options.rejection, options.fraction, paths.size());
+        if (!problem.isEmpty()) {
+            outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">") + problem + QStringLiteral("</font>"));
+            return;
+        }
+    }
+
+    // Busy before the frame buffer is set up: its log lines process events, and no other run
+    // may start in between.
+    startRun(refusal);
+    abortRequested = false;
+    auto fb = std::make_unique<MultiFB>(*outputWindow, paths);
+    if (fb->errorCode != 0) {
+        outputWindow->logMessage(
+            fb->errorCode == kStackTooFewFrames
+                ? QStringLiteral("<font color=\"#ff6666\">You need at least two images for frame stacking!</font>")
+                : QStringLiteral("<font color=\"#ff6666\">[ERROR] MultiFB exited with a non-zero error code.</font>"));
+        finishRun();
+        return;
+    }
+    // An Abort pressed while the frame buffer was set up counts for the run.
+    workerAbortFlag = fb->abortFlag();
+    abortable = true;
+    if (abortRequested)
+        *workerAbortFlag = true;
+
+    std::unique_ptr<ImageBuffer> result = runStack(*fb, options, transforms, *outputWindow);
+    const bool aborted = fb->abortFlag()->load() || !result;
+    fb.reset();
+    if (aborted) {
+        outputWindow->logMessage(QStringLiteral("Stacking aborted."));
+        finishRun(QStringLiteral("Aborted."));
+        return;
+    }
+    openResultWindow(std::move(result), QStringLiteral("Stack"));
+    outputWindow->logMessage(QStringLiteral("Stacking done"));
+    finishRun(QStringLiteral("Stacking done"));
+}

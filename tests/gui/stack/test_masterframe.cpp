@@ -1,0 +1,199 @@
+// The master-frame panel and its "Generate", driven through the main window.
+#include "app/filedialogs.h"
+#include "app/verdanix.h"
+#include "calib/calibarithmetic.h"
+#include "image/imageloader.h"
+#include "platform/settingsfile.h"
+#include "stack/wndmasterframe.h"
+#include "support/fitsfixture.h"
+#include "support/guihelpers.h"
+#include "view/mdiimage.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QDockWidget>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMetaMethod>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using testsupport::consoleLines;
+
+namespace {
+
+// Frame k of 300 x 200 holds 1000 (k + 1) + x + y: every pixel's median is frame 2's value.
+QStringList writeFlats(int count)
+{
+    QStringList paths;
+    for (int k = 0; k < count; ++k) {
+        testsupport::FitsImage image;
+        image.bzero = 32768.0;
+        image.axes = {300, 200};
+        for (int y = 0; y < 200; ++y)
+            for (int x = 0; x < 300; ++x)
+                image.values.push_back(1000.0 * (k + 1) + x + y);
+        const QString path = QStringLiteral("flat-%1.fits").arg(k);
+        QFile::remove(path);
+        EXPECT_EQ(testsupport::writeFitsFile(path, image), 0);
+        paths << QDir::current().absoluteFilePath(path);
+    }
+    return paths;
+}
+
+QStringList scriptedFiles;
+
+QStringList answerFiles(QWidget *, const QString &, const QString &, const QString &)
+{
+    return scriptedFiles;
+}
+
+class MasterFrameTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        filedialogs::askOpenFileNames = answerFiles;
+        window = testsupport::startMainWindow();
+        window->masterFrameAct->trigger();
+        panel = window->findChild<wndMasterFrame *>();
+        ASSERT_NE(panel, nullptr);
+    }
+    void TearDown() override { window.reset(); }
+
+    mdiImage *imageTitled(const QString &title) const
+    {
+        for (QMdiSubWindow *sub : window->documentArea()->subWindowList())
+            if (auto *image = qobject_cast<mdiImage *>(sub->widget()); image && image->windowTitle() == title)
+                return image;
+        return nullptr;
+    }
+    bool abortVisible() const { return window->findChild<QPushButton *>(QStringLiteral("pbAbort"))->isVisible(); }
+
+    std::unique_ptr<Verdanix> window;
+    wndMasterFrame *panel = nullptr;
+};
+
+} // namespace
+
+TEST_F(MasterFrameTest, ThePanelDocksWithItsDefaultsAndCancelClosesIt)
+{
+    auto *dock = qobject_cast<QDockWidget *>(panel->parentWidget());
+    ASSERT_NE(dock, nullptr);
+    EXPECT_EQ(dock->windowTitle(), QStringLiteral("Create Master Frame"));
+    EXPECT_EQ(window->dockWidgetArea(dock), Qt::RightDockWidgetArea);
+    EXPECT_EQ(panel->cbMethod->currentText(), QStringLiteral("Median"));
+    EXPECT_EQ(panel->cbRejection->currentText(), QStringLiteral("None"));
+    EXPECT_EQ(panel->cbType->currentText(), QStringLiteral("Flat Frame"));
+    EXPECT_FALSE(panel->cbNormalize->isChecked());
+
+    const QMetaObject *meta = panel->metaObject();
+    QStringList methods;
+    for (int i = meta->methodOffset(); i < meta->methodCount(); ++i)
+        methods << QString::fromLatin1(meta->method(i).methodSignature());
+    EXPECT_EQ(methods, QStringList({"generateFrame(wndMasterFrame*)", "addFiles()", "slotGenerate()", "deleteFiles()",
+                                    "browseBias()", "browseDarkFlat()", "updateElements(int)"}));
+
+    window->masterFrameAct->trigger();
+    QPointer<QDockWidget> guarded(dock);
+    panel->pbCancel->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(guarded.isNull());
+    EXPECT_EQ(window->findChildren<wndMasterFrame *>().size(), 1) << "only its own dock closes";
+}
+
+TEST_F(MasterFrameTest, TheFrameTypeDecidesWhichMastersAndNormalisationApply)
+{
+    struct Row {
+        int type;
+        bool bias, darkFlat, normalize;
+    };
+    const Row rows[] = {
+        {1, true, false, false}, {3, true, false, false}, {2, false, false, false}, {0, true, true, true}};
+    for (const Row &row : rows) {
+        panel->leBias->setText(QStringLiteral("/m/bias.fits"));
+        panel->leDarkFlat->setText(QStringLiteral("/m/darkflat.fits"));
+        panel->cbNormalize->setChecked(true);
+        panel->cbType->setCurrentIndex(row.type);
+        EXPECT_EQ(panel->pbBias->isEnabled(), row.bias) << row.type;
+        EXPECT_EQ(panel->leBias->text().isEmpty(), !row.bias) << row.type;
+        EXPECT_EQ(panel->pbDarkFlat->isEnabled(), row.darkFlat) << row.type;
+        EXPECT_EQ(panel->leDarkFlat->text().isEmpty(), !row.darkFlat) << row.type;
+        EXPECT_EQ(panel->cbNormalize->isEnabled(), row.normalize) << row.type;
+        EXPECT_EQ(panel->cbNormalize->isChecked(), row.normalize) << row.type;
+    }
+    // Bias clears both paths; back to Flat they stay empty.
+    panel->cbType->setCurrentIndex(2);
+    panel->cbType->setCurrentIndex(0);
+    EXPECT_TRUE(panel->leBias->text().isEmpty() && panel->leDarkFlat->text().isEmpty());
+}
+
+TEST_F(MasterFrameTest, RemoveDeletesEverySelectedFrame)
+{
+    scriptedFiles = QStringList{"/flats/f1.fits", "/flats/f2.fits", "/flats/f3.fits", "/flats/f4.fits"};
+    panel->pbAdd->click();
+    EXPECT_EQ(panel->lwFrames->item(0)->text(), QStringLiteral("f1.fits"));
+    for (int row : {0, 1, 3})
+        panel->lwFrames->item(row)->setSelected(true);
+    panel->pbRemove->click();
+    EXPECT_EQ(panel->framePaths(), QStringList({"/flats/f3.fits"}));
+}
+
+TEST_F(MasterFrameTest, FiveFlatsMakeAMasterFlatWindow)
+{
+    const QStringList flats = writeFlats(5);
+    scriptedFiles = flats;
+    panel->pbAdd->click();
+    panel->pbGenerate->click();
+
+    mdiImage *master = imageTitled(QStringLiteral("Master Flat"));
+    ASSERT_NE(master, nullptr) << consoleLines(*window).join('\n').toStdString();
+    EXPECT_FALSE(window->calculationRunning);
+    EXPECT_FALSE(abortVisible());
+    ImageLoader loader;
+    auto middle = loader.loadFile(flats[2], false);
+    ASSERT_TRUE(middle && normalizeImage(*middle));
+    for (const auto &xy : {std::pair<int, int>{0, 0}, {17, 123}, {299, 199}})
+        EXPECT_FLOAT_EQ(master->buffer->getPixel(xy.first, xy.second).r, middle->getPixel(xy.first, xy.second).r);
+}
+
+TEST_F(MasterFrameTest, RefusalsAbortAndFailuresLeaveNoWindowAndNoBusyState)
+{
+    panel->pbGenerate->click();
+    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("[ERROR] No frames selected form master frame generation!"));
+    window->startRun(QStringLiteral("busy"));
+    panel->pbGenerate->click();
+    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("[INFO] Cannot execute. A calculation is already running!"));
+    window->finishRun();
+
+    scriptedFiles = writeFlats(1);
+    panel->pbAdd->click();
+    panel->pbGenerate->click();
+    EXPECT_FALSE(window->calculationRunning) << "one frame ends the run after the frame buffer's own lines";
+
+    // One loader at a time, so that the run waits (and sees the Abort) between frames.
+    settingsfile::setValue(QStringLiteral("Preferences"), QStringLiteral("maxThreads"), 1);
+    scriptedFiles = writeFlats(5);
+    panel->pbAdd->click();
+    bool pressedWhileRunning = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        pressedWhileRunning = window->calculationRunning;
+        window->findChild<QPushButton *>(QStringLiteral("pbAbort"))->click();
+    });
+    panel->pbGenerate->click();
+    EXPECT_TRUE(pressedWhileRunning);
+    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Aborted."));
+    EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("statusLabel"))->text(), QStringLiteral("Aborted."));
+    EXPECT_FALSE(window->calculationRunning);
+    EXPECT_FALSE(abortVisible());
+    EXPECT_EQ(window->findChildren<mdiImage *>().size(), 0);
+}

@@ -1,0 +1,199 @@
+#include "app/filedialogs.h"
+#include "platform/settingsfile.h"
+#include "stars/wndregistrationdata.h"
+#include "stars/wndstarsearch.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFile>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTabWidget>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+QStringList scriptedFiles;
+QString scriptedFile;
+
+QStringList answerFiles(QWidget *, const QString &, const QString &, const QString &)
+{
+    return scriptedFiles;
+}
+
+QString answerFile(QWidget *, const QString &, const QString &, const QString &)
+{
+    return scriptedFile;
+}
+
+QStringList columnTexts(const QTableWidget &table, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < table.rowCount(); ++row)
+        texts << table.item(row, column)->text();
+    return texts;
+}
+
+// Rows a, b, c: a and b registered with distinct results, b unchecked, c only added.
+void addThreeRows(wndRegistrationData &dialog)
+{
+    dialog.addFrameRow(QStringLiteral("/n/a.fits"), 0, 0, 0, 120, 2.5f, true, true);
+    dialog.addFrameRow(QStringLiteral("/n/b.fits"), 1.5f, -2.25f, 0.125f, 98, 2.75f, true, true);
+    dialog.addFrameRow(QStringLiteral("/n/c.fits"), 0, 0, 0, 0, 0, false, false);
+    dialog.twList->item(1, 0)->setCheckState(Qt::Unchecked);
+}
+
+void selectRows(wndRegistrationData &dialog, const std::vector<int> &rows, int current)
+{
+    dialog.twList->clearSelection();
+    dialog.twList->setCurrentCell(current, 0, QItemSelectionModel::NoUpdate);
+    for (int row : rows)
+        dialog.twList->selectionModel()->select(dialog.twList->model()->index(row, 0),
+                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+class RegistrationDialogTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QFile::remove(QString::fromLatin1(settingsfile::kFileName));
+        filedialogs::askOpenFileNames = answerFiles;
+        filedialogs::askOpenFileName = answerFile;
+    }
+    wndRegistrationData dialog;
+};
+
+} // namespace
+
+TEST_F(RegistrationDialogTest, AFreshDialogShowsAnEmptyTableAndTheDefaults)
+{
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Image Registration"));
+    ASSERT_EQ(dialog.twList->columnCount(), 7);
+    EXPECT_EQ(dialog.twList->rowCount(), 0);
+    EXPECT_EQ(dialog.twList->horizontalHeaderItem(6)->text(), QStringLiteral("Stackable"));
+    EXPECT_DOUBLE_EQ(dialog.dsMinBright->value(), 0.1);
+    EXPECT_DOUBLE_EQ(dialog.dsMaxBright->value(), 0.98);
+    EXPECT_EQ(dialog.sbStarSize->value(), 10);
+    EXPECT_DOUBLE_EQ(dialog.dsFWHM->value(), 10.0);
+    EXPECT_EQ(dialog.cbAlgo->currentText(), QStringLiteral("Average"));
+    EXPECT_EQ(dialog.cbReject->currentText(), QStringLiteral("None"));
+    EXPECT_DOUBLE_EQ(dialog.dsSigma->value(), 1.0);
+    EXPECT_DOUBLE_EQ(dialog.dsThreshold->value(), 0.1);
+    EXPECT_EQ(dialog.tabWidget->tabText(dialog.tabWidget->currentIndex()), QStringLiteral("Registration"));
+}
+
+TEST_F(RegistrationDialogTest, AddedFilesShowNoResultsUntilRegisteredAndCancellingAMasterClearsIt)
+{
+    scriptedFiles = QStringList{QStringLiteral("/night/one.fits"), QStringLiteral("/night/two.cr2")};
+    dialog.pbAddFiles->click();
+    EXPECT_EQ(columnTexts(*dialog.twList, 0), scriptedFiles);
+    EXPECT_EQ(columnTexts(*dialog.twList, 3), QStringList({"", ""}));
+    EXPECT_EQ(columnTexts(*dialog.twList, 6), QStringList({"no", "no"}));
+    EXPECT_EQ(settingsfile::fileOpenPath(), QStringLiteral("/night"));
+
+    dialog.updateFrameRow(QStringLiteral("/night/two.cr2"), 10.5f, -7.25f, 0.333333f, 240, 3.14159274f, true);
+    EXPECT_EQ(columnTexts(*dialog.twList, 5), QStringList({"", "3.14159"}));
+    EXPECT_EQ(columnTexts(*dialog.twList, 6), QStringList({"no", "yes"}));
+
+    scriptedFile = QStringLiteral("/masters/bias.fits");
+    dialog.pbBias->click();
+    EXPECT_EQ(dialog.leBias->text(), scriptedFile);
+    scriptedFile.clear();
+    dialog.pbBias->click();
+    EXPECT_TRUE(dialog.leBias->text().isEmpty());
+}
+
+TEST_F(RegistrationDialogTest, AFileListedTwiceGetsBothRowsUpdated)
+{
+    dialog.addFrameRow(QStringLiteral("/n/a.fits"), 0, 0, 0, 0, 0, false, false);
+    dialog.addFrameRow(QStringLiteral("/n/b.fits"), 0, 0, 0, 0, 0, false, false);
+    dialog.addFrameRow(QStringLiteral("/n/a.fits"), 0, 0, 0, 0, 0, false, false);
+    dialog.updateFrameRow(QStringLiteral("/n/a.fits"), 4, 5, 6, 7, 8, false);
+    EXPECT_EQ(columnTexts(*dialog.twList, 1), QStringList({"4", "", "4"}));
+    const QList<FrameEntry> entries = dialog.frameEntries();
+    EXPECT_TRUE(entries[0].registered && entries[2].registered);
+    EXPECT_FALSE(entries[1].registered);
+}
+
+TEST_F(RegistrationDialogTest, UncheckedRowsAreRegisteredButNotStacked)
+{
+    addThreeRows(dialog);
+    EXPECT_EQ(dialog.frameFiles(), QStringList({"/n/a.fits", "/n/b.fits", "/n/c.fits"}));
+    const QList<FrameEntry> entries = dialog.frameEntries();
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_TRUE(entries[0].selected);
+    EXPECT_FALSE(entries[1].selected);
+    EXPECT_TRUE(entries[2].selected);
+}
+
+TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWithSeveralRows)
+{
+    struct Case {
+        const char *what;
+        std::vector<int> selected;
+        int current;
+        bool up;
+        QStringList order;
+    };
+    const QStringList unchanged = {"/n/a.fits", "/n/b.fits", "/n/c.fits"};
+    const Case cases[] = {
+        {"up on the first row", {0}, 0, true, unchanged},
+        {"down on the last row", {2}, 2, false, unchanged},
+        {"up with two rows selected", {1, 2}, 2, true, unchanged},
+        {"down with two rows selected", {0, 1}, 0, false, unchanged},
+        {"up on the middle row", {1}, 1, true, {"/n/b.fits", "/n/a.fits", "/n/c.fits"}},
+        {"down on the middle row", {1}, 1, false, {"/n/a.fits", "/n/c.fits", "/n/b.fits"}},
+    };
+    for (const Case &c : cases) {
+        wndRegistrationData fresh;
+        addThreeRows(fresh);
+        selectRows(fresh, c.selected, c.current);
+        (c.up ? fresh.pbUp : fresh.pbDown)->click();
+        EXPECT_EQ(columnTexts(*fresh.twList, 0), c.order) << c.what;
+        EXPECT_EQ(fresh.frameFiles(), c.order) << c.what << ": the entries follow the rows";
+        // b keeps its unchecked box and its results wherever it went, and stays the chosen row.
+        const int b = c.order.indexOf(QStringLiteral("/n/b.fits"));
+        EXPECT_EQ(fresh.twList->item(b, 0)->checkState(), Qt::Unchecked) << c.what;
+        EXPECT_EQ(fresh.twList->item(b, 2)->text(), QStringLiteral("-2.25")) << c.what;
+        EXPECT_FALSE(fresh.frameEntries()[b].selected) << c.what;
+        if (c.selected.size() == 1 && c.current == 1) {
+            EXPECT_EQ(fresh.twList->currentRow(), b) << c.what;
+        }
+    }
+}
+
+TEST_F(RegistrationDialogTest, RemoveDeletesTheSelectedRowsWithTheirEntries)
+{
+    addThreeRows(dialog);
+    dialog.addFrameRow(QStringLiteral("/n/d.fits"), 0, 0, 0, 0, 0, false, false);
+    selectRows(dialog, {0, 2, 3}, 3);
+    dialog.pbRemove->click();
+    EXPECT_EQ(columnTexts(*dialog.twList, 0), QStringList({"/n/b.fits"}));
+    ASSERT_EQ(dialog.frameEntries().size(), 1);
+    EXPECT_FLOAT_EQ(dialog.frameEntries()[0].offsetX, 1.5f);
+}
+
+TEST(StarSearchDialog, AFreshDialogPreselectsSigmaAndWinsorizeAndRemovesSelectedFiles)
+{
+    filedialogs::askOpenFileNames = answerFiles;
+    wndStarSearch dialog;
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Star Search"));
+    EXPECT_EQ(dialog.cbPA->currentText(), QStringLiteral("Sigma"));
+    EXPECT_EQ(dialog.cbRA->currentText(), QStringLiteral("Winsorize"));
+    EXPECT_DOUBLE_EQ(dialog.dsbTrim->value(), 0.1);
+    EXPECT_DOUBLE_EQ(dialog.dsMinBright->value(), 0.1);
+
+    scriptedFiles = QStringList{"/s/1.fits", "/s/2.fits", "/s/3.fits", "/s/4.fits", "/s/5.fits"};
+    dialog.addFiles();
+    for (int row : {0, 2, 4})
+        dialog.lwFiles->item(row)->setSelected(true);
+    dialog.removeFiles();
+    EXPECT_EQ(dialog.fileList(), QStringList({"/s/2.fits", "/s/4.fits"}));
+}
