@@ -11,17 +11,6 @@
 
 namespace {
 
-// The flag of the stack running now, for the interrupt handler.
-std::atomic<std::atomic<bool> *> interruptTarget{nullptr};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool> *>::is_always_lock_free,
-              "the interrupt handler may only touch lock-free atomics");
-
-extern "C" void setFlagOnInterrupt(int)
-{
-    if (std::atomic<bool> *flag = interruptTarget.load())
-        flag->store(true);
-}
-
 bool parseWholeNumber(const CliArgs &args, const QString &option, int &value, CliContext &context)
 {
     const auto text = args.value(option);
@@ -38,22 +27,6 @@ bool parseWholeNumber(const CliArgs &args, const QString &option, int &value, Cl
 }
 
 } // namespace
-
-InterruptSetsFlag::InterruptSetsFlag(std::atomic<bool> *flag)
-{
-    interruptTarget = flag;
-    struct sigaction action {};
-    action.sa_handler = setFlagOnInterrupt;
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous);
-}
-
-InterruptSetsFlag::~InterruptSetsFlag()
-{
-    sigaction(SIGINT, &previous, nullptr);
-    interruptTarget = nullptr;
-}
 
 int parseChoice(const CliArgs &args, const QString &option, const QStringList &names, int defaultIndex,
                 CliContext &context)

@@ -4,29 +4,16 @@
 // finished or failed stack is reported.
 #include "calib/resourcelimits.h"
 #include "commandtable.h"
+#include "interrupt.h"
 
 #include <QJsonObject>
 
 #include <atomic>
-#include <csignal>
 #include <memory>
 
 class CliArgs;
 class ImageBuffer;
 class MultiFB;
-
-// While it lives, the first Ctrl-C sets the flag (the stack then ends cleanly: no file is
-// written); the handler resets itself, so a second Ctrl-C ends the program at once.
-class InterruptSetsFlag {
-public:
-    explicit InterruptSetsFlag(std::atomic<bool> *flag);
-    ~InterruptSetsFlag();
-    InterruptSetsFlag(const InterruptSetsFlag &) = delete;
-    InterruptSetsFlag &operator=(const InterruptSetsFlag &) = delete;
-
-private:
-    struct sigaction previous {};
-};
 
 // The index of the option's value in `names` (defaultIndex when the option is absent), or -1
 // after writing a usage error that lists the names.

@@ -1,55 +1,12 @@
 #include "calib/framecalibration.h"
 #include "cliargs.h"
 #include "commands.h"
+#include "interrupt.h"
 #include "terminallog.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <atomic>
-#include <csignal>
-
-namespace {
-
-// The run's abort flag while a calibration runs, for the interrupt handler.
-std::atomic<std::atomic<bool> *> interruptTarget{nullptr};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool> *>::is_always_lock_free,
-              "the interrupt handler may only touch lock-free atomics");
-
-extern "C" void abortOnInterrupt(int)
-{
-    if (std::atomic<bool> *flag = interruptTarget.load())
-        flag->store(true);
-}
-
-// The first Ctrl-C aborts like the Abort button: frames being written finish, so no
-// half-written file is left behind. The handler resets itself, so a second Ctrl-C ends the
-// program at once.
-class InterruptAborts {
-public:
-    explicit InterruptAborts(std::atomic<bool> *flag)
-    {
-        interruptTarget = flag;
-        struct sigaction action {};
-        action.sa_handler = abortOnInterrupt;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous);
-    }
-    ~InterruptAborts()
-    {
-        sigaction(SIGINT, &previous, nullptr);
-        interruptTarget = nullptr;
-    }
-    InterruptAborts(const InterruptAborts &) = delete;
-    InterruptAborts &operator=(const InterruptAborts &) = delete;
-
-private:
-    struct sigaction previous {};
-};
-
-} // namespace
 
 int runCalibrate(const QStringList &arguments, CliContext &context)
 {
@@ -104,7 +61,7 @@ int runCalibrate(const QStringList &arguments, CliContext &context)
                          context.out.flush();
                      });
     {
-        const InterruptAborts interrupt(run.abortFlag());
+        const InterruptSetsFlag interrupt(run.abortFlag());
         run.calibrate();
     }
 

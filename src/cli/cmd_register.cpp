@@ -2,6 +2,7 @@
 // its table printed (or saved) for a later `stack --registration`.
 #include "cliargs.h"
 #include "commands.h"
+#include "interrupt.h"
 #include "stars/registrationtable.h"
 #include "stars/starcollector.h"
 
@@ -11,45 +12,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <csignal>
 
 namespace {
-
-// The run's abort flag while a registration runs, for the interrupt handler.
-std::atomic<std::atomic<bool> *> interruptTarget{nullptr};
-static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool> *>::is_always_lock_free,
-              "the interrupt handler may only touch lock-free atomics");
-
-extern "C" void abortRegistrationOnInterrupt(int)
-{
-    if (std::atomic<bool> *flag = interruptTarget.load())
-        flag->store(true);
-}
-
-// The first Ctrl-C aborts like the Abort button: frames being searched finish and no table is
-// written. The handler resets itself, so a second Ctrl-C ends the program at once.
-class InterruptAborts {
-public:
-    explicit InterruptAborts(std::atomic<bool> *flag)
-    {
-        interruptTarget = flag;
-        struct sigaction action {};
-        action.sa_handler = abortRegistrationOnInterrupt;
-        action.sa_flags = SA_RESETHAND;
-        sigemptyset(&action.sa_mask);
-        sigaction(SIGINT, &action, &previous);
-    }
-    ~InterruptAborts()
-    {
-        sigaction(SIGINT, &previous, nullptr);
-        interruptTarget = nullptr;
-    }
-    InterruptAborts(const InterruptAborts &) = delete;
-    InterruptAborts &operator=(const InterruptAborts &) = delete;
-
-private:
-    struct sigaction previous {};
-};
 
 // The table as the registration dialog shows it: numbers with six significant digits.
 void printTable(const RegistrationTable &table, QTextStream &out)
@@ -152,7 +116,7 @@ int runRegister(const QStringList &arguments, CliContext &context)
     QObject::connect(&collector, &StarCollector::collectFinished, [&finished] { finished = true; });
     collector.configure(parameters);
     {
-        const InterruptAborts interrupt(&interrupted);
+        const InterruptSetsFlag interrupt(&interrupted);
         collector.run();
     }
     log.setProgress(0.0f);

@@ -1,6 +1,8 @@
 #include "wndcalibrate.h"
 
 #include "app/filedialogs.h"
+#include "app/formwidgets.h"
+#include "app/framefilefilter.h"
 
 #include <QFileInfo>
 #include <QGridLayout>
@@ -12,29 +14,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-// Qt's file dialog separates the patterns of one filter by spaces.
-const char *const kFrameFilter = "All supported types(*.cr2 *.nef *.fit *.fts *.fits)\n"
-                                 "Canon RAW(*.cr2)\n"
-                                 "Nikon RAW(*.nef)\n"
-                                 "FITS(*.fit *.fts *.fits)";
-
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
-
-QLineEdit *pathField(QWidget *parent, const char *name)
-{
-    auto *field = new QLineEdit(parent);
-    field->setObjectName(QString::fromLatin1(name));
-    return field;
-}
-
-} // namespace
+using namespace formwidgets;
 
 wndCalibrate::wndCalibrate(QWidget *parent) : QWidget(parent)
 {
@@ -59,13 +39,13 @@ wndCalibrate::wndCalibrate(QWidget *parent) : QWidget(parent)
     gbMasters = new QGroupBox(QStringLiteral("Calibration Frames"), this);
     auto *masters = new QGridLayout(gbMasters);
     labelFlat = new QLabel(QStringLiteral("Master Flat:"), gbMasters);
-    leFlat = pathField(gbMasters, "leFlat");
+    leFlat = lineEdit(gbMasters, "leFlat");
     pbFlat = button(gbMasters, "pbFlat", QStringLiteral("..."));
     labelDark = new QLabel(QStringLiteral("Master Dark:"), gbMasters);
-    leDark = pathField(gbMasters, "leDark");
+    leDark = lineEdit(gbMasters, "leDark");
     pbDark = button(gbMasters, "pbDark", QStringLiteral("..."));
     labelBias = new QLabel(QStringLiteral("Master Bias:"), gbMasters);
-    leBias = pathField(gbMasters, "leBias");
+    leBias = lineEdit(gbMasters, "leBias");
     pbBias = button(gbMasters, "pbBias", QStringLiteral("..."));
     QWidget *rows[3][3] = {{labelFlat, leFlat, pbFlat}, {labelDark, leDark, pbDark}, {labelBias, leBias, pbBias}};
     for (int r = 0; r < 3; ++r)
@@ -75,7 +55,7 @@ wndCalibrate::wndCalibrate(QWidget *parent) : QWidget(parent)
 
     gbOutput = new QGroupBox(QStringLiteral("Output Directory"), this);
     auto *output = new QHBoxLayout(gbOutput);
-    leOutput = pathField(gbOutput, "leOutput");
+    leOutput = lineEdit(gbOutput, "leOutput");
     pbOutput = button(gbOutput, "pbOutput", QStringLiteral("..."));
     output->addWidget(leOutput);
     output->addWidget(pbOutput);
@@ -101,7 +81,7 @@ void wndCalibrate::sCalibrate()
 void wndCalibrate::sAdd()
 {
     const QStringList files =
-        filedialogs::openFiles(this, QStringLiteral("Select Light Frames"), QString::fromLatin1(kFrameFilter));
+        filedialogs::openFiles(this, QStringLiteral("Select Light Frames"), QString::fromLatin1(kFrameFileFilter));
     for (const QString &file : files) {
         auto *item = new QListWidgetItem(QFileInfo(file).fileName(), lwFrames);
         item->setData(Qt::UserRole, file);
@@ -111,17 +91,17 @@ void wndCalibrate::sAdd()
 
 void wndCalibrate::sBias()
 {
-    leBias->setText(filedialogs::openFile(this, QStringLiteral("Select Bias Frame"), QString::fromLatin1(kFrameFilter)));
+    leBias->setText(filedialogs::openFile(this, QStringLiteral("Select Bias Frame"), QString::fromLatin1(kFrameFileFilter)));
 }
 
 void wndCalibrate::sDark()
 {
-    leDark->setText(filedialogs::openFile(this, QStringLiteral("Select Dark Frame"), QString::fromLatin1(kFrameFilter)));
+    leDark->setText(filedialogs::openFile(this, QStringLiteral("Select Dark Frame"), QString::fromLatin1(kFrameFileFilter)));
 }
 
 void wndCalibrate::sFlat()
 {
-    leFlat->setText(filedialogs::openFile(this, QStringLiteral("Select Flat Frame"), QString::fromLatin1(kFrameFilter)));
+    leFlat->setText(filedialogs::openFile(this, QStringLiteral("Select Flat Frame"), QString::fromLatin1(kFrameFileFilter)));
 }
 
 void wndCalibrate::sDelete()

@@ -1,6 +1,7 @@
 #include "wndmasterframe.h"
 
 #include "app/filedialogs.h"
+#include "app/formwidgets.h"
 #include "app/framefilefilter.h"
 
 #include <QCheckBox>
@@ -15,31 +16,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
-
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
-
-QComboBox *comboBox(QWidget *parent, const char *name, const QStringList &items)
-{
-    auto *box = new QComboBox(parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->addItems(items);
-    return box;
-}
-
-QLineEdit *pathField(QWidget *parent, const char *name)
-{
-    auto *field = new QLineEdit(parent);
-    field->setObjectName(QString::fromLatin1(name));
-    return field;
-}
-
-} // namespace
+using namespace formwidgets;
 
 wndMasterFrame::wndMasterFrame(QWidget *parent) : QWidget(parent)
 {
@@ -98,10 +75,10 @@ wndMasterFrame::wndMasterFrame(QWidget *parent) : QWidget(parent)
     gbCalibration->setObjectName(QStringLiteral("gbCalibration"));
     auto *masters = new QGridLayout(gbCalibration);
     labelBias = new QLabel(QStringLiteral("Masterbias"), gbCalibration);
-    leBias = pathField(gbCalibration, "leBias");
+    leBias = lineEdit(gbCalibration, "leBias");
     pbBias = button(gbCalibration, "pbBias", QStringLiteral("..."));
     labelDarkFlat = new QLabel(QStringLiteral("Darkflat"), gbCalibration);
-    leDarkFlat = pathField(gbCalibration, "leDarkFlat");
+    leDarkFlat = lineEdit(gbCalibration, "leDarkFlat");
     pbDarkFlat = button(gbCalibration, "pbDarkFlat", QStringLiteral("..."));
     masters->addWidget(labelBias, 0, 0);
     masters->addWidget(leBias, 0, 1);

@@ -1,6 +1,7 @@
 #include "wndregistrationdata.h"
 
 #include "app/filedialogs.h"
+#include "app/formwidgets.h"
 #include "app/framefilefilter.h"
 
 #include <QComboBox>
@@ -21,26 +22,11 @@
 
 #include <algorithm>
 
+using namespace formwidgets;
+
 namespace {
 
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
 
-QDoubleSpinBox *realBox(QWidget *parent, const char *name, double minimum, double maximum, int decimals,
-                        double step, double value)
-{
-    auto *box = new QDoubleSpinBox(parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setRange(minimum, maximum);
-    box->setDecimals(decimals);
-    box->setSingleStep(step);
-    box->setValue(value);
-    return box;
-}
 
 QString resultText(float value)
 {
@@ -104,15 +90,11 @@ void wndRegistrationData::buildForm()
     leBias = new QLineEdit(gbCalibration);
     leBias->setObjectName(QStringLiteral("leBias"));
     pbBias = button(gbCalibration, "pbBias", QStringLiteral("..."));
-    const QString labels[3] = {QStringLiteral("Masterflat"), QStringLiteral("Masterdark"),
-                               QStringLiteral("Masterbias")};
-    QLineEdit *fields[3] = {leFlat, leDark, leBias};
-    QPushButton *browsers[3] = {pbFlat, pbDark, pbBias};
-    for (int r = 0; r < 3; ++r) {
-        masters->addWidget(new QLabel(labels[r], gbCalibration), r, 0);
-        masters->addWidget(fields[r], r, 1);
-        masters->addWidget(browsers[r], r, 2);
-    }
+    QLineEdit *const fields[] = {leFlat, leDark, leBias};
+    QPushButton *const browsers[] = {pbFlat, pbDark, pbBias};
+    const QStringList labels = {QStringLiteral("Masterflat"), QStringLiteral("Masterdark"),
+                                QStringLiteral("Masterbias")};
+    addPathRows(masters, labels, fields, browsers);
     left->addWidget(gbCalibration);
     pbStack = button(this, "pbStack", QStringLiteral("Stack"));
     left->addWidget(pbStack);

@@ -1,6 +1,7 @@
 #include "wndstarsearch.h"
 
 #include "app/filedialogs.h"
+#include "app/formwidgets.h"
 #include "app/framefilefilter.h"
 
 #include <QComboBox>
@@ -17,37 +18,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-namespace {
-
-QPushButton *button(QWidget *parent, const char *name, const QString &text)
-{
-    auto *b = new QPushButton(text, parent);
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
-}
-
-QDoubleSpinBox *realBox(QWidget *parent, const char *name, double minimum, double maximum, int decimals,
-                        double step, double value)
-{
-    auto *box = new QDoubleSpinBox(parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->setRange(minimum, maximum);
-    box->setDecimals(decimals);
-    box->setSingleStep(step);
-    box->setValue(value);
-    return box;
-}
-
-QComboBox *comboBox(QWidget *parent, const char *name, const QStringList &items, int current)
-{
-    auto *box = new QComboBox(parent);
-    box->setObjectName(QString::fromLatin1(name));
-    box->addItems(items);
-    box->setCurrentIndex(current);
-    return box;
-}
-
-} // namespace
+using namespace formwidgets;
 
 wndStarSearch::wndStarSearch(QWidget *parent) : QWidget(parent)
 {
@@ -71,15 +42,11 @@ wndStarSearch::wndStarSearch(QWidget *parent) : QWidget(parent)
     leBias = new QLineEdit(calibration);
     leBias->setObjectName(QStringLiteral("leBias"));
     pbMB = button(calibration, "pbMB", QStringLiteral("..."));
-    const QString labels[3] = {QStringLiteral("Master Flat:"), QStringLiteral("Master Dark:"),
-                               QStringLiteral("Master Bias:")};
-    QLineEdit *fields[3] = {leFlat, leDark, leBias};
-    QPushButton *browsers[3] = {pbMF, pbMD, pbMB};
-    for (int r = 0; r < 3; ++r) {
-        masters->addWidget(new QLabel(labels[r], calibration), r, 0);
-        masters->addWidget(fields[r], r, 1);
-        masters->addWidget(browsers[r], r, 2);
-    }
+    QLineEdit *const fields[] = {leFlat, leDark, leBias};
+    QPushButton *const browsers[] = {pbMF, pbMD, pbMB};
+    const QStringList labels = {QStringLiteral("Master Flat:"), QStringLiteral("Master Dark:"),
+                                QStringLiteral("Master Bias:")};
+    addPathRows(masters, labels, fields, browsers);
     basicColumn->addWidget(calibration);
 
     auto *detection = new QGroupBox(QStringLiteral("Star Detection"), basic);
