@@ -102,3 +102,11 @@ std::unique_ptr<ImageBuffer> ImageBuffer::createUnfilled(int width, int height)
     image->floatCount = static_cast<std::int64_t>(floats);
     return image;
 }
+
+void ImageBuffer::keepFirstRows(int rows)
+{
+    if (rows < 1 || rows > height)
+        return;
+    height = rows;
+    floatCount = static_cast<std::int64_t>(width) * rows * kFloatsPerPixel;
+}

@@ -55,6 +55,10 @@ public:
     // is only valid again after a range scan. Throws AllocationFailure.
     std::unique_ptr<ImageBuffer> clone() const;
 
+    // Keeps only the first `rows` rows (1 .. height), so that a buffer can be reused for a
+    // shorter band without new memory; the storage itself stays until the buffer goes.
+    void keepFirstRows(int rows);
+
     // Sets maxValue and minValue over r, g and b of every pixel (NaN counts as 0,
     // infinities count as they are) and returns maxValue. Without pixels returns 0.
     float scanRange();

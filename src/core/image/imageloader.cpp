@@ -79,6 +79,8 @@ std::unique_ptr<ImageBuffer> ImageLoader::loadFile(const QString &path, bool ver
 
 std::unique_ptr<ImageBuffer> ImageLoader::loadRows(const QString &path, int firstRow, int width, int rowCount)
 {
+    // Only a FITS band reads into it; every other load lets it go at once.
+    std::unique_ptr<ImageBuffer> reusable = std::move(reusableBuffer);
     errorCode = 0;
     bytesNeeded = 0;
     switch (formatOf(path)) {
@@ -88,7 +90,7 @@ std::unique_ptr<ImageBuffer> ImageLoader::loadRows(const QString &path, int firs
         errorCode = reader.errorCode;
         return buffer;
     }
-    case Format::Fits: return readFits(path, false, firstRow, rowCount, false);
+    case Format::Fits: return readFits(path, false, firstRow, rowCount, false, std::move(reusable));
     case Format::Standard: return standardBand(path, firstRow, rowCount);
     case Format::Unreadable: break;
     }
@@ -175,7 +177,7 @@ std::unique_ptr<ImageBuffer> ImageLoader::loadFits(const QString &path, bool ver
 }
 
 std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool wholeImage, int firstRow, int rowCount,
-                                                   bool verbose)
+                                                   bool verbose, std::unique_ptr<ImageBuffer> reusable)
 {
     if (!compressedSizeAcceptable(path))
         return nullptr;
@@ -213,10 +215,15 @@ std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool who
         errorCode = fitsErrorCode(reader);
         return nullptr;
     }
-    std::unique_ptr<ImageBuffer> buffer;
+    std::unique_ptr<ImageBuffer> buffer = std::move(reusable);
+    if (buffer && buffer->width == reader.width && buffer->height >= rows && buffer->hasPixels())
+        buffer->keepFirstRows(rows);
+    else
+        buffer.reset();
     try {
         // Every float is written by the band reads below.
-        buffer = ImageBuffer::createUnfilled(reader.width, rows);
+        if (!buffer)
+            buffer = ImageBuffer::createUnfilled(reader.width, rows);
     } catch (const AllocationFailure &failure) {
         errorCode = kNotEnoughMemory;
         bytesNeeded = failure.bytes;

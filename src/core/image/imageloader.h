@@ -52,6 +52,11 @@ public:
     int errorCode = 0;
     // Largest number of bytes a FITS load may ask for; 0 means the machine's physical memory.
     std::uint64_t memoryCeiling = 0;
+    // A buffer the next loadRows of a FITS band reads into instead of a fresh one, when it has
+    // the band's width and at least its rows: a stack reads band after band of the same size, and
+    // fresh memory costs more to touch than the reading itself. The next loadRows takes it
+    // either way.
+    std::unique_ptr<ImageBuffer> reusableBuffer;
 
 private:
     std::unique_ptr<ImageBuffer> loadRaw(const QString &path, bool verbose);
@@ -60,7 +65,7 @@ private:
     // The FITS pixels of rows firstRow ... firstRow + rowCount - 1 (clipped); wholeImage
     // ignores both and reads every row.
     std::unique_ptr<ImageBuffer> readFits(const QString &path, bool wholeImage, int firstRow, int rowCount,
-                                          bool verbose);
+                                          bool verbose, std::unique_ptr<ImageBuffer> reusable = nullptr);
     std::unique_ptr<ImageBuffer> decodeStandard(const QString &path);
     std::unique_ptr<ImageBuffer> standardBand(const QString &path, int firstRow, int rowCount);
     bool withinMemoryCeiling(std::uint64_t bytes) const;

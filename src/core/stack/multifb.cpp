@@ -419,11 +419,9 @@ void MultiFB::loadBand(int first)
     log.setStatusText(QStringLiteral("Buffering frames..."));
     log.traceMessage(QStringLiteral("Loading frames from scanline %1 to %2...").arg(first).arg(last));
     log.muted = true;
-    // Every worker waits for this band, so the old one can go before the new one comes: a
-    // stack never holds more than one band of every frame. A registered frame's loader writes
-    // its new band over the old one instead (fresh memory is slow to touch).
-    if (!registeredMode)
-        releaseBands();
+    // Every worker waits for this band, so each frame's loader may write its new band over the
+    // old one (fresh memory is slow to touch): a stack never holds more than one band of every
+    // frame.
     for (int frame = 0; frame < frameCount(); ++frame) {
         waiter->waitUntil([this] { return loadersRunning < maxThreads; });
         // After an abort or a failed frame no further frame starts.

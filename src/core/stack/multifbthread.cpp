@@ -29,13 +29,16 @@ MultiFBThread::~MultiFBThread()
 void MultiFBThread::run()
 {
     errorCode = 0;
+    // The frame's previous band is written over when the new one has its size.
     std::unique_ptr<ImageBuffer> previous = std::move(band);
-    if (!request.registered || !previous || previous->width != request.outputWidth
-        || previous->height != request.rowCount)
+    const int bandWidth = request.registered ? request.outputWidth : request.frameWidth;
+    if (previous && previous->width == bandWidth && previous->height >= request.rowCount)
+        previous->keepFirstRows(request.rowCount);
+    else
         previous.reset();
     // Nothing may leave a thread: running out of memory is this band's failure.
     try {
-        band = request.registered ? loadRegisteredBand(std::move(previous)) : loadPlainBand();
+        band = request.registered ? loadRegisteredBand(std::move(previous)) : loadPlainBand(std::move(previous));
     } catch (const std::bad_alloc &) {
         band.reset();
         errorCode = kNotEnoughMemory;
@@ -46,9 +49,10 @@ void MultiFBThread::run()
         emit procFailed(this);
 }
 
-std::unique_ptr<ImageBuffer> MultiFBThread::loadPlainBand()
+std::unique_ptr<ImageBuffer> MultiFBThread::loadPlainBand(std::unique_ptr<ImageBuffer> previous)
 {
     ImageLoader loader;
+    loader.reusableBuffer = std::move(previous);
     auto loaded = loader.loadRows(request.path, request.firstRow, request.frameWidth, request.rowCount);
     if (!loaded) {
         // A frame shorter than the first one has no rows here: it gives no samples.

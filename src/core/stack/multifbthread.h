@@ -63,6 +63,6 @@ protected:
     void run() override;
 
 private:
-    std::unique_ptr<ImageBuffer> loadPlainBand();
+    std::unique_ptr<ImageBuffer> loadPlainBand(std::unique_ptr<ImageBuffer> previous);
     std::unique_ptr<ImageBuffer> loadRegisteredBand(std::unique_ptr<ImageBuffer> previous);
 };

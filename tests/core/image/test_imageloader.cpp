@@ -184,6 +184,35 @@ TEST(ImageLoader, BandsLoadedOnSeveralThreadsAtOnceMatchOneAtATime)
     }
 }
 
+TEST(ImageLoader, AFitsBandReadIntoAReusedBufferEqualsAFreshOne)
+{
+    ASSERT_EQ(writeFitsFile("reuse.fits", fitsImage(16, 64, 200, 3)), 0);
+    ImageLoader loader;
+    auto previous = loader.loadRows("reuse.fits", 0, 64, 25);
+    ASSERT_TRUE(previous);
+    previous->whiteLevel = 1.0f; // as a stack leaves it after normalising
+    const float *storage = previous->data.get();
+    loader.reusableBuffer = std::move(previous);
+    auto reused = loader.loadRows("reuse.fits", 25, 64, 25);
+    ASSERT_TRUE(reused);
+    EXPECT_EQ(reused->data.get(), storage);
+    EXPECT_FALSE(loader.reusableBuffer);
+    const auto fresh = ImageLoader().loadRows("reuse.fits", 25, 64, 25);
+    EXPECT_TRUE(sameImage(reused.get(), fresh.get()));
+    EXPECT_EQ(reused->whiteLevel, fresh->whiteLevel);
+
+    // The shorter last band fits in it too; a buffer of another width is let go.
+    loader.reusableBuffer = std::move(reused);
+    const auto last = loader.loadRows("reuse.fits", 190, 64, 30);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(last->data.get(), storage);
+    EXPECT_EQ(last->height, 10);
+    EXPECT_EQ(last->floatCount, 64 * 10 * 4);
+    EXPECT_TRUE(sameImage(last.get(), ImageLoader().loadRows("reuse.fits", 190, 64, 10).get()));
+    loader.reusableBuffer = std::make_unique<ImageBuffer>(32, 25);
+    EXPECT_TRUE(sameImage(loader.loadRows("reuse.fits", 0, 64, 25).get(), ImageLoader().loadRows("reuse.fits", 0, 64, 25).get()));
+}
+
 namespace {
 
 // A stand-in for the front end's decoder: a 5 x 4 grey image whose pixel (x, y) is 10 y + x.
