@@ -16,6 +16,13 @@ QPushButton *button(QWidget *parent, const char *name, const QString &text)
     return b;
 }
 
+QPushButton *browseButton(QWidget *parent, const char *name)
+{
+    auto *b = button(parent, name, QStringLiteral("..."));
+    b->setMaximumWidth(b->fontMetrics().horizontalAdvance(b->text()) + 4 * b->fontMetrics().averageCharWidth());
+    return b;
+}
+
 QDoubleSpinBox *realBox(QWidget *parent, const char *name, double minimum, double maximum, int decimals, double step,
                         double value)
 {
@@ -48,9 +55,12 @@ void addPathRows(QGridLayout *grid, const QStringList &labels, QLineEdit *const 
 {
     for (int row = 0; row < labels.size(); ++row) {
         grid->addWidget(new QLabel(labels[row], grid->parentWidget()), row, 0);
+        // Room for the end of a path at least, however narrow the window.
+        fields[row]->setMinimumWidth(16 * fields[row]->fontMetrics().averageCharWidth());
         grid->addWidget(fields[row], row, 1);
         grid->addWidget(browsers[row], row, 2);
     }
+    grid->setColumnStretch(1, 1);
 }
 
 } // namespace formwidgets

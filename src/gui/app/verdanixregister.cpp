@@ -12,6 +12,7 @@
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -19,14 +20,24 @@
 #include <memory>
 
 namespace {
+
 const char *const kBusyRefusal = "[INFO] Cannot execute. A calculation is already running!";
+
+// A registration dialog is larger than the designed main window's document area, which would
+// place it partly off its left or top edge; its title bar and first column stay in view.
+void showDialogInArea(QMdiArea *area, QWidget *dialog)
+{
+    QMdiSubWindow *window = area->addSubWindow(dialog);
+    dialog->show();
+    window->move(std::max(0, window->x()), std::max(0, window->y()));
 }
+
+} // namespace
 
 void Verdanix::evShowRegistration()
 {
     auto *dialog = new wndRegistrationData(this);
-    mdiArea->addSubWindow(dialog);
-    dialog->show();
+    showDialogInArea(mdiArea, dialog);
     connect(dialog, SIGNAL(stack(wndRegistrationData *)), this, SLOT(evStackResult(wndRegistrationData *)));
     connect(dialog, SIGNAL(sigRegister(wndRegistrationData *)), this, SLOT(evRegisterFrames(wndRegistrationData *)));
 }
@@ -159,8 +170,7 @@ void Verdanix::getSSLights(wndStarSearch *sender)
     }
 
     auto *dialog = new wndRegistrationData(this);
-    mdiArea->addSubWindow(dialog);
-    dialog->show();
+    showDialogInArea(mdiArea, dialog);
     for (const RegistrationTableRow &row : registration.table.frames)
         dialog->addFrameRow(row.file, row.offsetX, row.offsetY, row.angle, row.stars, row.fwhm, row.stackable, true);
     dialog->leFlat->setText(request.flatPath);

@@ -40,23 +40,24 @@ wndCalibrate::wndCalibrate(QWidget *parent) : QWidget(parent)
     auto *masters = new QGridLayout(gbMasters);
     labelFlat = new QLabel(QStringLiteral("Master Flat:"), gbMasters);
     leFlat = lineEdit(gbMasters, "leFlat");
-    pbFlat = button(gbMasters, "pbFlat", QStringLiteral("..."));
+    pbFlat = browseButton(gbMasters, "pbFlat");
     labelDark = new QLabel(QStringLiteral("Master Dark:"), gbMasters);
     leDark = lineEdit(gbMasters, "leDark");
-    pbDark = button(gbMasters, "pbDark", QStringLiteral("..."));
+    pbDark = browseButton(gbMasters, "pbDark");
     labelBias = new QLabel(QStringLiteral("Master Bias:"), gbMasters);
     leBias = lineEdit(gbMasters, "leBias");
-    pbBias = button(gbMasters, "pbBias", QStringLiteral("..."));
+    pbBias = browseButton(gbMasters, "pbBias");
     QWidget *rows[3][3] = {{labelFlat, leFlat, pbFlat}, {labelDark, leDark, pbDark}, {labelBias, leBias, pbBias}};
     for (int r = 0; r < 3; ++r)
         for (int c = 0; c < 3; ++c)
             masters->addWidget(rows[r][c], r, c);
+    masters->setColumnStretch(1, 1);
     column->addWidget(gbMasters);
 
     gbOutput = new QGroupBox(QStringLiteral("Output Directory"), this);
     auto *output = new QHBoxLayout(gbOutput);
     leOutput = lineEdit(gbOutput, "leOutput");
-    pbOutput = button(gbOutput, "pbOutput", QStringLiteral("..."));
+    pbOutput = browseButton(gbOutput, "pbOutput");
     output->addWidget(leOutput);
     output->addWidget(pbOutput);
     column->addWidget(gbOutput);

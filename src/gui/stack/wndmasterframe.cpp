@@ -76,16 +76,17 @@ wndMasterFrame::wndMasterFrame(QWidget *parent) : QWidget(parent)
     auto *masters = new QGridLayout(gbCalibration);
     labelBias = new QLabel(QStringLiteral("Masterbias"), gbCalibration);
     leBias = lineEdit(gbCalibration, "leBias");
-    pbBias = button(gbCalibration, "pbBias", QStringLiteral("..."));
+    pbBias = browseButton(gbCalibration, "pbBias");
     labelDarkFlat = new QLabel(QStringLiteral("Darkflat"), gbCalibration);
     leDarkFlat = lineEdit(gbCalibration, "leDarkFlat");
-    pbDarkFlat = button(gbCalibration, "pbDarkFlat", QStringLiteral("..."));
+    pbDarkFlat = browseButton(gbCalibration, "pbDarkFlat");
     masters->addWidget(labelBias, 0, 0);
     masters->addWidget(leBias, 0, 1);
     masters->addWidget(pbBias, 0, 2);
     masters->addWidget(labelDarkFlat, 1, 0);
     masters->addWidget(leDarkFlat, 1, 1);
     masters->addWidget(pbDarkFlat, 1, 2);
+    masters->setColumnStretch(1, 1);
     column->addWidget(gbCalibration);
 
     auto *runButtons = new QHBoxLayout;

@@ -83,13 +83,13 @@ void wndRegistrationData::buildForm()
     auto *masters = new QGridLayout(gbCalibration);
     leFlat = new QLineEdit(gbCalibration);
     leFlat->setObjectName(QStringLiteral("leFlat"));
-    pbFlat = button(gbCalibration, "pbFlat", QStringLiteral("..."));
+    pbFlat = browseButton(gbCalibration, "pbFlat");
     leDark = new QLineEdit(gbCalibration);
     leDark->setObjectName(QStringLiteral("leDark"));
-    pbDark = button(gbCalibration, "pbDark", QStringLiteral("..."));
+    pbDark = browseButton(gbCalibration, "pbDark");
     leBias = new QLineEdit(gbCalibration);
     leBias->setObjectName(QStringLiteral("leBias"));
-    pbBias = button(gbCalibration, "pbBias", QStringLiteral("..."));
+    pbBias = browseButton(gbCalibration, "pbBias");
     QLineEdit *const fields[] = {leFlat, leDark, leBias};
     QPushButton *const browsers[] = {pbFlat, pbDark, pbBias};
     const QStringList labels = {QStringLiteral("Masterflat"), QStringLiteral("Masterdark"),

@@ -35,13 +35,13 @@ wndStarSearch::wndStarSearch(QWidget *parent) : QWidget(parent)
     auto *masters = new QGridLayout(calibration);
     leFlat = new QLineEdit(calibration);
     leFlat->setObjectName(QStringLiteral("leFlat"));
-    pbMF = button(calibration, "pbMF", QStringLiteral("..."));
+    pbMF = browseButton(calibration, "pbMF");
     leDark = new QLineEdit(calibration);
     leDark->setObjectName(QStringLiteral("leDark"));
-    pbMD = button(calibration, "pbMD", QStringLiteral("..."));
+    pbMD = browseButton(calibration, "pbMD");
     leBias = new QLineEdit(calibration);
     leBias->setObjectName(QStringLiteral("leBias"));
-    pbMB = button(calibration, "pbMB", QStringLiteral("..."));
+    pbMB = browseButton(calibration, "pbMB");
     QLineEdit *const fields[] = {leFlat, leDark, leBias};
     QPushButton *const browsers[] = {pbMF, pbMD, pbMB};
     const QStringList labels = {QStringLiteral("Master Flat:"), QStringLiteral("Master Dark:"),
