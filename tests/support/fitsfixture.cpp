@@ -1,8 +1,13 @@
 #include "fitsfixture.h"
 
+#include "capturinglog.h"
+#include "image/imagebuffer.h"
+#include "image/imageloader.h"
+
 #include <QFile>
 
 #include <fitsio.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -66,6 +71,35 @@ int writeFitsFile(const QString &path, const FitsImage &image)
     int closeStatus = 0;
     ffclos(file, &closeStatus);
     return status != 0 ? status : closeStatus;
+}
+
+QString writeFrame(const QString &path, int width, int height, const PixelValue &value, int bitpix, int planes)
+{
+    FitsImage image;
+    image.bitpix = bitpix;
+    image.bzero = bitpix == 16 ? 32768.0 : 0.0;
+    image.axes = {width, height};
+    if (planes > 0)
+        image.axes.push_back(planes);
+    for (int c = 0; c < std::max(planes, 1); ++c)
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                image.values.push_back(value(x, y, c));
+    EXPECT_EQ(writeFitsFile(path, image), 0) << path.toStdString();
+    return path;
+}
+
+QString writeConstantFrame(const QString &path, int width, int height, double value, int bitpix, int planes)
+{
+    return writeFrame(path, width, height, [value](int, int, int) { return value; }, bitpix, planes);
+}
+
+std::unique_ptr<ImageBuffer> loadImage(const QString &path)
+{
+    ImageLoader loader;
+    CapturingLog quiet;
+    loader.log = &quiet;
+    return loader.loadFile(path, false);
 }
 
 QByteArray fitsHeaderBlock(const QStringList &cards)

@@ -6,7 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+#include <memory>
 #include <vector>
+
+class ImageBuffer;
 
 namespace testsupport {
 
@@ -27,6 +31,18 @@ int writeFitsFile(const QString &path, const FitsImage &image);
 // A width x height (x planes) image whose value at (x, y, plane) is valueAt(x, y, plane).
 FitsImage fitsImage(int bitpix, int width, int height, int planes = 0);
 double valueAt(int x, int y, int plane);
+
+// A frame of `planes` planes (0: a grey two-axis image) whose value at (x, y, plane) is
+// value(x, y, plane), written with EXPECT on success; BITPIX 16 is stored unsigned (BZERO
+// 32768). Returns the path.
+using PixelValue = std::function<double(int x, int y, int plane)>;
+QString writeFrame(const QString &path, int width, int height, const PixelValue &value, int bitpix = -32,
+                   int planes = 3);
+QString writeConstantFrame(const QString &path, int width, int height, double value, int bitpix = -32,
+                           int planes = 3);
+
+// Loads an image file as the program does, its log lines dropped; null if it cannot.
+std::unique_ptr<ImageBuffer> loadImage(const QString &path);
 
 // A primary header of the given cards (each "KEYWORD = value" or a whole card) followed by
 // END and padded to whole 2880-byte blocks; append data bytes yourself.

@@ -1,14 +1,20 @@
 #include "guihelpers.h"
 
+#include "app/filedialogs.h"
 #include "app/verdanix.h"
 #include "console/outputwindow.h"
 #include "platform/settingsfile.h"
+#include "view/mdiimage.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QTextEdit>
 #include <QThread>
 #include <QTimer>
@@ -16,6 +22,11 @@
 #include <memory>
 
 namespace testsupport {
+
+namespace {
+QStringList scriptedFiles;
+QString scriptedFile;
+} // namespace
 
 bool waitUntil(const std::function<bool()> &condition, int timeoutMs)
 {
@@ -75,6 +86,51 @@ std::unique_ptr<Verdanix> startMainWindow()
 QStringList consoleLines(Verdanix &window)
 {
     return window.console()->teOutput->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+void scriptOpenFiles(const QStringList &files)
+{
+    scriptedFiles = files;
+    filedialogs::askOpenFileNames = [](QWidget *, const QString &, const QString &, const QString &) {
+        return scriptedFiles;
+    };
+}
+
+void scriptOpenFile(const QString &file)
+{
+    scriptedFile = file;
+    filedialogs::askOpenFileName = [](QWidget *, const QString &, const QString &, const QString &) {
+        return scriptedFile;
+    };
+}
+
+mdiImage *imageTitled(Verdanix &window, const QString &title)
+{
+    for (QMdiSubWindow *sub : window.documentArea()->subWindowList())
+        if (auto *image = qobject_cast<mdiImage *>(sub->widget()); image && image->windowTitle() == title)
+            return image;
+    return nullptr;
+}
+
+QStringList tableColumn(const QTableWidget &table, int column)
+{
+    QStringList texts;
+    for (int row = 0; row < table.rowCount(); ++row)
+        texts << table.item(row, column)->text();
+    return texts;
+}
+
+bool abortVisible(Verdanix &window)
+{
+    return window.findChild<QPushButton *>(QStringLiteral("pbAbort"))->isVisible();
+}
+
+void pressAbortSoon(Verdanix &window, bool &pressedWhileRunning)
+{
+    QTimer::singleShot(0, &window, [&window, &pressedWhileRunning] {
+        pressedWhileRunning = window.calculationRunning;
+        window.findChild<QPushButton *>(QStringLiteral("pbAbort"))->click();
+    });
 }
 
 } // namespace testsupport

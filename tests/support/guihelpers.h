@@ -7,6 +7,8 @@
 #include <memory>
 
 class Verdanix;
+class mdiImage;
+class QTableWidget;
 
 namespace testsupport {
 
@@ -26,5 +28,21 @@ std::unique_ptr<Verdanix> startMainWindow();
 
 // The lines the main window's console shows, as plain text.
 QStringList consoleLines(Verdanix &window);
+
+// Makes the program's open-file dialogs answer at once with these files (empty: cancelled).
+void scriptOpenFiles(const QStringList &files);
+void scriptOpenFile(const QString &file);
+
+// The image window of the main window with this title, or null.
+mdiImage *imageTitled(Verdanix &window, const QString &title);
+
+// The texts of one column of a table, top to bottom.
+QStringList tableColumn(const QTableWidget &table, int column);
+
+// Whether the main window shows its Abort button (it does while a run is busy).
+bool abortVisible(Verdanix &window);
+
+// Presses Abort as soon as the event loop turns, recording whether a run was busy then.
+void pressAbortSoon(Verdanix &window, bool &pressedWhileRunning);
 
 } // namespace testsupport

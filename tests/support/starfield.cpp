@@ -1,5 +1,12 @@
 #include "starfield.h"
 
+#include "image/fitswriter.h"
+#include "log/messagelog.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
 #include <cmath>
 
 namespace testsupport {
@@ -72,6 +79,29 @@ std::vector<PatternStar> patternStars(const double (&xy)[4][2])
         stars.push_back(PatternStar{static_cast<float>(xy[i][0]), static_cast<float>(xy[i][1]),
                                     static_cast<float>(4 - i), 0.0f});
     return stars;
+}
+
+SyntheticFrames writeSyntheticFrames(const QString &prefix, const std::vector<FieldMove> &moves, int width, int height)
+{
+    SyntheticFrames frames;
+    NullMessageLog quiet;
+    for (std::size_t i = 0; i < moves.size(); ++i) {
+        SyntheticFieldOptions options;
+        options.width = width;
+        options.height = height;
+        options.colour = false;
+        options.starCount = width * height / 400;
+        options.noiseSeed = static_cast<std::uint32_t>(i + 1);
+        options.shiftX = moves[i].shiftX;
+        options.shiftY = moves[i].shiftY;
+        options.rotationDegrees = moves[i].degrees;
+        const QString path = QStringLiteral("%1-%2.fits").arg(prefix).arg(i);
+        QFile::remove(path);
+        EXPECT_EQ(saveFitsImage(*makeSyntheticField(options).image, path, quiet), 0) << path.toStdString();
+        frames.paths << path;
+        frames.truth.push_back(trueRegistration(options));
+    }
+    return frames;
 }
 
 } // namespace testsupport

@@ -7,6 +7,8 @@
 #include "stars/starrecord.h"
 #include "stars/syntheticfield.h"
 
+#include <QStringList>
+
 #include <memory>
 #include <vector>
 
@@ -32,5 +34,20 @@ int nearestStar(const std::vector<StarRecord> &stars, double x, double y, double
 
 // Four pattern stars at the given positions with distinct brightnesses 4, 3, 2, 1.
 std::vector<PatternStar> patternStars(const double (&xy)[4][2]);
+
+// Grey synthetic frames of one night (300 stars per 400 x 300 pixels), frame i moved by
+// moves[i] and with noise seed i + 1, written as float FITS "<prefix>-<i>.fits" (replacing
+// files an earlier test left), with the registration that undoes each move.
+struct FieldMove {
+    double shiftX;
+    double shiftY;
+    double degrees;
+};
+struct SyntheticFrames {
+    QStringList paths;
+    std::vector<SyntheticRegistration> truth;
+};
+SyntheticFrames writeSyntheticFrames(const QString &prefix, const std::vector<FieldMove> &moves, int width = 400,
+                                     int height = 300);
 
 } // namespace testsupport

@@ -5,6 +5,8 @@
 #include <QProcess>
 #include <QStringList>
 
+#include <csignal>
+
 struct CliRun {
     int status = -1; // the exit code, -1 after a crash
     QString out;
@@ -20,4 +22,23 @@ inline CliRun runCli(const QStringList &arguments)
     return CliRun{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                   QString::fromLocal8Bit(process.readAllStandardOutput()),
                   QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+// Starts the program, presses Ctrl-C (SIGINT) once its stderr shows `cue`, and waits for it
+// to end. `status` is -1 unless it ended normally: the first Ctrl-C must not kill it.
+inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue)
+{
+    QProcess process;
+    process.setReadChannel(QProcess::StandardError);
+    process.start(QStringLiteral(VERDANIX_CLI_PATH), arguments);
+    QByteArray err;
+    if (process.waitForStarted()) {
+        while (!err.contains(cue) && process.waitForReadyRead(60000))
+            err += process.readAllStandardError();
+        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        process.waitForFinished(60000);
+    }
+    err += process.readAllStandardError();
+    return CliRun{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+                  QString::fromLocal8Bit(process.readAllStandardOutput()), QString::fromLocal8Bit(err)};
 }

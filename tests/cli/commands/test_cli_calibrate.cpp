@@ -8,11 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include <gtest/gtest.h>
-
-#include <csignal>
 
 namespace {
 
@@ -31,15 +28,7 @@ QString emptyFolder(const QString &name)
 // A 16-bit grey frame with one value everywhere; float masters (white level 1.0) in three planes.
 QString writeFrame(const QString &path, int width, int height, double value, int bitpix = 16)
 {
-    testsupport::FitsImage image;
-    image.bitpix = bitpix;
-    image.bzero = bitpix == 16 ? 32768.0 : 0.0;
-    image.axes = {width, height};
-    if (bitpix < 0)
-        image.axes.push_back(3);
-    image.values.assign(static_cast<std::size_t>(width) * height * (bitpix < 0 ? 3 : 1), value);
-    EXPECT_EQ(testsupport::writeFitsFile(path, image), 0);
-    return path;
+    return testsupport::writeConstantFrame(path, width, height, value, bitpix, bitpix < 0 ? 3 : 0);
 }
 
 } // namespace
@@ -121,21 +110,10 @@ TEST(CliCalibrate, InterruptFinishesTheRunningFrameAndLeavesNoPartialFile)
     for (int i = 0; i < 12; ++i)
         frames << writeFrame(QStringLiteral("interrupt%1.fits").arg(i), 1200, 1000, 20000.0);
 
-    QProcess process;
-    process.start(QStringLiteral(VERDANIX_CLI_PATH), QStringList{"calibrate", "--out", out, "--threads", "1"} + frames);
-    process.setReadChannel(QProcess::StandardError);
-    ASSERT_TRUE(process.waitForStarted());
-    QByteArray err;
-    while (!err.contains(" done.") && process.waitForReadyRead(60000))
-        err += process.readAllStandardError();
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
-    ASSERT_TRUE(process.waitForFinished(60000));
-    err += process.readAllStandardError();
-
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << "the first Ctrl-C does not kill";
-    EXPECT_NE(process.exitCode(), 0);
-    EXPECT_TRUE(err.contains("Aborting, please wait...")) << err.toStdString();
-    EXPECT_TRUE(err.contains("verdanix-cli: Calibration aborted. (error 1011)"));
+    const CliRun run = interruptCliAt(QStringList{"calibrate", "--out", out, "--threads", "1"} + frames, " done.");
+    EXPECT_GT(run.status, 0) << "the first Ctrl-C ends the run, it does not kill";
+    EXPECT_TRUE(run.err.contains("Aborting, please wait...")) << run.err.toStdString();
+    EXPECT_TRUE(run.err.contains("verdanix-cli: Calibration aborted. (error 1011)"));
     const QFileInfoList files = QDir(out).entryInfoList(QDir::Files);
     EXPECT_GE(files.size(), 1);
     EXPECT_LT(files.size(), 12);

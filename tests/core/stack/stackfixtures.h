@@ -1,6 +1,6 @@
 #pragma once
 // Frames on disk for the stacking tests: small colour FITS files (BITPIX -32, white level 1.0)
-// whose values come from a function or from a seeded random source.
+// whose values come from a function or from a seeded random source, and bitwise comparisons.
 #include "calib/resourcelimits.h"
 #include "image/imagebuffer.h"
 #include "support/fitsfixture.h"
@@ -8,45 +8,25 @@
 #include <QString>
 #include <QStringList>
 
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <functional>
 #include <random>
 
 namespace stacktest {
 
+using testsupport::loadImage;
+using testsupport::writeConstantFrame;
+using testsupport::writeFrame;
+
 // More than any test needs, so that maxMem decides the budget.
 constexpr std::uint64_t kPlentyOfMemory = std::uint64_t{16} << 30;
 
-inline ResourcePreferences preferences(int threads, int maxMem = 1024)
+inline ResourcePreferences preferences(int threads, int maxMem = 1024, int memPercent = 50)
 {
     ResourcePreferences prefs;
     prefs.maxThreads = threads;
     prefs.maxMem = maxMem;
-    prefs.memPercent = 50;
+    prefs.memPercent = memPercent;
     return prefs;
-}
-
-using PixelValue = std::function<double(int x, int y, int channel)>;
-
-inline QString writeFrame(const QString &path, int width, int height, const PixelValue &value, int bitpix = -32)
-{
-    testsupport::FitsImage image;
-    image.bitpix = bitpix;
-    image.bzero = bitpix == 16 ? 32768.0 : 0.0;
-    image.axes = {width, height, 3};
-    for (int c = 0; c < 3; ++c)
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                image.values.push_back(value(x, y, c));
-    EXPECT_EQ(testsupport::writeFitsFile(path, image), 0) << path.toStdString();
-    return path;
-}
-
-inline QString writeConstantFrame(const QString &path, int width, int height, double value, int bitpix = -32)
-{
-    return writeFrame(path, width, height, [value](int, int, int) { return value; }, bitpix);
 }
 
 // Values uniform in 0 .. 1 with an occasional hot pixel (5.0) and cold one (-1.0), so that
@@ -62,6 +42,11 @@ inline QStringList writeRandomFrames(const QString &prefix, int count, int width
             return u < 0.02 ? 5.0 : u > 0.99 ? -1.0 : uniform(random);
         });
     return paths;
+}
+
+inline bool sameBits(float a, float b)
+{
+    return std::memcmp(&a, &b, sizeof(float)) == 0;
 }
 
 inline bool sameBits(const ImageBuffer &a, const ImageBuffer &b)

@@ -1,13 +1,15 @@
 #include "stack/lanestatistics.h"
 #include "stack/stackstatistics.h"
+#include "stackfixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
+
+using stacktest::sameBits;
 
 namespace {
 
@@ -21,11 +23,6 @@ std::vector<float> randomSamples(std::mt19937 &random, int count)
         v = l == 60 ? std::numeric_limits<float>::infinity() : l == 59 ? -2.5f : static_cast<float>(l) * 0.0625f;
     }
     return samples;
-}
-
-bool sameBits(float a, float b)
-{
-    return std::memcmp(&a, &b, sizeof(float)) == 0;
 }
 
 } // namespace

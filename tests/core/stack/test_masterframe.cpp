@@ -27,29 +27,14 @@ std::unique_ptr<ImageBuffer> rampMaster()
     return master;
 }
 
-float loggedNumber(const QString &line, const QString &prefix)
+// The figure of the one "Highest pixel data: " line, or -1.
+float highestPixelData(const CapturingLog &log)
 {
-    return line.mid(prefix.size()).toFloat();
+    const QStringList lines = log.lines().filter("Highest pixel data: ");
+    return lines.size() == 1 ? lines.first().mid(20).toFloat() : -1.0f;
 }
 
 } // namespace
-
-TEST(MasterFrame, TitlesAndRejectionFollowTheTypeAndMethod)
-{
-    EXPECT_EQ(masterFrameTitle(MasterType::Flat), "Master Flat");
-    EXPECT_EQ(masterFrameTitle(MasterType::Dark), "Master Dark");
-    EXPECT_EQ(masterFrameTitle(MasterType::Bias), "Master Bias");
-    EXPECT_EQ(masterFrameTitle(MasterType::DarkFlat), "Master Darkflat");
-    const struct {
-        int method, rejection, mode;
-    } cases[] = {{0, 1, 0}, {0, 2, 0}, {1, 1, 1}, {1, 2, 2}, {2, 1, 1}, {2, 2, 2}, {2, 0, 0}};
-    for (const auto &c : cases) {
-        MasterFrameOptions options;
-        options.method = c.method;
-        options.rejection = c.rejection;
-        EXPECT_EQ(masterRejectionMode(options), c.mode) << c.method << " " << c.rejection;
-    }
-}
 
 TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimited)
 {
@@ -59,7 +44,6 @@ TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimited)
     auto master = rampMaster();
     CapturingLog log;
     ASSERT_TRUE(finishMasterFrame(*master, options, log));
-    EXPECT_EQ(log.lines().first(), "Generating histogram...");
     // Green is one value: its point is that value, so it becomes 1.0 everywhere.
     EXPECT_EQ(master->getPixel(3, 0).g, 1.0f);
     // Blue's point is 0.5: it doubles, and 0 stays 0.
@@ -79,16 +63,18 @@ TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimited)
 
 TEST(MasterFrame, DarksReportTheirHighestPixelData)
 {
-    for (MasterType type : {MasterType::Dark, MasterType::Bias, MasterType::DarkFlat}) {
+    EXPECT_EQ(masterFrameTitle(MasterType::Flat), "Master Flat");
+    const std::pair<MasterType, QString> types[] = {
+        {MasterType::Dark, "Master Dark"}, {MasterType::Bias, "Master Bias"}, {MasterType::DarkFlat, "Master Darkflat"}};
+    for (const auto &type : types) {
+        EXPECT_EQ(masterFrameTitle(type.first), type.second);
         MasterFrameOptions options;
-        options.type = type;
+        options.type = type.first;
         options.normalizeChannels = true; // ignored but for flats
         auto master = rampMaster();
         CapturingLog log;
         ASSERT_TRUE(finishMasterFrame(*master, options, log));
-        const QStringList highest = log.lines().filter("Highest pixel data: ");
-        ASSERT_EQ(highest.size(), 1);
-        EXPECT_NEAR(loggedNumber(highest.first(), "Highest pixel data: "), 0.99f, 0.001f)
+        EXPECT_NEAR(highestPixelData(log), 0.99f, 0.001f)
             << "red's 99 % point, above blue's 0.5 and green's 0.25";
         EXPECT_EQ(master->getPixel(0, 70).b, 0.5f) << "a dark keeps its values";
     }
@@ -111,8 +97,6 @@ TEST(MasterFrame, GenerationStacksCalibratesAndPostProcesses)
     ASSERT_TRUE(master);
     EXPECT_FLOAT_EQ(master->getPixel(4, 4).g, 0.5f - 0.1f - 0.05f) << "median of 0.4, 0.5, 0.6, calibrated";
     EXPECT_TRUE(log.statusTexts().contains("Median-Stacking..."));
-    EXPECT_TRUE(log.contains("Median frames..."));
-    EXPECT_TRUE(log.contains("Generating histogram..."));
 
     // A bias master takes no calibration frames.
     options.type = MasterType::Bias;
@@ -124,9 +108,7 @@ TEST(MasterFrame, GenerationStacksCalibratesAndPostProcesses)
     EXPECT_FALSE(biasFb.biasMaster());
     EXPECT_FLOAT_EQ(bias->getPixel(0, 0).r, 0.5f);
     EXPECT_TRUE(biasLog.statusTexts().contains("Average-Stacking..."));
-    const QStringList highest = biasLog.lines().filter("Highest pixel data: ");
-    ASSERT_EQ(highest.size(), 1);
-    EXPECT_NEAR(loggedNumber(highest.first(), "Highest pixel data: "), 0.5f, 1e-4f);
+    EXPECT_NEAR(highestPixelData(biasLog), 0.5f, 1e-4f);
 
     // Abort: no master.
     MultiFB aborted(biasLog, frames, preferences(2), kPlentyOfMemory);

@@ -5,7 +5,6 @@
 #include "stack/stackstatistics.h"
 #include "stackfixtures.h"
 #include "support/capturinglog.h"
-#include "support/fitsfixture.h"
 
 #include <QFile>
 
@@ -13,7 +12,6 @@
 
 #include <cmath>
 #include <functional>
-#include <random>
 
 using namespace stacktest;
 using testsupport::CapturingLog;
@@ -46,14 +44,6 @@ private:
     QStringList traced;
 };
 
-std::unique_ptr<ImageBuffer> load(const QString &path)
-{
-    ImageLoader loader;
-    CapturingLog quiet;
-    loader.log = &quiet;
-    return loader.loadFile(path, false);
-}
-
 std::unique_ptr<ImageBuffer> runMode(MultiFB &fb, int mode)
 {
     switch (mode) {
@@ -69,25 +59,20 @@ struct StackSetup {
     int mode = stackstats::CombineAverage;
     int rejection = stackstats::RejectNone;
     QString bias, dark, flat;
-    bool registeredIdentity = false;
+    std::vector<FramePlacement> placements; // registered when not empty
 };
 
-std::unique_ptr<ImageBuffer> stack(const QStringList &paths, const StackSetup &setup, MessageLog &log)
+std::unique_ptr<ImageBuffer> stack(const QStringList &paths, const StackSetup &setup)
 {
+    CapturingLog log;
     MultiFB fb(log, paths, preferences(setup.threads), kPlentyOfMemory);
     EXPECT_EQ(fb.errorCode, 0);
-    if (!setup.bias.isEmpty()) {
-        EXPECT_TRUE(fb.setBias(setup.bias));
-    }
-    if (!setup.dark.isEmpty()) {
-        EXPECT_TRUE(fb.setDark(setup.dark));
-    }
-    if (!setup.flat.isEmpty()) {
-        EXPECT_TRUE(fb.setFlat(setup.flat));
-    }
-    if (setup.registeredIdentity)
-        for (int i = 0; i < paths.size(); ++i)
-            fb.setTransform(i, 0.0f, 0.0f, 0.0f);
+    EXPECT_TRUE(setup.bias.isEmpty() || fb.setBias(setup.bias));
+    EXPECT_TRUE(setup.dark.isEmpty() || fb.setDark(setup.dark));
+    EXPECT_TRUE(setup.flat.isEmpty() || fb.setFlat(setup.flat));
+    for (std::size_t i = 0; i < setup.placements.size(); ++i)
+        fb.setTransform(static_cast<int>(i), setup.placements[i].offsetX, setup.placements[i].offsetY,
+                        setup.placements[i].angle);
     if (setup.rows > 0)
         fb.maxScanlines = setup.rows;
     fb.rejectionMode = setup.rejection;
@@ -98,45 +83,28 @@ std::unique_ptr<ImageBuffer> stack(const QStringList &paths, const StackSetup &s
     return result;
 }
 
-std::unique_ptr<ImageBuffer> stack(const QStringList &paths, const StackSetup &setup)
-{
-    CapturingLog log;
-    return stack(paths, setup, log);
-}
-
 } // namespace
 
-TEST(MultiFB, FewerThanTwoFramesReadNothing)
+TEST(MultiFB, ConstructionReportsTheBudgetOrWhyNothingCanBeRead)
 {
-    CapturingLog log;
-    MultiFB fb(log, {QStringLiteral("missing.fits")}, preferences(2), kPlentyOfMemory);
-    EXPECT_EQ(fb.errorCode, kStackTooFewFrames);
-    EXPECT_TRUE(log.lines().isEmpty());
-    EXPECT_FALSE(fb.stackAverage());
-    EXPECT_EQ(fb.errorCode, kStackTooFewFrames);
-}
+    CapturingLog single;
+    MultiFB one(single, {QStringLiteral("missing.fits")}, preferences(2), kPlentyOfMemory);
+    EXPECT_EQ(one.errorCode, kStackTooFewFrames);
+    EXPECT_TRUE(single.lines().isEmpty());
+    EXPECT_FALSE(one.stackAverage());
 
-TEST(MultiFB, ConstructionReportsTheBudgetOrTheUnreadableFirstFrame)
-{
     const QStringList frames = writeRandomFrames("budget", 4, 437, 100, 1);
     CapturingLog log;
     const MultiFB fb(log, frames, preferences(3, 1), kPlentyOfMemory);
     EXPECT_EQ(fb.errorCode, 0);
     EXPECT_EQ(fb.maxScanlines, 29) << "1 MB / 20 bytes / 4 frames / 437 columns";
-    EXPECT_EQ(log.lines(), (QStringList{"[MultiBuffer] Image size: 437x100, 4 images",
-                                        "[MultiBuffer] Available physical memory: 16384 MB",
-                                        "[MultiBuffer] using up to 1 MB for buffers",
-                                        "[MultiBuffer] estimated memory usage for multi-threaded full-frame image "
-                                        "loading: 2 MB",
-                                        "[MultiBuffer] Max scanlines: 29"}));
+    EXPECT_EQ(log.lines().last(), "[MultiBuffer] Max scanlines: 29");
 
     CapturingLog failed;
     const MultiFB missing(failed, {QStringLiteral("absent.fits"), frames.first()}, preferences(2), kPlentyOfMemory);
     EXPECT_NE(missing.errorCode, 0);
-    ASSERT_EQ(failed.lines().size(), 3);
-    EXPECT_EQ(failed.lines().at(0), "An error occured while loading image:");
-    EXPECT_EQ(failed.lines().at(1), "absent.fits");
-    EXPECT_EQ(failed.lines().at(2), "Error code: " + QString::number(missing.errorCode));
+    EXPECT_EQ(failed.lines(), (QStringList{"An error occured while loading image:", "absent.fits",
+                                           "Error code: " + QString::number(missing.errorCode)}));
 }
 
 TEST(MultiFB, BandsCoverTheRowsInOrderAndMatchTheStatistics)
@@ -154,11 +122,16 @@ TEST(MultiFB, BandsCoverTheRowsInOrderAndMatchTheStatistics)
     EXPECT_EQ(log.traces().filter("Loading frames from scanline"),
               (QStringList{"Loading frames from scanline 0 to 29...", "Loading frames from scanline 30 to 59...",
                            "Loading frames from scanline 60 to 89...", "Loading frames from scanline 90 to 99..."}));
+    EXPECT_EQ(log.lines().filter("Loading bands-").size(), 20) << "each frame once a band";
+    EXPECT_EQ(log.statusTexts().first(), "Buffering frames...");
+    EXPECT_EQ(log.statusTexts().last(), "Stacking done.");
+    EXPECT_EQ(log.progressValues().last(), 0.0f);
+    EXPECT_FALSE(log.muted.load()) << "the log speaks again after the run";
 
     // Every pixel is the statistic of the frames' samples at its position.
     std::vector<std::unique_ptr<ImageBuffer>> whole;
     for (const QString &path : frames)
-        whole.push_back(load(path));
+        whole.push_back(loadImage(path));
     for (int y : {0, 29, 30, 59, 60, 89, 90, 99}) {
         for (int x : {0, 11, 23}) {
             float samples[5];
@@ -168,26 +141,21 @@ TEST(MultiFB, BandsCoverTheRowsInOrderAndMatchTheStatistics)
             EXPECT_EQ(result->getPixel(x, y).g, expected) << x << "," << y;
         }
     }
-    EXPECT_EQ(result->whiteLevel, 1.0f);
-    EXPECT_EQ(result->channels, 3);
-    EXPECT_EQ(result->pixel(5, 5)[3], 1.0f);
 }
 
 TEST(MultiFB, OutputIsTheSameForAnyBandSizeAndThreadCount)
 {
     const QStringList frames = writeRandomFrames("same", 5, 40, 100, 3);
-    const struct {
-        int mode, rejection;
-    } combinations[] = {
-        {stackstats::CombineAverage, stackstats::RejectNone},   {stackstats::CombineAverage, stackstats::RejectWinsorize},
-        {stackstats::CombineAverage, stackstats::RejectTrim},   {stackstats::CombineMedian, stackstats::RejectNone},
-        {stackstats::CombineSigma, stackstats::RejectNone},     {stackstats::CombineSigma, stackstats::RejectWinsorize},
-        {stackstats::CombineSigma, stackstats::RejectTrim},
+    using namespace stackstats;
+    const std::pair<int, int> combinations[] = {
+        {CombineAverage, RejectNone}, {CombineAverage, RejectWinsorize}, {CombineAverage, RejectTrim},
+        {CombineMedian, RejectNone},  {CombineSigma, RejectNone},        {CombineSigma, RejectWinsorize},
+        {CombineSigma, RejectTrim},
     };
     for (const auto &combination : combinations) {
         StackSetup setup;
-        setup.mode = combination.mode;
-        setup.rejection = combination.rejection;
+        setup.mode = combination.first;
+        setup.rejection = combination.second;
         setup.rows = 100;
         const auto oneBand = stack(frames, setup);
         ASSERT_TRUE(oneBand);
@@ -196,24 +164,51 @@ TEST(MultiFB, OutputIsTheSameForAnyBandSizeAndThreadCount)
             setup.rows = variant.second;
             const auto other = stack(frames, setup);
             ASSERT_TRUE(other);
-            EXPECT_TRUE(sameBits(*oneBand, *other)) << "mode " << combination.mode << ", rejection "
-                                                    << combination.rejection << ", " << variant.first
-                                                    << " threads, " << variant.second << " rows";
+            EXPECT_TRUE(sameBits(*oneBand, *other)) << "mode " << setup.mode << ", rejection " << setup.rejection
+                                                    << ", " << setup.threads << " threads, " << setup.rows << " rows";
         }
+    }
+}
+
+TEST(MultiFB, ARegisteredStackIsTheSameForAnyBandSizeAndThreadCountAndIdentityIsUnregistered)
+{
+    const QStringList frames = writeRandomFrames("turned", 3, 70, 150, 12);
+    StackSetup setup;
+    setup.bias = writeFrame("turned-bias.fits", 70, 150, [](int x, int y, int) { return (x + y) * 0.001; });
+    setup.flat = writeFrame("turned-flat.fits", 70, 150, [](int x, int, int c) { return 0.6 + x * 0.01 + c * 0.1; });
+    for (int mode : {stackstats::CombineMedian, stackstats::CombineSigma}) {
+        setup.mode = mode;
+        setup.rejection = stackstats::RejectWinsorize;
+        setup.threads = 1;
+        setup.rows = 0;
+        setup.placements = {{0, 0, 0}, {4.5f, -2.25f, 3.0f}, {-6.0f, 5.0f, -1.5f}};
+        const auto reference = stack(frames, setup);
+        ASSERT_TRUE(reference);
+        EXPECT_GT(reference->height, 150);
+        for (const auto &variant : {std::pair<int, int>{2, 13}, {3, 100}}) {
+            setup.threads = variant.first;
+            setup.rows = variant.second;
+            const auto result = stack(frames, setup);
+            ASSERT_TRUE(result);
+            EXPECT_TRUE(sameBits(*reference, *result)) << variant.first << " threads, " << variant.second << " rows";
+        }
+        setup.placements.assign(3, FramePlacement{0, 0, 0});
+        const auto identity = stack(frames, setup);
+        setup.placements.clear();
+        const auto plain = stack(frames, setup);
+        ASSERT_TRUE(identity && plain);
+        EXPECT_TRUE(sameBits(*identity, *plain)) << "mode " << mode;
     }
 }
 
 TEST(MultiFB, MastersCalibrateEveryBandAtItsOwnRows)
 {
-    const int width = 16;
-    const int height = 60;
-    const QStringList frames = {writeConstantFrame("cal-a.fits", width, height, 0.8),
-                                writeConstantFrame("cal-b.fits", width, height, 0.8)};
+    const QStringList frames = {writeConstantFrame("cal-a.fits", 16, 60, 0.8), writeConstantFrame("cal-b.fits", 16, 60, 0.8)};
     StackSetup setup;
-    setup.bias = writeFrame("cal-bias.fits", width, height, [](int, int y, int) { return y * 0.001; });
-    setup.dark = writeFrame("cal-dark.fits", width, height, [](int x, int, int c) { return x * 0.002 + c * 0.01; });
-    setup.flat = writeFrame("cal-flat.fits", width, height, [](int, int y, int) { return 0.5 + y * 0.005; });
-    setup.rows = height;
+    setup.bias = writeFrame("cal-bias.fits", 16, 60, [](int, int y, int) { return y * 0.001; });
+    setup.dark = writeFrame("cal-dark.fits", 16, 60, [](int x, int, int c) { return x * 0.002 + c * 0.01; });
+    setup.flat = writeFrame("cal-flat.fits", 16, 60, [](int, int y, int) { return 0.5 + y * 0.005; });
+    setup.rows = 60;
     const auto oneBand = stack(frames, setup);
     setup.rows = 7;
     setup.threads = 2;
@@ -222,10 +217,10 @@ TEST(MultiFB, MastersCalibrateEveryBandAtItsOwnRows)
     EXPECT_TRUE(sameBits(*oneBand, *bands));
 
     // The same arithmetic as calibrating the whole frame.
-    auto frame = load(frames.first());
-    subtractImage(*frame, *load(setup.bias));
-    subtractImage(*frame, *load(setup.dark));
-    divideImage(*frame, *load(setup.flat));
+    auto frame = loadImage(frames.first());
+    subtractImage(*frame, *loadImage(setup.bias));
+    subtractImage(*frame, *loadImage(setup.dark));
+    divideImage(*frame, *loadImage(setup.flat));
     for (int y : {0, 6, 7, 55, 59})
         for (int x : {0, 15})
             EXPECT_EQ(bands->getPixel(x, y).b, frame->getPixel(x, y).b) << x << "," << y;
@@ -239,24 +234,21 @@ TEST(MultiFB, MeanOfTwentyFramesEqualsTheDoublePrecisionMean)
     setup.rows = 13;
     const auto result = stack(frames, setup);
     ASSERT_TRUE(result);
-    std::vector<double> sums(static_cast<std::size_t>(64 * 48 * 3), 0.0);
+    std::vector<double> sums(static_cast<std::size_t>(result->floatCount), 0.0);
     for (const QString &path : frames) {
-        const auto frame = load(path);
-        for (int y = 0; y < 48; ++y)
-            for (int x = 0; x < 64; ++x)
-                for (int c = 0; c < 3; ++c)
-                    sums[static_cast<std::size_t>((y * 64 + x) * 3 + c)] += frame->pixel(x, y)[c];
+        const auto frame = loadImage(path);
+        for (std::size_t i = 0; i < sums.size(); ++i)
+            sums[i] += frame->data[static_cast<std::int64_t>(i)];
     }
     double worst = 0.0;
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 64; ++x)
-            for (int c = 0; c < 3; ++c) {
-                const double sum = sums[static_cast<std::size_t>((y * 64 + x) * 3 + c)];
-                const double error = std::fabs(result->pixel(x, y)[c] - sum / 20.0);
-                // 20 single-precision additions of values up to 5, and one product.
-                worst = std::max(worst, error);
-                ASSERT_LE(error, 21 * 5.0 * std::numeric_limits<float>::epsilon()) << x << "," << y;
-            }
+    for (std::size_t i = 0; i < sums.size(); ++i) {
+        if (i % 4 == 3)
+            continue; // alpha
+        const double error = std::fabs(result->data[static_cast<std::int64_t>(i)] - sums[i] / 20.0);
+        worst = std::max(worst, error);
+        // 20 single-precision additions of values up to 5, and one product.
+        ASSERT_LE(error, 21 * 5.0 * std::numeric_limits<float>::epsilon()) << "float " << i;
+    }
     EXPECT_GT(worst, 0.0) << "the float sum is not a double one";
 }
 
@@ -274,37 +266,15 @@ TEST(MultiFB, AveragingTwentyNoiseFramesDividesTheNoiseBySqrtTwenty)
     const auto deviation = [](const ImageBuffer &image) {
         double sum = 0.0, squares = 0.0;
         const std::int64_t n = image.floatCount / 4 * 3;
-        for (std::int64_t i = 0; i < image.floatCount; i += 4)
-            for (int c = 0; c < 3; ++c) {
-                sum += image.data[i + c];
-                squares += double(image.data[i + c]) * image.data[i + c];
+        for (std::int64_t i = 0; i < image.floatCount; ++i)
+            if (i % 4 != 3) {
+                sum += image.data[i];
+                squares += double(image.data[i]) * image.data[i];
             }
         return std::sqrt(squares / n - (sum / n) * (sum / n));
     };
-    const double single = deviation(*load(frames.first()));
+    const double single = deviation(*loadImage(frames.first()));
     EXPECT_NEAR(deviation(*average) / (single / std::sqrt(20.0)), 1.0, 0.03);
-}
-
-TEST(MultiFB, LinesAndStatusFollowTheRunInOrder)
-{
-    const QStringList frames = writeRandomFrames("lines", 3, 8, 20, 6);
-    RunLog log;
-    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
-    fb.maxScanlines = 10;
-    ASSERT_TRUE(fb.stackSigma());
-    QStringList lines = log.lines().mid(5);
-    ASSERT_EQ(lines.size(), 9) << lines.join('\n').toStdString();
-    const QString duration = lines.takeLast();
-    EXPECT_TRUE(duration.startsWith("Duration: ") && duration.endsWith("s")) << duration.toStdString();
-    EXPECT_EQ(lines, (QStringList{"Sigma-Stacking frames...", "Loading lines-0.fits", "Loading lines-1.fits",
-                                  "Loading lines-2.fits", "Loading lines-0.fits", "Loading lines-1.fits",
-                                  "Loading lines-2.fits", "Sigma-Stacking done."}));
-    const QStringList statuses = log.statusTexts();
-    EXPECT_EQ(statuses.first(), "Buffering frames...");
-    EXPECT_TRUE(statuses.contains("Calculating..."));
-    EXPECT_EQ(statuses.last(), "Stacking done.");
-    EXPECT_EQ(log.progressValues().last(), 0.0f);
-    EXPECT_FALSE(log.muted.load()) << "the log speaks again after the run";
 }
 
 TEST(MultiFB, AbortEndsTheRunWithoutLoadingAnotherBand)
@@ -333,10 +303,7 @@ TEST(MultiFB, AbortEndsTheRunWithoutLoadingAnotherBand)
 TEST(MultiFB, AFrameThatFailsToLoadEndsTheRunNamingIt)
 {
     QStringList frames = writeRandomFrames("fail", 2, 16, 20, 8);
-    QFile broken(QStringLiteral("fail-broken.fits"));
-    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
-    broken.write("SIMPLE  = nonsense");
-    broken.close();
+    ASSERT_TRUE(testsupport::writeBytes("fail-broken.fits", "SIMPLE  = nonsense"));
     frames.insert(1, QStringLiteral("fail-broken.fits"));
     frames << QStringLiteral("fail-notes.txt");
 
@@ -363,18 +330,15 @@ TEST(MultiFB, AFrameThatFailsToLoadEndsTheRunNamingIt)
     EXPECT_EQ(extension.lines().filter("Could not load fail-notes.txt").size(), 1);
 }
 
-TEST(MultiFB, AMasterOfAnotherSizeIsNotApplied)
+TEST(MultiFB, AMasterOfAnotherSizeOrMissingIsNotApplied)
 {
     const QStringList frames = writeRandomFrames("size", 2, 40, 30, 9);
-    const QString flat = writeConstantFrame("size-flat.fits", 32, 32, 0.5);
     CapturingLog log;
     MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
-    EXPECT_FALSE(fb.setFlat(flat));
+    EXPECT_FALSE(fb.setFlat(writeConstantFrame("size-flat.fits", 32, 32, 0.5)));
     EXPECT_FALSE(fb.flatMaster());
-    EXPECT_EQ(log.lines().filter("Warning: master flat size-flat.fits is 32 x 32 pixels, the frames are 40 x 30; "
-                                 "it is not applied.")
-                  .size(),
-              1);
+    EXPECT_TRUE(log.contains("Warning: master flat size-flat.fits is 32 x 32 pixels, the frames are 40 x 30; "
+                             "it is not applied."));
     EXPECT_FALSE(fb.setBias("size-missing.fits"));
     EXPECT_TRUE(fb.lastMasterProblem().startsWith("cannot read master bias size-missing.fits: "));
     const auto result = fb.stackAverage();
@@ -390,7 +354,7 @@ TEST(MultiFB, AMasterInFileUnitsIsNormalisedLikeTheFrames)
     MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
     ASSERT_TRUE(fb.setBias(bias));
     EXPECT_EQ(log.lines().filter("Master bias units-bias.fits was not normalised (white level ").size(), 1);
-    auto expected = load(bias);
+    auto expected = loadImage(bias);
     ASSERT_NE(expected->whiteLevel, 1.0f);
     normalizeImage(*expected);
     const auto result = fb.stackAverage();
@@ -403,7 +367,7 @@ TEST(MultiFB, AFrameOfAnotherSizeAddsSamplesOnlyWhereItReaches)
     const QStringList frames = {writeConstantFrame("other-a.fits", 40, 30, 0.25),
                                 writeConstantFrame("other-b.fits", 40, 30, 0.5),
                                 writeConstantFrame("other-c.fits", 20, 10, 1.0)};
-    RunLog log;
+    CapturingLog log;
     MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
     fb.maxScanlines = 8;
     const auto result = fb.stackAverage();
@@ -416,9 +380,8 @@ TEST(MultiFB, AFrameOfAnotherSizeAddsSamplesOnlyWhereItReaches)
 
 TEST(MultiFB, ABudgetWithoutRoomForOneRowEndsBeforeAnyLoad)
 {
-    const QStringList frames = writeRandomFrames("room", 2, 8, 8, 10);
     CapturingLog log;
-    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    MultiFB fb(log, writeRandomFrames("room", 2, 8, 8, 10), preferences(2), kPlentyOfMemory);
     fb.maxScanlines = 0;
     EXPECT_FALSE(fb.stackAverage());
     EXPECT_EQ(fb.errorCode, kStackBudgetTooSmall);
@@ -427,33 +390,13 @@ TEST(MultiFB, ABudgetWithoutRoomForOneRowEndsBeforeAnyLoad)
               1);
 }
 
-TEST(MultiFB, RegisteredIdentityGivesExactlyTheUnregisteredStack)
-{
-    const QStringList frames = writeRandomFrames("identity", 4, 30, 50, 11);
-    StackSetup setup;
-    setup.bias = writeFrame("identity-bias.fits", 30, 50, [](int x, int y, int) { return (x + y) * 0.001; });
-    setup.flat = writeFrame("identity-flat.fits", 30, 50, [](int x, int, int c) { return 0.6 + x * 0.01 + c * 0.1; });
-    setup.rows = 12;
-    setup.threads = 2;
-    for (int mode : {stackstats::CombineAverage, stackstats::CombineMedian}) {
-        setup.mode = mode;
-        setup.registeredIdentity = false;
-        const auto plain = stack(frames, setup);
-        setup.registeredIdentity = true;
-        const auto registered = stack(frames, setup);
-        ASSERT_TRUE(plain && registered);
-        EXPECT_TRUE(sameBits(*plain, *registered)) << "mode " << mode;
-    }
-}
-
 TEST(MultiFB, RegisteredFramesMeetInTheCommonFrame)
 {
     const auto scene = [](int x, int y, int c) { return 0.01 * ((x * 7 + y * 3 + c) % 50); };
     // The second frame shows the scene 3 columns and 2 rows further on: moved back by (3, 2)
     // it lies on the first.
     const QStringList frames = {writeFrame("moved-a.fits", 30, 20, scene),
-                                writeFrame("moved-b.fits", 30, 20,
-                                           [&](int x, int y, int c) { return scene(x + 3, y + 2, c); })};
+                                writeFrame("moved-b.fits", 30, 20, [&](int x, int y, int c) { return scene(x + 3, y + 2, c); })};
     CapturingLog log;
     MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
     fb.setTransform(0, 0, 0, 0);
@@ -472,27 +415,4 @@ TEST(MultiFB, RegisteredFramesMeetInTheCommonFrame)
 
     fb.setTransform(2, 1.0f, 1.0f, 0.0f);
     EXPECT_EQ(fb.errorCode, kStackTransformIndexInvalid);
-}
-
-TEST(MultiFB, ARegisteredStackIsTheSameForAnyBandSizeAndThreadCount)
-{
-    const QStringList frames = writeRandomFrames("turned", 3, 70, 150, 12);
-    const FramePlacement placements[] = {{0, 0, 0}, {4.5f, -2.25f, 3.0f}, {-6.0f, 5.0f, -1.5f}};
-    std::unique_ptr<ImageBuffer> reference;
-    for (const auto &variant : {std::pair<int, int>{1, 0}, {2, 13}, {3, 100}}) {
-        CapturingLog log;
-        MultiFB fb(log, frames, preferences(variant.first), kPlentyOfMemory);
-        for (int i = 0; i < 3; ++i)
-            fb.setTransform(i, placements[i].offsetX, placements[i].offsetY, placements[i].angle);
-        if (variant.second > 0)
-            fb.maxScanlines = variant.second;
-        fb.rejectionMode = stackstats::RejectWinsorize;
-        auto result = fb.stackSigma();
-        ASSERT_TRUE(result);
-        if (!reference)
-            reference = std::move(result);
-        else
-            EXPECT_TRUE(sameBits(*reference, *result)) << variant.first << " threads, " << variant.second << " rows";
-    }
-    EXPECT_GT(reference->height, 150);
 }

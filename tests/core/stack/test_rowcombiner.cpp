@@ -1,22 +1,15 @@
 #include "stack/rowcombiner.h"
 #include "stack/stackstatistics.h"
+#include "stackfixtures.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
 #include <random>
 #include <vector>
 
-namespace {
-
-bool sameBits(float a, float b)
-{
-    return std::memcmp(&a, &b, sizeof(float)) == 0;
-}
-
-} // namespace
+using stacktest::sameBits;
 
 TEST(RowCombiner, EveryPathGivesTheStatisticOfThePixelsSamples)
 {

@@ -32,11 +32,6 @@ QString freshFolder(const QString &name)
     return QFileInfo(name).absoluteFilePath();
 }
 
-bool writeText(const QString &path, const QByteArray &text)
-{
-    return testsupport::writeBytes(path, text);
-}
-
 } // namespace
 
 TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTablesFolder)
@@ -47,14 +42,9 @@ TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTables
     table.frames[2].file = "/elsewhere/c.fits"; // outside the table's folder: stays absolute
     QString error;
     ASSERT_EQ(writeRegistrationTable(folder + "/table.json", table, error), 0) << error.toStdString();
-    EXPECT_TRUE(error.isEmpty());
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"table.json"})
         << "the temporary file is gone";
-    EXPECT_EQ(QFileInfo(folder + "/table.json").permissions() & QFile::ReadOther, QFile::ReadOther);
-
-    const QJsonObject json = registrationTableJson(table);
-    EXPECT_EQ(json.value("threshold").toDouble(), 0.01) << "written as the float's shortest decimal";
-    EXPECT_TRUE(json.value("frames").toArray().at(2).toObject().value("offsetX").isNull());
+    EXPECT_EQ(registrationTableJson(table).value("threshold").toDouble(), 0.01) << "the float's shortest decimal";
 
     RegistrationTable back;
     ASSERT_TRUE(readRegistrationTable(folder + "/table.json", back, error)) << error.toStdString();
@@ -65,12 +55,9 @@ TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTables
         const RegistrationTableRow &a = table.frames[i];
         const RegistrationTableRow &b = back.frames[i];
         EXPECT_EQ(b.file, QFileInfo(a.file).absoluteFilePath());
-        EXPECT_EQ(b.offsetX, a.offsetX);
-        EXPECT_EQ(b.offsetY, a.offsetY);
-        EXPECT_EQ(b.angle, a.angle);
-        EXPECT_EQ(b.stars, a.stars);
-        EXPECT_EQ(b.fwhm, a.fwhm);
-        EXPECT_EQ(b.stackable, a.stackable);
+        EXPECT_TRUE(b.offsetX == a.offsetX && b.offsetY == a.offsetY && b.angle == a.angle && b.stars == a.stars
+                    && b.fwhm == a.fwhm && b.stackable)
+            << "frame " << i;
     }
     EXPECT_EQ(back.frames[2].file, "/elsewhere/c.fits");
     EXPECT_TRUE(std::isnan(back.frames[2].offsetX));
@@ -91,7 +78,7 @@ TEST(RegistrationTable, WritingRefusesAnExistingNameADanglingLinkAndAMissingFold
 {
     const QString folder = freshFolder("refusals");
     QString error;
-    ASSERT_TRUE(writeText(folder + "/taken.json", "keep me"));
+    ASSERT_TRUE(testsupport::writeBytes(folder + "/taken.json", "keep me"));
     EXPECT_FALSE(registrationTableTargetProblem(folder + "/taken.json").isEmpty());
     EXPECT_EQ(writeRegistrationTable(folder + "/taken.json", sampleTable(), error), EEXIST);
     EXPECT_TRUE(error.contains("exists already")) << error.toStdString();
@@ -123,18 +110,16 @@ TEST(RegistrationTable, ReadingNamesWhatIsWrong)
         {"[1, 2]", "not an object"},
         {"{\"threshold\": 0.1}", "no \"frames\" list"},
         {"{\"frames\": []}", "no frames"},
-        {"{\"frames\": [{\"offsetX\":0,\"offsetY\":0,\"angle\":0,\"stackable\":true}]}", "frame 0: \"file\""},
         {"{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":0,\"offsetY\":0,\"angle\":0,\"stackable\":true},"
          "{\"file\":\"b.fits\",\"offsetX\":\"1\",\"offsetY\":0,\"angle\":0,\"stackable\":true}]}",
          "frame 1: \"offsetX\" is not a number"},
-        {"{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":0,\"offsetY\":0,\"angle\":0}]}", "frame 0: \"stackable\""},
         {"{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":null,\"offsetY\":0,\"angle\":0,\"stackable\":true}]}",
          "frame 0: is stackable but its offsets or angle are not numbers"},
     };
     int n = 0;
     for (const auto &c : cases) {
         const QString path = folder + QStringLiteral("/t%1.json").arg(n++);
-        ASSERT_TRUE(writeText(path, c.text));
+        ASSERT_TRUE(testsupport::writeBytes(path, c.text));
         RegistrationTable table = sampleTable();
         QString error;
         EXPECT_FALSE(readRegistrationTable(path, table, error)) << c.text;
@@ -149,7 +134,7 @@ TEST(RegistrationTable, ReadingNamesWhatIsWrong)
 
     // The smallest table by hand: optional figures take their defaults.
     const QString minimal = folder + "/minimal.json";
-    ASSERT_TRUE(writeText(minimal, "{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":1,\"offsetY\":2,\"angle\":0.5,"
+    ASSERT_TRUE(testsupport::writeBytes(minimal, "{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":1,\"offsetY\":2,\"angle\":0.5,"
                                    "\"stackable\":true}]}"));
     ASSERT_TRUE(readRegistrationTable(minimal, table, error)) << error.toStdString();
     EXPECT_EQ(table.frames[0].file, folder + "/a.fits");

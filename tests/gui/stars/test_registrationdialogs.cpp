@@ -1,7 +1,7 @@
-#include "app/filedialogs.h"
 #include "platform/settingsfile.h"
 #include "stars/wndregistrationdata.h"
 #include "stars/wndstarsearch.h"
+#include "support/guihelpers.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -18,28 +18,9 @@
 
 #include <vector>
 
+using testsupport::tableColumn;
+
 namespace {
-
-QStringList scriptedFiles;
-QString scriptedFile;
-
-QStringList answerFiles(QWidget *, const QString &, const QString &, const QString &)
-{
-    return scriptedFiles;
-}
-
-QString answerFile(QWidget *, const QString &, const QString &, const QString &)
-{
-    return scriptedFile;
-}
-
-QStringList columnTexts(const QTableWidget &table, int column)
-{
-    QStringList texts;
-    for (int row = 0; row < table.rowCount(); ++row)
-        texts << table.item(row, column)->text();
-    return texts;
-}
 
 // Rows a, b, c: a and b registered with distinct results, b unchecked, c only added.
 void addThreeRows(wndRegistrationData &dialog)
@@ -61,12 +42,7 @@ void selectRows(wndRegistrationData &dialog, const std::vector<int> &rows, int c
 
 class RegistrationDialogTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        QFile::remove(QString::fromLatin1(settingsfile::kFileName));
-        filedialogs::askOpenFileNames = answerFiles;
-        filedialogs::askOpenFileName = answerFile;
-    }
+    void SetUp() override { QFile::remove(QString::fromLatin1(settingsfile::kFileName)); }
     wndRegistrationData dialog;
 };
 
@@ -91,46 +67,28 @@ TEST_F(RegistrationDialogTest, AFreshDialogShowsAnEmptyTableAndTheDefaults)
 
 TEST_F(RegistrationDialogTest, AddedFilesShowNoResultsUntilRegisteredAndCancellingAMasterClearsIt)
 {
-    scriptedFiles = QStringList{QStringLiteral("/night/one.fits"), QStringLiteral("/night/two.cr2")};
+    const QStringList files = {QStringLiteral("/night/one.fits"), QStringLiteral("/night/two.cr2")};
+    testsupport::scriptOpenFiles(files);
     dialog.pbAddFiles->click();
-    EXPECT_EQ(columnTexts(*dialog.twList, 0), scriptedFiles);
-    EXPECT_EQ(columnTexts(*dialog.twList, 3), QStringList({"", ""}));
-    EXPECT_EQ(columnTexts(*dialog.twList, 6), QStringList({"no", "no"}));
+    EXPECT_EQ(tableColumn(*dialog.twList, 0), files);
+    EXPECT_EQ(tableColumn(*dialog.twList, 3), QStringList({"", ""}));
+    EXPECT_EQ(tableColumn(*dialog.twList, 6), QStringList({"no", "no"}));
     EXPECT_EQ(settingsfile::fileOpenPath(), QStringLiteral("/night"));
 
+    // A file listed twice gets both rows updated.
+    dialog.addFrameRow(QStringLiteral("/night/two.cr2"), 0, 0, 0, 0, 0, false, false);
     dialog.updateFrameRow(QStringLiteral("/night/two.cr2"), 10.5f, -7.25f, 0.333333f, 240, 3.14159274f, true);
-    EXPECT_EQ(columnTexts(*dialog.twList, 5), QStringList({"", "3.14159"}));
-    EXPECT_EQ(columnTexts(*dialog.twList, 6), QStringList({"no", "yes"}));
+    EXPECT_EQ(tableColumn(*dialog.twList, 5), QStringList({"", "3.14159", "3.14159"}));
+    EXPECT_EQ(tableColumn(*dialog.twList, 6), QStringList({"no", "yes", "yes"}));
+    EXPECT_FALSE(dialog.frameEntries()[0].registered);
+    EXPECT_TRUE(dialog.frameEntries()[2].registered);
 
-    scriptedFile = QStringLiteral("/masters/bias.fits");
+    testsupport::scriptOpenFile(QStringLiteral("/masters/bias.fits"));
     dialog.pbBias->click();
-    EXPECT_EQ(dialog.leBias->text(), scriptedFile);
-    scriptedFile.clear();
+    EXPECT_EQ(dialog.leBias->text(), QStringLiteral("/masters/bias.fits"));
+    testsupport::scriptOpenFile(QString());
     dialog.pbBias->click();
     EXPECT_TRUE(dialog.leBias->text().isEmpty());
-}
-
-TEST_F(RegistrationDialogTest, AFileListedTwiceGetsBothRowsUpdated)
-{
-    dialog.addFrameRow(QStringLiteral("/n/a.fits"), 0, 0, 0, 0, 0, false, false);
-    dialog.addFrameRow(QStringLiteral("/n/b.fits"), 0, 0, 0, 0, 0, false, false);
-    dialog.addFrameRow(QStringLiteral("/n/a.fits"), 0, 0, 0, 0, 0, false, false);
-    dialog.updateFrameRow(QStringLiteral("/n/a.fits"), 4, 5, 6, 7, 8, false);
-    EXPECT_EQ(columnTexts(*dialog.twList, 1), QStringList({"4", "", "4"}));
-    const QList<FrameEntry> entries = dialog.frameEntries();
-    EXPECT_TRUE(entries[0].registered && entries[2].registered);
-    EXPECT_FALSE(entries[1].registered);
-}
-
-TEST_F(RegistrationDialogTest, UncheckedRowsAreRegisteredButNotStacked)
-{
-    addThreeRows(dialog);
-    EXPECT_EQ(dialog.frameFiles(), QStringList({"/n/a.fits", "/n/b.fits", "/n/c.fits"}));
-    const QList<FrameEntry> entries = dialog.frameEntries();
-    ASSERT_EQ(entries.size(), 3);
-    EXPECT_TRUE(entries[0].selected);
-    EXPECT_FALSE(entries[1].selected);
-    EXPECT_TRUE(entries[2].selected);
 }
 
 TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWithSeveralRows)
@@ -156,7 +114,7 @@ TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWit
         addThreeRows(fresh);
         selectRows(fresh, c.selected, c.current);
         (c.up ? fresh.pbUp : fresh.pbDown)->click();
-        EXPECT_EQ(columnTexts(*fresh.twList, 0), c.order) << c.what;
+        EXPECT_EQ(tableColumn(*fresh.twList, 0), c.order) << c.what;
         EXPECT_EQ(fresh.frameFiles(), c.order) << c.what << ": the entries follow the rows";
         // b keeps its unchecked box and its results wherever it went, and stays the chosen row.
         const int b = c.order.indexOf(QStringLiteral("/n/b.fits"));
@@ -169,20 +127,24 @@ TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWit
     }
 }
 
-TEST_F(RegistrationDialogTest, RemoveDeletesTheSelectedRowsWithTheirEntries)
+TEST_F(RegistrationDialogTest, UncheckedRowsAreNotStackedAndRemoveDeletesTheSelectedRowsWithTheirEntries)
 {
     addThreeRows(dialog);
+    EXPECT_EQ(dialog.frameFiles(), QStringList({"/n/a.fits", "/n/b.fits", "/n/c.fits"}));
+    const QList<FrameEntry> entries = dialog.frameEntries();
+    ASSERT_EQ(entries.size(), 3);
+    EXPECT_TRUE(entries[0].selected && !entries[1].selected && entries[2].selected);
+
     dialog.addFrameRow(QStringLiteral("/n/d.fits"), 0, 0, 0, 0, 0, false, false);
     selectRows(dialog, {0, 2, 3}, 3);
     dialog.pbRemove->click();
-    EXPECT_EQ(columnTexts(*dialog.twList, 0), QStringList({"/n/b.fits"}));
+    EXPECT_EQ(tableColumn(*dialog.twList, 0), QStringList({"/n/b.fits"}));
     ASSERT_EQ(dialog.frameEntries().size(), 1);
     EXPECT_FLOAT_EQ(dialog.frameEntries()[0].offsetX, 1.5f);
 }
 
 TEST(StarSearchDialog, AFreshDialogPreselectsSigmaAndWinsorizeAndRemovesSelectedFiles)
 {
-    filedialogs::askOpenFileNames = answerFiles;
     wndStarSearch dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Star Search"));
     EXPECT_EQ(dialog.cbPA->currentText(), QStringLiteral("Sigma"));
@@ -190,7 +152,7 @@ TEST(StarSearchDialog, AFreshDialogPreselectsSigmaAndWinsorizeAndRemovesSelected
     EXPECT_DOUBLE_EQ(dialog.dsbTrim->value(), 0.1);
     EXPECT_DOUBLE_EQ(dialog.dsMinBright->value(), 0.1);
 
-    scriptedFiles = QStringList{"/s/1.fits", "/s/2.fits", "/s/3.fits", "/s/4.fits", "/s/5.fits"};
+    testsupport::scriptOpenFiles({"/s/1.fits", "/s/2.fits", "/s/3.fits", "/s/4.fits", "/s/5.fits"});
     dialog.addFiles();
     for (int row : {0, 2, 4})
         dialog.lwFiles->item(row)->setSelected(true);
