@@ -1,9 +1,11 @@
 #include "filedialogs.h"
 
+#include "framefilefilter.h"
 #include "platform/settingsfile.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLineEdit>
 
 namespace filedialogs {
 
@@ -67,6 +69,11 @@ QStringList openFiles(QWidget *parent, const QString &caption, const QString &fi
 QString chooseDirectory(QWidget *parent, const QString &caption)
 {
     return askDirectory(parent, caption, settingsfile::fileOpenPath());
+}
+
+void chooseFrameFile(QWidget *parent, QLineEdit *field, const QString &caption)
+{
+    field->setText(openFile(parent, caption, QString::fromLatin1(kFrameFileFilter)));
 }
 
 } // namespace filedialogs

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+class QLineEdit;
 class QWidget;
 
 namespace filedialogs {
@@ -25,6 +26,9 @@ extern AskDirectoryFunction askDirectory;
 QString openFile(QWidget *parent, const QString &caption, const QString &filter);
 QString saveFile(QWidget *parent, const QString &caption, const QString &filter);
 QStringList openFiles(QWidget *parent, const QString &caption, const QString &filter);
+// One frame file (RAW or FITS) for a path field: the answer replaces the field's text, so
+// cancelling clears it.
+void chooseFrameFile(QWidget *parent, QLineEdit *field, const QString &caption);
 // Starts in the remembered folder but, as a choice of output, remembers nothing.
 QString chooseDirectory(QWidget *parent, const QString &caption);
 

@@ -92,17 +92,17 @@ void wndCalibrate::sAdd()
 
 void wndCalibrate::sBias()
 {
-    leBias->setText(filedialogs::openFile(this, QStringLiteral("Select Bias Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leBias, QStringLiteral("Select Bias Frame"));
 }
 
 void wndCalibrate::sDark()
 {
-    leDark->setText(filedialogs::openFile(this, QStringLiteral("Select Dark Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leDark, QStringLiteral("Select Dark Frame"));
 }
 
 void wndCalibrate::sFlat()
 {
-    leFlat->setText(filedialogs::openFile(this, QStringLiteral("Select Flat Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leFlat, QStringLiteral("Select Flat Frame"));
 }
 
 void wndCalibrate::sDelete()

@@ -127,14 +127,12 @@ void wndMasterFrame::deleteFiles()
 
 void wndMasterFrame::browseBias()
 {
-    leBias->setText(
-        filedialogs::openFile(this, QStringLiteral("Select Masterbias"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leBias, QStringLiteral("Select Masterbias"));
 }
 
 void wndMasterFrame::browseDarkFlat()
 {
-    leDarkFlat->setText(
-        filedialogs::openFile(this, QStringLiteral("Select Master Darkflat"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leDarkFlat, QStringLiteral("Select Master Darkflat"));
 }
 
 void wndMasterFrame::updateElements(int framtype)

@@ -228,20 +228,17 @@ QList<FrameEntry> wndRegistrationData::frameEntries()
 
 void wndRegistrationData::browseDark()
 {
-    leDark->setText(
-        filedialogs::openFile(this, QStringLiteral("Select Dark Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leDark, QStringLiteral("Select Dark Frame"));
 }
 
 void wndRegistrationData::browseFlat()
 {
-    leFlat->setText(
-        filedialogs::openFile(this, QStringLiteral("Select Flat Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leFlat, QStringLiteral("Select Flat Frame"));
 }
 
 void wndRegistrationData::browseBias()
 {
-    leBias->setText(
-        filedialogs::openFile(this, QStringLiteral("Select Bias Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leBias, QStringLiteral("Select Bias Frame"));
 }
 
 void wndRegistrationData::emitStack()

@@ -134,20 +134,17 @@ void wndStarSearch::slotAnalyze()
 
 void wndStarSearch::slotSelectFlat()
 {
-    leFlat->setText(
-        filedialogs::openFile(this, QStringLiteral("Select Flat Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leFlat, QStringLiteral("Select Flat Frame"));
 }
 
 void wndStarSearch::slotSelectDark()
 {
-    leDark->setText(
-        filedialogs::openFile(this, QStringLiteral("Select Dark Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leDark, QStringLiteral("Select Dark Frame"));
 }
 
 void wndStarSearch::slotSelectBias()
 {
-    leBias->setText(
-        filedialogs::openFile(this, QStringLiteral("Select Bias Frame"), QString::fromLatin1(kFrameFileFilter)));
+    filedialogs::chooseFrameFile(this, leBias, QStringLiteral("Select Bias Frame"));
 }
 
 void wndStarSearch::removeFiles()
