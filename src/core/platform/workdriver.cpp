@@ -65,6 +65,10 @@ void RunWaiter::waitWithEvents(const std::function<bool()> &done, const std::fun
     // this look covers a condition that became true without one.
     QMetaObject::invokeMethod(&target, check, Qt::QueuedConnection);
     loop.exec();
+    // An event loop also ends when the application is told to quit (the user closed the main
+    // window); the workers still report, so their reports are handled until the wait is over.
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     timer.stop();
     std::lock_guard<std::mutex> guard(lock);
     eventTarget = nullptr;

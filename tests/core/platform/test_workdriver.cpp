@@ -102,3 +102,24 @@ TEST(WorkDriver, WaiterWakesOnAWorkerAndKeepsEventsFlowing)
     other.join();
     EXPECT_TRUE(second.load());
 }
+
+TEST(WorkDriver, AWaitOutlastsTheApplicationBeingToldToQuit)
+{
+    // Closing the main window during a run quits the application's event loops; the wait
+    // must still last until the workers have reported.
+    RunWaiter waiter;
+    std::atomic<bool> finished{false};
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    std::thread worker([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        finished = true;
+        waiter.wake();
+    });
+    waiter.waitUntil([&] { return finished.load(); }, {}, std::chrono::hours(1));
+    const bool finishedWhenTheWaitEnded = finished.load();
+    worker.join();
+    EXPECT_TRUE(finishedWhenTheWaitEnded);
+    // Leaves the application as it was: only a finished exec() forgets the request to quit.
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QCoreApplication::exec();
+}
