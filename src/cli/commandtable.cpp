@@ -105,8 +105,7 @@ const std::vector<CliCommand> &commandTable()
          "stackable (more than 2 matches).\n"
          "  --json   print offsetX, offsetY, angle, matchCount and stackable as a JSON object\n",
          runMatch},
-        {"register", "register frames against the first: offset, angle, stars, FWHM and stackable per frame", "verdanix-cli register [--bias B] [--dark D] [--flat F] [--threshold L] [--max H] [--size S] [--threads N]\n                      [--json] [--save TABLE.json] FRAME...\n\nLoads each FRAME, normalises it, subtracts the bias and the dark, divides by the flat, finds its stars\nand compares its four-star patterns with those of the first FRAME, the reference. Prints one row per\nframe: X and Y offset in pixels and angle in degrees that map it onto the reference, stars found,\naverage FWHM, and whether it can be stacked. Ctrl-C stops starting frames; running ones finish.\n  --bias B, --dark D, --flat F   master frames (each optional)\n  --threshold L  a star stands L above the background, 0 to 1 of full scale (default 0.1; faint\n                 stars on sky-limited frames need about 0.01)\n  --max H        a star with a pixel at or above H is saturated and left out (default 0.98)\n  --size S       half width of the star search window in pixels, 1 to 20 (default 10)\n  --threads N    frames at a time (default maxThreads of verdanix.ini, 8), lowered when the\n                 frames do not fit in the memory limit\n  --json         print the table as JSON: {\"frames\": [...], \"threshold\", \"seconds\"}\n  --save TABLE   also write that JSON to TABLE for 'stack --registration' (never overwrites)\n", runRegister},
-        kStackCommand, kMasterCommand,
+        kRegisterCommand, kStackCommand, kMasterCommand,
     };
     return table;
 }

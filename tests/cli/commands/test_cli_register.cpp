@@ -19,11 +19,6 @@ const testsupport::SyntheticFrames &synthetic()
     return frames;
 }
 
-QStringList threeFrames()
-{
-    return synthetic().paths;
-}
-
 CliRun registerFrames(const QStringList &arguments)
 {
     return runCli(QStringList{"register", "--threshold", "0.02"} + arguments);
@@ -33,7 +28,7 @@ CliRun registerFrames(const QStringList &arguments)
 
 TEST(CliRegister, PrintsTheTableAlignedWithTheReferenceFirst)
 {
-    const QStringList frames = threeFrames();
+    const QStringList frames = synthetic().paths;
     const CliRun run = registerFrames(QStringList{"--threads", "2"} + frames);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
@@ -50,7 +45,7 @@ TEST(CliRegister, PrintsTheTableAlignedWithTheReferenceFirst)
 
 TEST(CliRegister, JsonAndTheSavedTableHoldTheMeasuredMovesAndTheTableIsNeverReplaced)
 {
-    const QStringList frames = threeFrames();
+    const QStringList frames = synthetic().paths;
     QFile::remove("saved.json");
     const CliRun run = registerFrames(QStringList{"--json", "--save", "saved.json"} + frames);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
@@ -59,8 +54,7 @@ TEST(CliRegister, JsonAndTheSavedTableHoldTheMeasuredMovesAndTheTableIsNeverRepl
     RegistrationTable saved;
     QString error;
     ASSERT_TRUE(readRegistrationTable("saved.json", saved, error)) << error.toStdString();
-    ASSERT_EQ(rows.size(), 3);
-    ASSERT_EQ(saved.frames.size(), 3u);
+    ASSERT_TRUE(rows.size() == 3 && saved.frames.size() == 3u);
     for (int i = 0; i < 3; ++i) {
         const QJsonObject row = rows.at(i).toObject();
         EXPECT_EQ(row.value("file").toString(), frames[i]);
@@ -80,7 +74,7 @@ TEST(CliRegister, JsonAndTheSavedTableHoldTheMeasuredMovesAndTheTableIsNeverRepl
 
 TEST(CliRegister, RefusesBadArgumentsBeforeAnyWork)
 {
-    const QStringList frames = threeFrames();
+    const QStringList frames = synthetic().paths;
     const struct {
         QStringList arguments;
         int status;
@@ -100,9 +94,7 @@ TEST(CliRegister, RefusesBadArgumentsBeforeAnyWork)
         EXPECT_TRUE(run.err.contains(c.message)) << run.err.toStdString();
         EXPECT_FALSE(run.err.contains("Processing")) << c.arguments.join(' ').toStdString();
     }
-    const CliRun one = runCli({"register", frames[0]});
-    EXPECT_EQ(one.status, 2);
-    EXPECT_TRUE(one.err.contains("register needs at least two frames"));
+    EXPECT_TRUE(runCli({"register", frames[0]}).err.contains("register needs at least two frames"));
 }
 
 TEST(CliRegister, FirstCtrlCStopsStartingFramesAndWritesNoTable)

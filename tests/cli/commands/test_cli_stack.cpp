@@ -35,7 +35,6 @@ TEST(CliStack, StacksFramesAndReportsTheRunAsJsonOrText)
     EXPECT_EQ(json.value("frames").toInt(), 3);
     EXPECT_EQ(json.value("size").toObject().value("width").toInt(), 16);
     EXPECT_EQ(json.value("method").toString(), "average");
-    EXPECT_EQ(json.value("bands").toInt(), 1);
     EXPECT_EQ(json.value("output").toString(), "run-average.fits");
     EXPECT_TRUE(average.err.contains("Doing AVERAGE-Stacking...")) << "progress on stderr";
     const auto stacked = loadImage("run-average.fits");
@@ -76,11 +75,8 @@ TEST(CliStack, RefusesBadArgumentsBeforeAnyWork)
     EXPECT_FALSE(QFileInfo::exists("bad.fits"));
     EXPECT_EQ(runCli({"stack", "--out", "bad.fits", frames.first()}).err.toStdString(),
               "verdanix-cli: stack needs at least two frames\n");
-    EXPECT_EQ(runCli({"stack", "--method", "median", "--reject", "trim", "--fraction", "0.9", "--out",
-                      "bad-median.fits", frames.at(0), frames.at(1)})
-                  .status,
-              0)
-        << "the median uses no rejection";
+    const QStringList median = {"stack", "--method", "median", "--reject", "trim", "--fraction", "0.9", "--out", "bad-median.fits"};
+    EXPECT_EQ(runCli(median + frames.mid(0, 2)).status, 0) << "the median uses no rejection";
 }
 
 TEST(CliStack, AFailedFrameOrMasterEndsTheRunNamingItAndWritesNothing)
@@ -128,8 +124,7 @@ TEST(CliStack, StacksTheStackableFramesOfARegistrationTable)
     EXPECT_EQ(stacked->width, 25) << "widened by the shifted frame";
     EXPECT_FLOAT_EQ(stacked->getPixel(10, 7).b, static_cast<float>(scene(10, 7, 2)));
 
-    const CliRun both = runCli({"stack", "--registration", "table.json", "--out", "table-2.fits", "table-a.fits"});
-    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(runCli({"stack", "--registration", "table.json", "--out", "table-2.fits", "table-a.fits"}).status, 2);
 }
 
 TEST(CliMaster, WritesEachTypeOfMasterAndRefusesOptionsTheTypeDoesNotUse)
@@ -145,8 +140,7 @@ TEST(CliMaster, WritesEachTypeOfMasterAndRefusesOptionsTheTypeDoesNotUse)
     EXPECT_EQ(flat.json().value("title").toString(), "Master Flat");
     EXPECT_EQ(flat.json().value("method").toString(), "median");
     const auto master = loadImage("master-flat.fits");
-    ASSERT_TRUE(master);
-    EXPECT_EQ(master->getPixel(199, 50).r, 1.0f) << "normalised to the bright end";
+    EXPECT_TRUE(master && master->getPixel(199, 50).r == 1.0f) << "normalised to the bright end";
 
     QFile::remove("master-dark.fits");
     const CliRun dark =

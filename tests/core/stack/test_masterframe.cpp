@@ -50,8 +50,7 @@ TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimited)
     EXPECT_EQ(master->getPixel(0, 70).b, 1.0f);
     EXPECT_EQ(master->getPixel(0, 10).b, 0.0f);
     // Red is scaled by about 1 / 0.999, and the brightest 0.1 % end at 1.0.
-    EXPECT_NEAR(master->getPixel(0, 50).r, 0.5f, 0.001f);
-    EXPECT_GT(master->getPixel(0, 50).r, 0.5f);
+    EXPECT_TRUE(master->getPixel(0, 50).r > 0.5f && master->getPixel(0, 50).r < 0.501f);
     EXPECT_EQ(master->getPixel(199, 99).r, 1.0f);
     EXPECT_EQ(master->whiteLevel, 1.0f);
 
@@ -96,7 +95,6 @@ TEST(MasterFrame, GenerationStacksCalibratesAndPostProcesses)
     const auto master = generateMasterFrame(fb, options, log);
     ASSERT_TRUE(master);
     EXPECT_FLOAT_EQ(master->getPixel(4, 4).g, 0.5f - 0.1f - 0.05f) << "median of 0.4, 0.5, 0.6, calibrated";
-    EXPECT_TRUE(log.statusTexts().contains("Median-Stacking..."));
 
     // A bias master takes no calibration frames.
     options.type = MasterType::Bias;
@@ -106,8 +104,7 @@ TEST(MasterFrame, GenerationStacksCalibratesAndPostProcesses)
     const auto bias = generateMasterFrame(biasFb, options, biasLog);
     ASSERT_TRUE(bias);
     EXPECT_FALSE(biasFb.biasMaster());
-    EXPECT_FLOAT_EQ(bias->getPixel(0, 0).r, 0.5f);
-    EXPECT_TRUE(biasLog.statusTexts().contains("Average-Stacking..."));
+    EXPECT_FLOAT_EQ(bias->getPixel(0, 0).r, 0.5f) << "the average";
     EXPECT_NEAR(highestPixelData(biasLog), 0.5f, 1e-4f);
 
     // Abort: no master.

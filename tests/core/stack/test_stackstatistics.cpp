@@ -16,33 +16,28 @@ TEST(StackStatistics, WinsorizeReplacesTheEndsBySortedNeighbours)
     winsorize(samples.data(), 10, 0.1f);
     EXPECT_EQ(samples, (std::vector<float>{2, 2, 3, 4, 5, 6, 7, 8, 9, 9}));
 
-    // c = roundf(2.5) = 3, half away from zero.
-    std::vector<float> more = {25, 24, 23, 22, 21, 20, 19, 18, 17, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1};
-    EXPECT_EQ(winsorizeCount(25, 0.1f), 3);
+    // c = roundf(2.5) = 3, half away from zero: 1 .. 25 becomes 4, 4, 4, 4, 5 .. 21, 22, 22, 22, 22.
+    std::vector<float> more(25), clamped(25);
+    for (int i = 0; i < 25; ++i) {
+        more[i] = 25.0f - i;
+        clamped[i] = std::clamp(i + 1.0f, 4.0f, 22.0f);
+    }
     winsorize(more.data(), 25, 0.1f);
-    EXPECT_EQ(more[0], 4.0f);
-    EXPECT_EQ(more[2], 4.0f);
-    EXPECT_EQ(more[3], 4.0f);
-    EXPECT_EQ(more[21], 22.0f);
-    EXPECT_EQ(more[24], 22.0f);
+    EXPECT_EQ(more, clamped);
 }
 
 TEST(StackStatistics, TrimKeepsTheMiddleAndDropsTheExtraValueHigh)
 {
     std::vector<float> samples = {10, 2, 3, 4, 5, 6, 7, 8, 9, 1};
-    const int kept = trim(samples.data(), 10, 0.1f);
-    ASSERT_EQ(kept, 9);
-    EXPECT_EQ(samples[0], 1.0f);
-    EXPECT_EQ(samples[8], 9.0f);
-    EXPECT_EQ(mean(samples.data(), kept), 5.0f);
+    ASSERT_EQ(trim(samples.data(), 10, 0.1f), 9);
+    EXPECT_EQ(std::vector<float>(samples.begin(), samples.begin() + 9), (std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
 
     std::vector<float> twenty(20);
     for (int i = 0; i < 20; ++i)
         twenty[i] = static_cast<float>(20 - i);
     // floor(0.75 x 20) = 15 kept from index (20 - 15) / 2 = 2: values 3 .. 17.
     ASSERT_EQ(trim(twenty.data(), 20, 0.25f), 15);
-    EXPECT_EQ(twenty[0], 3.0f);
-    EXPECT_EQ(twenty[14], 17.0f);
+    EXPECT_TRUE(twenty[0] == 3.0f && twenty[14] == 17.0f);
 }
 
 TEST(StackStatistics, SigmaClippingIsOnePassAroundTheMean)
@@ -55,8 +50,7 @@ TEST(StackStatistics, SigmaClippingIsOnePassAroundTheMean)
     EXPECT_FLOAT_EQ(stdDev(outlier.data(), 4), 42.44113f);
     EXPECT_EQ(sigmaClippedMean(outlier.data(), 4, 1.0f), 2.0f);
 
-    const std::vector<float> spread = {0, 10};
-    EXPECT_TRUE(std::isnan(sigmaClippedMean(spread.data(), 2, 0.5f))) << "nothing within [2.5, 7.5]";
+    EXPECT_TRUE(std::isnan(sigmaClippedMean(std::vector<float>{0, 10}.data(), 2, 0.5f))) << "nothing within [2.5, 7.5]";
 }
 
 TEST(StackStatistics, MedianTakesTheLowerMiddle)

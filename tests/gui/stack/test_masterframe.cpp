@@ -14,7 +14,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QDockWidget>
-#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
@@ -59,7 +58,6 @@ TEST_F(MasterFrameTest, ThePanelDocksWithItsDefaultsAndCancelClosesIt)
     auto *dock = qobject_cast<QDockWidget *>(panel->parentWidget());
     ASSERT_NE(dock, nullptr);
     EXPECT_EQ(dock->windowTitle(), QStringLiteral("Create Master Frame"));
-    EXPECT_EQ(window->dockWidgetArea(dock), Qt::RightDockWidgetArea);
     EXPECT_EQ(panel->cbMethod->currentText(), QStringLiteral("Median"));
     EXPECT_EQ(panel->cbRejection->currentText(), QStringLiteral("None"));
     EXPECT_EQ(panel->cbType->currentText(), QStringLiteral("Flat Frame"));
@@ -113,8 +111,7 @@ TEST_F(MasterFrameTest, FiveFlatsMakeAMasterFlatWindow)
 
     mdiImage *master = imageTitled(*window, QStringLiteral("Master Flat"));
     ASSERT_NE(master, nullptr) << consoleLines(*window).join('\n').toStdString();
-    EXPECT_FALSE(window->calculationRunning);
-    EXPECT_FALSE(abortVisible(*window));
+    EXPECT_FALSE(window->calculationRunning || abortVisible(*window));
     auto middle = loadImage(flats[2]);
     ASSERT_TRUE(middle && normalizeImage(*middle));
     for (const auto &xy : {std::pair<int, int>{0, 0}, {17, 123}, {299, 199}})
@@ -144,8 +141,6 @@ TEST_F(MasterFrameTest, RefusalsAbortAndFailuresLeaveNoWindowAndNoBusyState)
     panel->pbGenerate->click();
     EXPECT_TRUE(pressedWhileRunning);
     EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Aborted."));
-    EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("statusLabel"))->text(), QStringLiteral("Aborted."));
-    EXPECT_FALSE(window->calculationRunning);
-    EXPECT_FALSE(abortVisible(*window));
+    EXPECT_FALSE(window->calculationRunning || abortVisible(*window));
     EXPECT_EQ(window->findChildren<mdiImage *>().size(), 0);
 }

@@ -72,7 +72,6 @@ TEST_F(RegisterAndStackTest, RegisterFillsTheTableAndStackOpensAStackWindow)
     dialog->pbRegister->click();
 
     EXPECT_TRUE(idle());
-    EXPECT_TRUE(consoleLines(*window).contains(QStringLiteral("All files done.")));
     EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"yes", "yes", "yes", "yes"}));
     const QList<FrameEntry> entries = dialog->frameEntries();
     for (int i = 0; i < 4; ++i) {
@@ -86,9 +85,7 @@ TEST_F(RegisterAndStackTest, RegisterFillsTheTableAndStackOpensAStackWindow)
     dialog->twList->item(3, 0)->setCheckState(Qt::Unchecked);
     dialog->pbStack->click();
     EXPECT_TRUE(hasStackWindow());
-    const QStringList lines = consoleLines(*window);
-    EXPECT_TRUE(lines.contains(QStringLiteral("Doing AVERAGE-Stacking...")));
-    EXPECT_EQ(lines.last(), QStringLiteral("Stacking done"));
+    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Stacking done"));
     EXPECT_TRUE(idle());
     // The common frame holds the three frames, which lie up to 9 pixels apart across and 5 down.
     mdiImage *stack = window->newestWindow;
@@ -143,7 +140,6 @@ TEST_F(RegisterAndStackTest, TheStarSearchOpensARegistrationDialogThatStacksButD
     ASSERT_NE(panel, nullptr);
     auto *dock = qobject_cast<QDockWidget *>(panel->parentWidget());
     ASSERT_NE(dock, nullptr);
-    EXPECT_EQ(dock->windowTitle(), QStringLiteral("Image Registration"));
 
     scriptOpenFiles(frames.mid(0, 3));
     panel->pbAddFiles->click();
@@ -178,7 +174,6 @@ TEST_F(RegisterAndStackTest, AbortStopsARegistrationAndAStack)
     pressAbortSoon(*window, pressed);
     dialog->pbRegister->click();
     EXPECT_TRUE(pressed);
-    EXPECT_TRUE(consoleLines(*window).contains(QStringLiteral("Frame registration aborted.")));
     EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"no", "no", "no", "no"})) << "the table is left as it was";
     EXPECT_TRUE(idle());
     EXPECT_FALSE(window->abortRequested) << "a finished abort does not stop the next run";
