@@ -171,6 +171,24 @@ void wndRegistrationData::addFrameRow(const QString &path, float offsetX, float 
 
     FrameEntry entry;
     entry.path = path;
+    entries.append(entry);
+    setResults(row, offsetX, offsetY, angle, stars, fwhm, stackable, registered);
+}
+
+void wndRegistrationData::updateFrameRow(const QString &path, float offsetX, float offsetY, float angle, float stars,
+                                         float fwhm, bool stackable)
+{
+    for (int row = 0; row < entries.size(); ++row) {
+        if (entries[row].path != path)
+            continue;
+        setResults(row, offsetX, offsetY, angle, stars, fwhm, stackable, true);
+    }
+}
+
+void wndRegistrationData::setResults(int row, float offsetX, float offsetY, float angle, float stars, float fwhm,
+                                     bool stackable, bool registered)
+{
+    FrameEntry &entry = entries[row];
     entry.offsetX = offsetX;
     entry.offsetY = offsetY;
     entry.angle = angle;
@@ -179,27 +197,7 @@ void wndRegistrationData::addFrameRow(const QString &path, float offsetX, float 
     entry.stackable = stackable;
     entry.selected = true;
     entry.registered = registered;
-    entries.append(entry);
     writeResults(row, entry);
-}
-
-void wndRegistrationData::updateFrameRow(const QString &path, float offsetX, float offsetY, float angle, float stars,
-                                         float fwhm, bool stackable)
-{
-    for (int row = 0; row < entries.size(); ++row) {
-        FrameEntry &entry = entries[row];
-        if (entry.path != path)
-            continue;
-        entry.offsetX = offsetX;
-        entry.offsetY = offsetY;
-        entry.angle = angle;
-        entry.stars = stars;
-        entry.fwhm = fwhm;
-        entry.stackable = stackable;
-        entry.selected = true;
-        entry.registered = true;
-        writeResults(row, entry);
-    }
 }
 
 void wndRegistrationData::writeResults(int row, const FrameEntry &entry)

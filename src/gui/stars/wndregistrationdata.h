@@ -93,6 +93,9 @@ public slots:
 
 private:
     void buildForm();
+    // Stores a row's results in its entry (selected again) and shows them.
+    void setResults(int row, float offsetX, float offsetY, float angle, float stars, float fwhm, bool stackable,
+                    bool registered);
     void writeResults(int row, const FrameEntry &entry);
     // Exchanges two rows: texts, check state and entries.
     void swapRows(int first, int second);
