@@ -18,16 +18,24 @@ namespace {
 // The table as the registration dialog shows it: numbers with six significant digits.
 void printTable(const RegistrationTable &table, QTextStream &out)
 {
-    const QStringList header = {"File", "X Offset", "Y Offset", "Angle", "Stars", "FWHM", "Stackable"};
+    QStringList header = {"File", "X Offset", "Y Offset", "Angle", "Stars", "FWHM", "Stackable"};
+    if (table.refined)
+        header << QStringLiteral("Pairs") << QStringLiteral("Residual");
     QList<QStringList> rows;
-    for (const RegistrationTableRow &frame : table.frames)
-        rows << QStringList{frame.file,
-                            logNumber(frame.offsetX),
-                            logNumber(frame.offsetY),
-                            logNumber(frame.angle),
-                            logNumber(frame.stars),
-                            logNumber(frame.fwhm),
-                            frame.stackable ? QStringLiteral("yes") : QStringLiteral("no")};
+    for (const RegistrationTableRow &frame : table.frames) {
+        QStringList row{frame.file,
+                        logNumber(frame.offsetX),
+                        logNumber(frame.offsetY),
+                        logNumber(frame.angle),
+                        logNumber(frame.stars),
+                        logNumber(frame.fwhm),
+                        frame.stackable ? QStringLiteral("yes") : QStringLiteral("no")};
+        // A frame that was not refined (the reference, or one whose refinement failed) shows dashes.
+        if (table.refined)
+            row << (frame.starPairs > 0 ? QString::number(frame.starPairs) : QStringLiteral("-"))
+                << (frame.starPairs > 0 ? logNumber(frame.residualRms) : QStringLiteral("-"));
+        rows << row;
+    }
     QVector<int> widths;
     for (const QString &title : header)
         widths << title.size();
@@ -60,7 +68,7 @@ QString failureText(const StarCollector &collector)
 
 int runRegister(const QStringList &arguments, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")},
+    const CliArgs args(arguments, {QStringLiteral("--json"), QStringLiteral("--refine")},
                        {QStringLiteral("--bias"), QStringLiteral("--dark"), QStringLiteral("--flat"),
                         QStringLiteral("--threshold"), QStringLiteral("--max"), QStringLiteral("--size"),
                         QStringLiteral("--threads"), QStringLiteral("--save")});
@@ -80,6 +88,7 @@ int runRegister(const QStringList &arguments, CliContext &context)
     parameters.threshold = search.threshold;
     parameters.maxBrightness = search.maxBrightness;
     parameters.maxStarSize = search.maxStarSize;
+    parameters.refine = args.has(QStringLiteral("--refine"));
 
     int threads = 0; // 0: maxThreads of the preferences
     if (const auto text = args.value(QStringLiteral("--threads"))) {
@@ -122,8 +131,9 @@ int runRegister(const QStringList &arguments, CliContext &context)
     if (!finished)
         return failWith(context, failureText(collector));
 
-    const RegistrationTable table = makeRegistrationTable(collector.files, collector.results, collector.threshold,
-                                                          static_cast<double>(clock.nsecsElapsed()) * 1e-9);
+    RegistrationTable table = makeRegistrationTable(collector.files, collector.results, collector.threshold,
+                                                    static_cast<double>(clock.nsecsElapsed()) * 1e-9);
+    table.refined = collector.refine;
     if (args.has(QStringLiteral("--json")))
         context.out << QJsonDocument(registrationTableJson(table)).toJson(QJsonDocument::Indented);
     else
@@ -143,7 +153,7 @@ int runRegister(const QStringList &arguments, CliContext &context)
 const CliCommand kRegisterCommand = {
     "register", "register frames against the first: offset, angle, stars, FWHM and stackable per frame",
     "verdanix-cli register [--bias B] [--dark D] [--flat F] [--threshold L] [--max H] [--size S] [--threads N]\n"
-    "                      [--json] [--save TABLE.json] FRAME...\n"
+    "                      [--refine] [--json] [--save TABLE.json] FRAME...\n"
     "\n"
     "Loads each FRAME, normalises it, subtracts the bias and the dark, divides by the flat, finds its stars\n"
     "and compares its four-star patterns with those of the first FRAME, the reference. Prints one row per\n"
@@ -156,6 +166,9 @@ const CliCommand kRegisterCommand = {
     "  --size S       half width of the star search window in pixels, 1 to 20 (default 10)\n"
     "  --threads N    frames at a time (default maxThreads of verdanix.ini, 8), lowered when the\n"
     "                 frames do not fit in the memory limit\n"
+    "  --refine       refine each stackable frame with all its stars: precise centres, star pairs\n"
+    "                 through the pattern estimate, a least-squares fit without outliers; adds the\n"
+    "                 pairs and their RMS residual in pixels per frame (default: off)\n"
     "  --json         print the table as JSON: {\"frames\": [...], \"threshold\", \"seconds\"}\n"
     "  --save TABLE   also write that JSON to TABLE for 'stack --registration' (never overwrites)\n",
     runRegister};

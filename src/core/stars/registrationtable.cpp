@@ -33,6 +33,10 @@ const QString kFwhm = QStringLiteral("fwhm");
 const QString kStackable = QStringLiteral("stackable");
 const QString kThreshold = QStringLiteral("threshold");
 const QString kSeconds = QStringLiteral("seconds");
+const QString kRefine = QStringLiteral("refine");
+const QString kAutoThreshold = QStringLiteral("autoThreshold");
+const QString kStarPairs = QStringLiteral("starPairs");
+const QString kResidualRms = QStringLiteral("residualRms");
 
 // The shortest decimal that reads back as the same float, so that 0.1f is written as 0.1
 // and not as 0.100000001490116.
@@ -110,6 +114,20 @@ bool readRow(const QJsonValue &entry, const QDir &tableFolder, RegistrationTable
         return false;
     }
     row.stackable = stackable.toBool();
+    double pairs = 0.0;
+    if (!readNumber(object, kStarPairs, false, 0.0, pairs, error)
+        || !readFloat(object, kResidualRms, false, row.residualRms, error)
+        || !readFloat(object, kThreshold, false, row.threshold, error))
+        return false;
+    if (!object.contains(kResidualRms))
+        row.residualRms = std::numeric_limits<float>::quiet_NaN();
+    if (!object.contains(kThreshold))
+        row.threshold = std::numeric_limits<float>::quiet_NaN();
+    if (!(pairs >= 0.0 && pairs <= std::numeric_limits<int>::max())) {
+        error = QStringLiteral("\"starPairs\" is not a count");
+        return false;
+    }
+    row.starPairs = static_cast<int>(pairs);
     if (row.stackable && !(std::isfinite(row.offsetX) && std::isfinite(row.offsetY) && std::isfinite(row.angle))) {
         error = QStringLiteral("is stackable but its offsets or angle are not numbers");
         return false;
@@ -156,6 +174,8 @@ bool parseTable(const QByteArray &bytes, const QDir &tableFolder, RegistrationTa
         || !readNumber(root, kSeconds, false, defaults.seconds, table.seconds, error))
         return false;
     table.threshold = static_cast<float>(threshold);
+    table.refined = root.value(kRefine).toBool(false);
+    table.autoThreshold = root.value(kAutoThreshold).toBool(false);
     return true;
 }
 
@@ -217,8 +237,18 @@ RegistrationTable makeRegistrationTable(const QStringList &files, const std::vec
     const std::size_t rows = std::min(static_cast<std::size_t>(files.size()), results.size());
     for (std::size_t i = 0; i < rows; ++i) {
         const RegistrationResult &r = results[i];
-        table.frames.push_back(
-            {files.at(static_cast<int>(i)), r.offsetX, r.offsetY, r.angle, r.stars, r.fwhm, r.stackable});
+        RegistrationTableRow row;
+        row.file = files.at(static_cast<int>(i));
+        row.offsetX = r.offsetX;
+        row.offsetY = r.offsetY;
+        row.angle = r.angle;
+        row.stars = r.stars;
+        row.fwhm = r.fwhm;
+        row.stackable = r.stackable;
+        row.starPairs = r.starPairs;
+        row.residualRms = r.residualRms;
+        row.threshold = r.threshold;
+        table.frames.push_back(row);
     }
     return table;
 }
@@ -226,16 +256,29 @@ RegistrationTable makeRegistrationTable(const QStringList &files, const std::vec
 QJsonObject registrationTableJson(const RegistrationTable &table)
 {
     QJsonArray frames;
-    for (const RegistrationTableRow &row : table.frames)
-        frames.append(QJsonObject{{kFile, row.file},
-                                  {kOffsetX, floatJson(row.offsetX)},
-                                  {kOffsetY, floatJson(row.offsetY)},
-                                  {kAngle, floatJson(row.angle)},
-                                  {kStars, floatJson(row.stars)},
-                                  {kFwhm, floatJson(row.fwhm)},
-                                  {kStackable, row.stackable}});
-    return QJsonObject{
+    for (const RegistrationTableRow &row : table.frames) {
+        QJsonObject frame{{kFile, row.file},
+                          {kOffsetX, floatJson(row.offsetX)},
+                          {kOffsetY, floatJson(row.offsetY)},
+                          {kAngle, floatJson(row.angle)},
+                          {kStars, floatJson(row.stars)},
+                          {kFwhm, floatJson(row.fwhm)},
+                          {kStackable, row.stackable}};
+        if (table.refined) {
+            frame.insert(kStarPairs, row.starPairs);
+            frame.insert(kResidualRms, floatJson(row.residualRms));
+        }
+        if (table.autoThreshold)
+            frame.insert(kThreshold, floatJson(row.threshold));
+        frames.append(frame);
+    }
+    QJsonObject root{
         {kFrames, frames}, {kThreshold, floatJson(table.threshold)}, {kSeconds, doubleJson(table.seconds)}};
+    if (table.refined)
+        root.insert(kRefine, true);
+    if (table.autoThreshold)
+        root.insert(kAutoThreshold, true);
+    return root;
 }
 
 bool readRegistrationTable(const QString &path, RegistrationTable &table, QString &error)

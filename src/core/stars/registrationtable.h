@@ -6,6 +6,9 @@
 // Format (JSON):
 //   {"frames": [{"file", "offsetX", "offsetY", "angle", "stars", "fwhm", "stackable"}, ...],
 //    "threshold": L, "seconds": T}
+// A registration refined with all stars adds "refine": true, and "starPairs" and "residualRms"
+// to every frame; one with the automatic star threshold adds "autoThreshold": true and each
+// frame's "threshold". Tables without them read as before.
 // Frame 0 is the reference. A number that is not finite (the offsets of a frame without
 // matches) is written as null and read back as NaN. A relative "file" is relative to the
 // folder that holds the table.
@@ -17,6 +20,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
+
 #include <vector>
 
 struct RegistrationTableRow {
@@ -27,6 +32,9 @@ struct RegistrationTableRow {
     float stars = 0;
     float fwhm = 0;
     bool stackable = false;
+    int starPairs = 0;                                        // refined tables only
+    float residualRms = std::numeric_limits<float>::quiet_NaN(); // refined tables only
+    float threshold = std::numeric_limits<float>::quiet_NaN();   // automatic threshold only
 };
 
 struct RegistrationTable {
@@ -35,9 +43,12 @@ struct RegistrationTable {
     float threshold = 0.1f;
     // How long the registration took.
     double seconds = 0;
+    bool refined = false;       // transformations refined with all stars
+    bool autoThreshold = false; // each frame's threshold chosen from its sky noise
 };
 
-// The table of a registration run: row i = files[i] with results[i] (as many rows as both have).
+// The table of a registration run: row i = files[i] with results[i] (as many rows as both have);
+// the caller sets `refined` and `autoThreshold`.
 RegistrationTable makeRegistrationTable(const QStringList &files, const std::vector<RegistrationResult> &results,
                                         float threshold, double seconds);
 

@@ -7,6 +7,7 @@
 #include "log/outofmemory.h"
 #include "platform/machine.h"
 #include "stars/starcompare.h"
+#include "stars/transformrefinement.h"
 
 #include <algorithm>
 #include <limits>
@@ -75,6 +76,7 @@ void StarCollector::configure(const RegistrationParameters &parameters)
     threshold = parameters.threshold;
     maxBrightness = parameters.maxBrightness;
     maxStarSize = parameters.maxStarSize;
+    refine = parameters.refine;
     loadMasters(parameters.biasPath, parameters.darkPath, parameters.flatPath, *log);
 }
 
@@ -200,6 +202,7 @@ bool StarCollector::dispatchFrames(int width, int height)
     compare = std::make_unique<StarCompare>(frameCount, width, height, quietLog.get());
     fwhmByFrame.assign(static_cast<std::size_t>(frameCount), 0.0f);
     starsByFrame.assign(static_cast<std::size_t>(frameCount), 0.0f);
+    preciseByFrame.assign(static_cast<std::size_t>(refine ? frameCount : 0), {});
     running = 0;
     framesDone = 0;
 
@@ -237,6 +240,7 @@ void StarCollector::startThread(int frameIndex)
     const StarSearchParameters search{maxStarSize, threshold, maxBrightness};
     auto thread = std::make_unique<StarCollectorThread>(files.at(frameIndex), frameIndex, masterSet(), search, log,
                                                         quietLog.get());
+    thread->refine = refine;
     connect(thread.get(), SIGNAL(resultReady(QObject *)), this, SLOT(collectResult(QObject *)), Qt::QueuedConnection);
     connect(thread.get(), SIGNAL(errorRaised(QObject *)), this, SLOT(handleError(QObject *)), Qt::QueuedConnection);
     threads.push_back(std::move(thread));
@@ -276,6 +280,8 @@ void StarCollector::collectResult(QObject *sender)
     if (index >= 0 && static_cast<std::size_t>(index) < starsByFrame.size()) {
         starsByFrame[static_cast<std::size_t>(index)] = static_cast<float>(thread->starCount);
         fwhmByFrame[static_cast<std::size_t>(index)] = thread->averageFwhm;
+        if (refine)
+            preciseByFrame[static_cast<std::size_t>(index)] = std::move(thread->preciseStars);
     }
     const bool skipped[MasterKinds] = {thread->skippedBias, thread->skippedDark, thread->skippedFlat};
     for (int kind = 0; kind < MasterKinds; ++kind)
@@ -305,12 +311,36 @@ void StarCollector::computeResults()
 {
     const std::size_t frameCount = static_cast<std::size_t>(files.size());
     std::vector<RegistrationResult> computed(frameCount);
-    computed[0] = RegistrationResult{0.0f, 0.0f, 0.0f, true, fwhmByFrame[0], starsByFrame[0]};
-    for (std::size_t i = 1; i < frameCount; ++i) {
-        const Transformation t = compare->computeTransformation(compare->matchPatterns(static_cast<int>(i)));
-        computed[i] = RegistrationResult{t.offsetX, t.offsetY, t.angle, t.stackable(), fwhmByFrame[i], starsByFrame[i]};
+    for (std::size_t i = 0; i < frameCount; ++i) {
+        RegistrationResult &result = computed[i];
+        result.fwhm = fwhmByFrame[i];
+        result.stars = starsByFrame[i];
+        if (i == 0) {
+            result.stackable = true;
+            continue;
+        }
+        Transformation t = compare->computeTransformation(compare->matchPatterns(static_cast<int>(i)));
+        if (refine && t.stackable())
+            refineFrame(static_cast<int>(i), t, result);
+        result.offsetX = t.offsetX;
+        result.offsetY = t.offsetY;
+        result.angle = t.angle;
+        result.stackable = t.stackable();
     }
     results = std::move(computed);
+}
+
+void StarCollector::refineFrame(int index, Transformation &t, RegistrationResult &result)
+{
+    const RefinedTransformation refined =
+        refineTransformation(preciseByFrame[0], preciseByFrame[static_cast<std::size_t>(index)], t,
+                             compare->frameWidth, compare->frameHeight);
+    log->logMessage(refinementLine(index, files.at(index), refined));
+    if (!refined.refined)
+        return;
+    t = refined.transformation;
+    result.starPairs = refined.pairs;
+    result.residualRms = static_cast<float>(refined.residualRms);
 }
 
 void StarCollector::stopAfterError()

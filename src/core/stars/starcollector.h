@@ -39,6 +39,7 @@
 
 class ImageBuffer;
 class StarCompare;
+struct Transformation;
 
 // Error codes of a run besides the loader's: fewer than two frames, and abort.
 constexpr int kRegistrationTooFewFrames = 2;
@@ -56,6 +57,8 @@ struct RegistrationParameters {
     float threshold = kDefaultStarThreshold;
     float maxBrightness = kDefaultMaxBrightness;
     int maxStarSize = kDefaultStarSize;
+    // Refine each stackable frame's transformation with all its stars (transformrefinement.h).
+    bool refine = false;
 };
 
 struct RegistrationThreads {
@@ -99,6 +102,7 @@ public:
     float threshold = kDefaultStarThreshold;
     float maxBrightness = kDefaultMaxBrightness;
     int maxStarSize = kDefaultStarSize;
+    bool refine = false;
     // Frames at a time, from the preferences; run() may lower it by the memory rule.
     int maxThreads;
     // 0; the code of a failed load (master or frame), kFrameNotNormalizable, kNotEnoughMemory,
@@ -127,6 +131,7 @@ private:
     void startThread(int frameIndex);
     std::unique_ptr<StarCollectorThread> takeThread(QObject *thread);
     void computeResults();
+    void refineFrame(int index, Transformation &t, RegistrationResult &result);
     void stopAfterError();
     void stopAfterAbort();
     void warnAboutMasterSize(MasterKind kind, int frameWidth, int frameHeight, const QString &frame);
@@ -144,6 +149,7 @@ private:
     int framesDone = 0;
     std::vector<float> fwhmByFrame;
     std::vector<float> starsByFrame;
+    std::vector<std::vector<PreciseStar>> preciseByFrame;
     std::unique_ptr<TraceOnlyLog> quietLog;
     std::unique_ptr<StarCompare> compare;
     RunWaiter waiter;

@@ -5,6 +5,7 @@
 #include "image/imagebuffer.h"
 #include "image/imageloader.h"
 #include "log/outofmemory.h"
+#include "stars/grayimage.h"
 #include "stars/starfinder.h"
 
 #include <fitsio.h>
@@ -75,6 +76,10 @@ void StarCollectorThread::run()
             patternCount = static_cast<int>(patterns.size());
             starCount = finder.starCount;
             averageFwhm = finder.averageFwhm;
+            if (refine) {
+                const GrayImage gray = makeGrayImage(*image);
+                preciseStars = measurePreciseStars(gray, refinementCandidates(gray));
+            }
         }
     } catch (const std::bad_alloc &failure) {
         errorCode = kNotEnoughMemory;

@@ -11,6 +11,7 @@
 // collector on its thread. The result fields are written before the signal and read only after
 // the collector has waited for the thread, so they need no lock.
 #include "log/messagelog.h"
+#include "stars/precisecentroid.h"
 #include "stars/starpattern.h"
 #include "stars/starrecord.h"
 
@@ -76,6 +77,10 @@ public:
     int patternCount = 0;
     int starCount = 0;
     float averageFwhm = 0.0f;
+    // With refine set before the start, the stars measured precisely for refining the
+    // registration (precisecentroid.h); empty otherwise.
+    bool refine = false;
+    std::vector<PreciseStar> preciseStars;
     float threshold;
     float maxBrightness;
     int maxStarSize;

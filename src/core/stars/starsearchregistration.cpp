@@ -7,7 +7,9 @@
 #include "log/outofmemory.h"
 #include "stars/starcollectorthread.h"
 #include "stars/starcompare.h"
+#include "stars/grayimage.h"
 #include "stars/starfinder.h"
+#include "stars/transformrefinement.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -65,6 +67,7 @@ private:
     Master dark{"dark", nullptr};
     Master flat{"flat", nullptr};
     std::unique_ptr<StarCompare> compare;
+    std::vector<std::vector<PreciseStar>> preciseStars;
     RegistrationTable table;
     int lastError = 0;
 };
@@ -179,6 +182,10 @@ bool StarSearchRun::searchFrame(int index)
         compare = std::make_unique<StarCompare>(static_cast<int>(request.files.size()), frame->width, frame->height,
                                                 &log);
     compare->addFrame(finder.patterns);
+    if (request.refine) {
+        const GrayImage gray = makeGrayImage(*frame);
+        preciseStars.push_back(measurePreciseStars(gray, refinementCandidates(gray)));
+    }
     RegistrationTableRow row;
     row.file = path;
     row.stars = static_cast<float>(finder.starCount);
@@ -192,8 +199,19 @@ void StarSearchRun::compareFrames()
     table.frames[0].stackable = true;
     for (int i = 1; i < compare->frameCount; ++i) {
         log.logMessage(QStringLiteral("Comparing reference with frame %1...").arg(i));
-        const Transformation t = compare->computeTransformation(compare->matchPatterns(i));
+        Transformation t = compare->computeTransformation(compare->matchPatterns(i));
         RegistrationTableRow &row = table.frames[static_cast<std::size_t>(i)];
+        if (request.refine && t.stackable()) {
+            const RefinedTransformation refined = refineTransformation(
+                preciseStars.front(), preciseStars[static_cast<std::size_t>(i)], t, compare->frameWidth,
+                compare->frameHeight);
+            log.logMessage(refinementLine(i, row.file, refined));
+            if (refined.refined) {
+                t = refined.transformation;
+                row.starPairs = refined.pairs;
+                row.residualRms = static_cast<float>(refined.residualRms);
+            }
+        }
         row.offsetX = t.offsetX;
         row.offsetY = t.offsetY;
         row.angle = t.angle;
@@ -233,6 +251,7 @@ StarSearchRegistration StarSearchRun::run()
     }
     compareFrames();
     table.threshold = request.search.threshold;
+    table.refined = request.refine;
     table.seconds = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
     result.outcome = StarSearchOutcome::Registered;
     result.table = std::move(table);

@@ -26,6 +26,8 @@ struct StarSearchRegistrationRequest {
     QString darkPath;
     QString biasPath;
     StarSearchParameters search;
+    // Refine each stackable frame's transformation with all its stars (transformrefinement.h).
+    bool refine = false;
 };
 
 enum class StarSearchOutcome {

@@ -8,6 +8,8 @@
 #include "stars/wndregistrationdata.h"
 #include "stars/wndstarsearch.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDockWidget>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
@@ -64,6 +66,7 @@ void Verdanix::evRegisterFrames(wndRegistrationData *sender)
     parameters.threshold = static_cast<float>(sender->dsMinBright->value());
     parameters.maxBrightness = static_cast<float>(sender->dsMaxBright->value());
     parameters.maxStarSize = sender->sbStarSize->value();
+    parameters.refine = sender->options.cbRefine->isChecked();
 
     // The run watches the main window's own abort request, not a flag of its own. A press of
     // Abort left over from an earlier run must not stop this one before it starts.
@@ -149,6 +152,7 @@ void Verdanix::getSSLights(wndStarSearch *sender)
     request.search.maxStarSize = sender->sbStarSize->value();
     request.search.threshold = static_cast<float>(sender->dsMinBright->value());
     request.search.maxBrightness = static_cast<float>(sender->dsMaxBright->value());
+    request.refine = sender->options.cbRefine->isChecked();
 
     startRun(refusal);
     abortRequested = false;
@@ -176,6 +180,7 @@ void Verdanix::getSSLights(wndStarSearch *sender)
     dialog->leFlat->setText(request.flatPath);
     dialog->leDark->setText(request.darkPath);
     dialog->leBias->setText(request.biasPath);
+    registrationoptions::copyChoices(sender->options, dialog->options);
     // This dialog holds results already: it stacks, but registers nothing.
     connect(dialog, SIGNAL(stack(wndRegistrationData *)), this, SLOT(evStackResult(wndRegistrationData *)));
     finishRun(QStringLiteral("Registration done."));

@@ -110,7 +110,7 @@ void wndRegistrationData::buildForm()
     auto *detection = new QGroupBox(QStringLiteral("Star Detection"), registration);
     auto *detectionForm = new QFormLayout(detection);
     dsMinBright = realBox(detection, "dsMinBright", 0.0, 1.0, 3, 0.01, 0.1);
-    detectionForm->addRow(QStringLiteral("Threshold:"), dsMinBright);
+    registrationoptions::addThresholdRow(detectionForm, QStringLiteral("Threshold:"), dsMinBright, options);
     registrationColumn->addWidget(detection);
     auto *advanced = new QGroupBox(QStringLiteral("Advanced"), registration);
     auto *advancedForm = new QFormLayout(advanced);
@@ -123,6 +123,7 @@ void wndRegistrationData::buildForm()
     advancedForm->addRow(QStringLiteral("maximum star size:"), sbStarSize);
     dsFWHM = realBox(advanced, "dsFWHM", 1.0, 99.99, 2, 1.0, 10.0);
     advancedForm->addRow(QStringLiteral("maximum FWHM:"), dsFWHM);
+    registrationoptions::addAdvancedRows(advancedForm, options);
     registrationColumn->addWidget(advanced);
     tabWidget->addTab(registration, QStringLiteral("Registration"));
 

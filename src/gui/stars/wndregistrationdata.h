@@ -4,6 +4,8 @@
 // "Stack" hand the dialog to the main window, which runs the registration and the stacking
 // and writes the registration results back through updateFrameRow. The table and its
 // FrameEntry list stay row for row in step. GUI thread only.
+#include "stars/registrationoptions.h"
+
 #include <QList>
 #include <QStringList>
 #include <QWidget>
@@ -74,6 +76,8 @@ public:
     QDoubleSpinBox *dsSigma = nullptr;
     QDoubleSpinBox *dsThreshold = nullptr;
     QPushButton *pbRegister = nullptr;
+    // Automatic threshold, refinement and interpolation (registrationoptions.h).
+    RegistrationOptionBoxes options;
 
 signals:
     void stack(wndRegistrationData *sender);

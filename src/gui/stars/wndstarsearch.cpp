@@ -52,7 +52,7 @@ wndStarSearch::wndStarSearch(QWidget *parent) : QWidget(parent)
     auto *detection = new QGroupBox(QStringLiteral("Star Detection"), basic);
     auto *detectionForm = new QFormLayout(detection);
     dsMinBright = realBox(detection, "dsMinBright", 0.0, 1.0, 3, 0.01, 0.1);
-    detectionForm->addRow(QStringLiteral("minimum brightness:"), dsMinBright);
+    registrationoptions::addThresholdRow(detectionForm, QStringLiteral("minimum brightness:"), dsMinBright, options);
     basicColumn->addWidget(detection);
 
     auto *integration = new QGroupBox(QStringLiteral("Integration"), basic);
@@ -84,6 +84,7 @@ wndStarSearch::wndStarSearch(QWidget *parent) : QWidget(parent)
     parametersForm->addRow(QStringLiteral("Sigma units:"), dsbSigma);
     dsbTrim = realBox(parameters, "dsbTrim", 0.0, 1.0, 2, 0.05, 0.1);
     parametersForm->addRow(QStringLiteral("Winsorization/Trim Threshold:"), dsbTrim);
+    registrationoptions::addAdvancedRows(parametersForm, options);
     advancedColumn->addWidget(parameters);
     advancedColumn->addStretch();
     tabWidget->addTab(advanced, QStringLiteral("Advanced Settings"));

@@ -3,6 +3,8 @@
 // parameters for the registration that runs frame after frame on the GUI thread. "Analyze"
 // hands the panel to the main window, which registers the frames and opens a registration
 // dialog with the results. The main window connects the buttons. GUI thread only.
+#include "stars/registrationoptions.h"
+
 #include <QStringList>
 #include <QWidget>
 
@@ -42,6 +44,8 @@ public:
     QListWidget *lwFiles = nullptr;
     QPushButton *pbAddFiles = nullptr;
     QPushButton *pbRemove = nullptr;
+    // Automatic threshold, refinement and interpolation (registrationoptions.h).
+    RegistrationOptionBoxes options;
 
 signals:
     void returnList(wndStarSearch *sender);

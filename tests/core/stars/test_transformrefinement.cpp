@@ -1,0 +1,191 @@
+// Refining a registration with all stars: precise centres, the least-squares fit, outlier
+// rejection, and the refined run against known moves.
+#include "registrationframes.h"
+#include "stars/grayimage.h"
+#include "stars/precisecentroid.h"
+#include "stars/starcollector.h"
+#include "stars/transformrefinement.h"
+
+#include <cmath>
+#include <random>
+
+#include <gtest/gtest.h>
+
+using namespace registrationtest;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr int kFrameWidth = 2000;
+constexpr int kFrameHeight = 1500;
+
+// Where a Transformation puts frame point (x, y) on the reference.
+void mapped(const Transformation &t, double x, double y, double &X, double &Y)
+{
+    const double a = t.angle * kPi / 180.0;
+    const double cx = kFrameWidth / 2, cy = kFrameHeight / 2;
+    X = (x - cx) * std::cos(a) + (y - cy) * std::sin(a) + cx + t.offsetX;
+    Y = (y - cy) * std::cos(a) - (x - cx) * std::sin(a) + cy + t.offsetY;
+}
+
+// The frame's view of `reference` under the inverse of t: frame star i lies where t maps it
+// onto reference star i.
+std::vector<PreciseStar> frameStars(const std::vector<PreciseStar> &reference, const Transformation &t)
+{
+    const double a = t.angle * kPi / 180.0;
+    const double cx = kFrameWidth / 2, cy = kFrameHeight / 2;
+    std::vector<PreciseStar> frame;
+    for (const PreciseStar &star : reference) {
+        const double X = star.x - cx - t.offsetX;
+        const double Y = star.y - cy - t.offsetY;
+        frame.push_back(PreciseStar{X * std::cos(a) - Y * std::sin(a) + cx, X * std::sin(a) + Y * std::cos(a) + cy,
+                                    star.flux});
+    }
+    return frame;
+}
+
+std::vector<PreciseStar> randomStars(int count, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> x(0.0, kFrameWidth - 1.0), y(0.0, kFrameHeight - 1.0);
+    std::vector<PreciseStar> stars;
+    for (int i = 0; i < count; ++i)
+        stars.push_back(PreciseStar{x(random), y(random), 1.0f});
+    return stars;
+}
+
+Transformation transformation(float dx, float dy, float degrees)
+{
+    Transformation t;
+    t.offsetX = dx;
+    t.offsetY = dy;
+    t.angle = degrees;
+    t.matchCount = 5;
+    return t;
+}
+
+} // namespace
+
+TEST(TransformRefinement, NoiselessPairsGiveTheTransformationExactlyFromARoughEstimate)
+{
+    const std::vector<PreciseStar> reference = randomStars(300, 1);
+    const Transformation cases[] = {transformation(0, 0, 0), transformation(12.375f, -7.125f, 0.0f),
+                                    transformation(-40.5f, 33.25f, 1.75f), transformation(3.0f, 2.0f, -179.5f)};
+    for (const Transformation &truth : cases) {
+        // The pattern estimate is off by a few tenths of a pixel and a few hundredths of a degree.
+        const Transformation rough = transformation(truth.offsetX + 0.4f, truth.offsetY - 0.3f, truth.angle + 0.02f);
+        const RefinedTransformation refined =
+            refineTransformation(reference, frameStars(reference, truth), rough, kFrameWidth, kFrameHeight);
+        ASSERT_TRUE(refined.refined) << refined.failure.toStdString();
+        EXPECT_EQ(refined.pairs, 300);
+        EXPECT_LT(refined.residualRms, 1e-6);
+        EXPECT_NEAR(refined.transformation.angle, truth.angle, 1e-5);
+        EXPECT_EQ(refined.transformation.matchCount, rough.matchCount);
+        for (const auto &corner : {std::pair{0.0, 0.0}, std::pair{kFrameWidth - 1.0, kFrameHeight - 1.0}}) {
+            double X0, Y0, X1, Y1;
+            mapped(truth, corner.first, corner.second, X0, Y0);
+            mapped(refined.transformation, corner.first, corner.second, X1, Y1);
+            EXPECT_LT(std::hypot(X1 - X0, Y1 - Y0), 1e-3) << "angle " << truth.angle;
+        }
+    }
+}
+
+TEST(TransformRefinement, StarsWithoutPartnersAndMovedStarsTakeNoPartInTheFit)
+{
+    std::vector<PreciseStar> reference = randomStars(200, 2);
+    const Transformation truth = transformation(5.5f, -3.25f, 0.3f);
+    std::vector<PreciseStar> frame = frameStars(reference, truth);
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0.0, 0.02);
+    for (PreciseStar &star : frame) {
+        star.x += noise(random);
+        star.y += noise(random);
+    }
+    // Twenty stars moved by a pixel (a double star, a hot pixel) and forty without partner.
+    for (int i = 0; i < 20; ++i)
+        frame[static_cast<std::size_t>(i)].x += 1.0;
+    for (const PreciseStar &star : randomStars(40, 4))
+        frame.push_back(star);
+    const RefinedTransformation refined = refineTransformation(
+        reference, frame, transformation(5.0f, -3.0f, 0.28f), kFrameWidth, kFrameHeight);
+    ASSERT_TRUE(refined.refined);
+    EXPECT_GE(refined.pairs, 170);
+    EXPECT_LE(refined.pairs, 185);
+    EXPECT_LT(refined.residualRms, 0.05);
+    double X0, Y0, X1, Y1;
+    mapped(truth, kFrameWidth - 1.0, kFrameHeight - 1.0, X0, Y0);
+    mapped(refined.transformation, kFrameWidth - 1.0, kFrameHeight - 1.0, X1, Y1);
+    EXPECT_LT(std::hypot(X1 - X0, Y1 - Y0), 0.01);
+}
+
+TEST(TransformRefinement, TooFewPairsOrAWrongEstimateKeepThePatternEstimate)
+{
+    const std::vector<PreciseStar> reference = randomStars(100, 5);
+    const Transformation truth = transformation(1.0f, 1.0f, 0.0f);
+    const std::vector<PreciseStar> frame = frameStars(reference, truth);
+    const std::vector<PreciseStar> few(frame.begin(), frame.begin() + kMinRefinementPairs - 1);
+    const Transformation wrongByFarther = transformation(9.0f, 1.0f, 0.0f);
+    struct Case {
+        const std::vector<PreciseStar> &frame;
+        Transformation estimate;
+        const char *failure;
+    } cases[] = {{few, truth, "only 7 star pairs (8 needed)"},
+                 {frame, wrongByFarther, "only 0 star pairs (8 needed)"},
+                 {frame, transformation(NAN, 0.0f, 0.0f), "the pattern estimate is not a number"}};
+    for (const Case &c : cases) {
+        const RefinedTransformation refined = refineTransformation(reference, c.frame, c.estimate, kFrameWidth,
+                                                                   kFrameHeight);
+        EXPECT_FALSE(refined.refined);
+        EXPECT_EQ(refined.failure.toStdString(), c.failure);
+        EXPECT_EQ(refinementLine(2, "f.fits", refined).toStdString(),
+                  std::string("Frame 2 (f.fits) keeps its pattern estimate: ") + c.failure + ".");
+    }
+}
+
+TEST(PreciseCentroid, GaussianStarsAreCentredToAThousandthOfAPixelOnAnySky)
+{
+    auto image = testsupport::flatImage(120, 60, 0.1f);
+    const double centres[][2] = {{8.0, 30.0}, {50.37, 31.81}, {80.5, 25.25}, {100.93, 40.06}};
+    std::vector<StarRecord> found;
+    for (const auto &c : centres) {
+        testsupport::addGaussianStar(*image, c[0], c[1], 0.5, 1.6, 1.6);
+        // The finder's centroid is a few tenths off.
+        found.push_back(StarRecord{static_cast<float>(c[0] + 0.3), static_cast<float>(c[1] - 0.2), 3.0f, 1.0f, true});
+    }
+    const GrayImage gray = makeGrayImage(*image);
+    EXPECT_NEAR(estimateStarSigma(gray, found), 1.6, 0.2);
+    const std::vector<PreciseStar> precise = measurePreciseStars(gray, found);
+    ASSERT_EQ(precise.size(), 3u) << "the star at (8, 30) lies too near the edge for the sky ring";
+    for (std::size_t i = 0; i < precise.size(); ++i) {
+        EXPECT_NEAR(precise[i].x, centres[i + 1][0], 1e-3);
+        EXPECT_NEAR(precise[i].y, centres[i + 1][1], 1e-3);
+    }
+}
+
+TEST(StarCollector, RefinedRunRecoversKnownMovesFarMoreCloselyAndSaysSo)
+{
+    const SyntheticFrames frames = writeSyntheticFrames("refine", {{0, 0, 0}, {7.25, -4.5, 0}, {-3.5, 6.0, 0.6}});
+    testsupport::CapturingLog log;
+    ResourcePreferences prefs;
+    StarCollector collector(prefs, std::uint64_t{16} << 30);
+    collector.log = &log;
+    RegistrationParameters parameters;
+    parameters.files = frames.paths;
+    parameters.threshold = kThreshold;
+    parameters.refine = true;
+    collector.configure(parameters);
+    collector.run();
+    ASSERT_EQ(collector.results.size(), 3u);
+    EXPECT_EQ(collector.results[0].starPairs, 0);
+    for (std::size_t i = 1; i < 3; ++i) {
+        const RegistrationResult &r = collector.results[i];
+        EXPECT_GT(r.starPairs, 40) << "frame " << i;
+        EXPECT_LT(r.residualRms, 0.1f);
+        // The pattern estimate is only good to kOffsetTolerance and kAngleTolerance here.
+        EXPECT_NEAR(r.offsetX, frames.truth[i].offsetX, 0.01) << "frame " << i;
+        EXPECT_NEAR(r.offsetY, frames.truth[i].offsetY, 0.01) << "frame " << i;
+        EXPECT_NEAR(r.angle, frames.truth[i].angle, 0.003) << "frame " << i;
+        EXPECT_TRUE(log.lines().filter(QStringLiteral("Frame %1 (%2) refined with ").arg(i).arg(frames.paths[i])).size()
+                    == 1);
+    }
+}
