@@ -70,6 +70,28 @@ TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTables
     EXPECT_TRUE(insideFile.readAll().contains("\"file\": \"sub/x.fits\""));
 }
 
+TEST(RegistrationTable, RefinementAndAutomaticThresholdAreKeptOnlyWhereTheyWereUsed)
+{
+    const QString folder = freshFolder("options");
+    RegistrationTable table = sampleTable();
+    const QJsonObject plain = registrationTableJson(table);
+    EXPECT_EQ(plain.keys(), QStringList({"frames", "seconds", "threshold"}));
+    EXPECT_EQ(plain.value("frames").toArray().at(1).toObject().keys().size(), 7);
+
+    table.refined = table.autoThreshold = true;
+    table.frames[1].starPairs = 312;
+    table.frames[1].residualRms = 0.0125f;
+    table.frames[1].threshold = 0.0042f;
+    QString error;
+    ASSERT_EQ(writeRegistrationTable(folder + "/refined.json", table, error), 0);
+    RegistrationTable back;
+    ASSERT_TRUE(readRegistrationTable(folder + "/refined.json", back, error)) << error.toStdString();
+    EXPECT_TRUE(back.refined && back.autoThreshold);
+    EXPECT_TRUE(back.frames[1].starPairs == 312 && back.frames[1].residualRms == 0.0125f
+                && back.frames[1].threshold == 0.0042f);
+    EXPECT_TRUE(back.frames[0].starPairs == 0 && std::isnan(back.frames[0].residualRms)) << "the reference";
+}
+
 TEST(RegistrationTable, WritingRefusesAnExistingNameADanglingLinkAndAMissingFolder)
 {
     const QString folder = freshFolder("refusals");
