@@ -10,6 +10,7 @@
 #include "view/mdiimage.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -144,12 +145,17 @@ TEST_F(RegisterAndStackTest, TheStarSearchOpensARegistrationDialogThatStacksButD
     scriptOpenFiles(frames.mid(0, 3));
     panel->pbAddFiles->click();
     panel->dsMinBright->setValue(kThreshold);
+    panel->options.cbRefine->setChecked(true);
+    panel->options.cbInterpolation->setCurrentIndex(2);
     panel->pbAnalyze->click();
     EXPECT_TRUE(idle());
     auto *dialog = window->findChild<wndRegistrationData *>();
     ASSERT_NE(dialog, nullptr);
     EXPECT_EQ(dialog->frameFiles(), frames.mid(0, 3));
     EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"yes", "yes", "yes"}));
+    EXPECT_EQ(consoleLines(*window).filter(" refined with ").size(), 2);
+    EXPECT_TRUE(dialog->options.cbRefine->isChecked() && !dialog->options.cbAutoThreshold->isChecked());
+    EXPECT_EQ(dialog->options.cbInterpolation->currentText(), QStringLiteral("Lanczos-3")) << "the choices go along";
 
     const int lineCount = consoleLines(*window).size();
     dialog->pbRegister->click();

@@ -3,6 +3,7 @@
 #include "stars/wndstarsearch.h"
 #include "support/guihelpers.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFile>
@@ -61,6 +62,10 @@ TEST_F(RegistrationDialogTest, AFreshDialogShowsAnEmptyTableAndTheDefaults)
     EXPECT_EQ(dialog.cbReject->currentText(), QStringLiteral("None"));
     EXPECT_DOUBLE_EQ(dialog.dsSigma->value(), 1.0);
     EXPECT_DOUBLE_EQ(dialog.dsThreshold->value(), 0.1);
+    EXPECT_FALSE(dialog.options.cbAutoThreshold->isChecked() || dialog.options.cbRefine->isChecked());
+    EXPECT_EQ(dialog.options.cbInterpolation->currentText(), QStringLiteral("Nearest"));
+    dialog.options.cbAutoThreshold->setChecked(true);
+    EXPECT_FALSE(dialog.dsMinBright->isEnabled()) << "an automatic threshold leaves the box unused";
     EXPECT_EQ(dialog.tabWidget->tabText(dialog.tabWidget->currentIndex()), QStringLiteral("Registration"));
 }
 
