@@ -4,6 +4,7 @@
 // line). Every operation may be called from any thread; lines from one thread keep their
 // order. While `muted` is set, logMessage discards its text (traces are never shown).
 #include <QString>
+#include <QStringList>
 
 #include <atomic>
 
@@ -17,6 +18,14 @@ public:
             return;
         appendLine(text);
     }
+    // Many lines at once, each as logMessage would log it; a front end may show them together,
+    // which keeps a flood of lines (an image's worth of invalid values) from crawling.
+    void logMessages(const QStringList &lines)
+    {
+        if (muted.load(std::memory_order_relaxed))
+            return;
+        appendLines(lines);
+    }
     virtual void setStatusText(const QString &text) = 0;
     virtual void setProgress(float percent) = 0;
     virtual void traceMessage(const QString &text) = 0;
@@ -26,6 +35,11 @@ public:
 protected:
     // One line for the log; called only while the log is not muted.
     virtual void appendLine(const QString &text) = 0;
+    virtual void appendLines(const QStringList &lines)
+    {
+        for (const QString &line : lines)
+            appendLine(line);
+    }
 };
 
 // A log that drops everything: the default until a front end installs its own.

@@ -134,6 +134,10 @@ private:
     QAction *makeAction(const QString &text, const char *icon, const char *slot);
     void showResult(const QString &title, const QString &text);
     mdiImage *lockFlattenTarget();
+    // Console commands (parseInput).
+    void consoleStarSearch(const QStringList &names, const QStringList &values);
+    void consoleCheckValues();
+    void consoleThreadTest();
     void reportNoImage();
     // lockImage for operations that need pixels: without them, says so and releases.
     mdiImage *lockImageWithPixels();

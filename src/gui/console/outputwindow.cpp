@@ -2,6 +2,7 @@
 
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -9,6 +10,8 @@
 #include <QScrollBar>
 #include <QTextEdit>
 #include <QThread>
+
+#include <algorithm>
 
 // Console lines reach the log file as info messages of this category; its debug level
 // (the traces) is off.
@@ -54,6 +57,8 @@ OutputWindow::OutputWindow(QWidget *parent) : QWidget(parent)
     leInput->setPlaceholderText(QStringLiteral("Enter commands here"));
     gridLayout->addWidget(leInput, 1, 0);
     connect(leInput, SIGNAL(returnPressed()), this, SLOT(inputEvent()));
+    leInput->installEventFilter(this);
+    teOutput->document()->setMaximumBlockCount(kMaxConsoleLines);
 }
 
 void OutputWindow::setStatusWidgets(QLabel *label, QProgressBar *bar)
@@ -73,18 +78,37 @@ void OutputWindow::appendLine(const QString &text)
         QMutexLocker locker(&queueLock);
         pending.append(text);
     }
-    if (onGuiThread())
+    showPending();
+}
+
+void OutputWindow::appendLines(const QStringList &lines)
+{
+    {
+        QMutexLocker locker(&queueLock);
+        pending.append(lines);
+    }
+    showPending();
+}
+
+void OutputWindow::showPending()
+{
+    if (onGuiThread()) {
         flushMessages();
-    else
+        return;
+    }
+    // One queued flush takes every line queued until it runs, so one is enough.
+    if (!flushPosted.exchange(true))
         QMetaObject::invokeMethod(this, "flushMessages", Qt::QueuedConnection);
 }
 
 void OutputWindow::flushMessages()
 {
     if (!onGuiThread()) {
-        QMetaObject::invokeMethod(this, "flushMessages", Qt::QueuedConnection);
+        if (!flushPosted.exchange(true))
+            QMetaObject::invokeMethod(this, "flushMessages", Qt::QueuedConnection);
         return;
     }
+    flushPosted = false;
     // A flush already under way (we are inside its event processing) leaves the lines to it.
     if (flushing)
         return;
@@ -115,7 +139,7 @@ void OutputWindow::flushMessages()
         QMutexLocker locker(&queueLock);
         more = !pending.isEmpty();
     }
-    if (more)
+    if (more && !flushPosted.exchange(true))
         QMetaObject::invokeMethod(this, "flushMessages", Qt::QueuedConnection);
 }
 
@@ -170,8 +194,36 @@ void OutputWindow::sAppendMsg(QString msg)
 
 void OutputWindow::inputEvent()
 {
-    emit textEntered(leInput->text());
+    const QString line = leInput->text();
+    if (!line.trimmed().isEmpty() && (history.isEmpty() || history.last() != line))
+        history.append(line);
+    historyPosition = history.size();
+    typedLine.clear();
+    emit textEntered(line);
     leInput->clear();
+}
+
+void OutputWindow::recallHistory(int step)
+{
+    const int position = std::clamp(historyPosition + step, 0, static_cast<int>(history.size()));
+    if (position == historyPosition)
+        return;
+    if (historyPosition == history.size())
+        typedLine = leInput->text();
+    historyPosition = position;
+    leInput->setText(position == history.size() ? typedLine : history.at(position));
+}
+
+bool OutputWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == leInput && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Up || key == Qt::Key_Down) {
+            recallHistory(key == Qt::Key_Up ? -1 : 1);
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void OutputWindow::closeEvent(QCloseEvent *event)

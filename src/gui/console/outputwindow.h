@@ -41,6 +41,9 @@ public:
     QTextEdit *teOutput = nullptr;
     QLineEdit *leInput = nullptr;
 
+    // The console keeps this many lines; older ones scroll away (the log file keeps them all).
+    static constexpr int kMaxConsoleLines = 100000;
+
 signals:
     void textEntered(QString text);
 
@@ -51,10 +54,15 @@ public slots:
 
 protected:
     void appendLine(const QString &text) override;
+    void appendLines(const QStringList &lines) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
     bool onGuiThread() const;
+    void showPending();
+    // Up and Down in the input field walk through the lines entered before.
+    void recallHistory(int step);
 
     QPointer<QLabel> statusLabel;
     QPointer<QProgressBar> progressBar;
@@ -65,4 +73,9 @@ private:
     QStringList pending;
     bool flushing = false; // GUI thread only: flushes run there
     std::atomic<bool> progressBusy{false};
+    // A queued flush is on its way; workers need not post another.
+    std::atomic<bool> flushPosted{false};
+    QStringList history;
+    int historyPosition = 0; // history.size(): the line being typed
+    QString typedLine;       // what was typed before walking back
 };
