@@ -27,6 +27,7 @@ struct FrameStars {
     std::vector<StarPattern> patterns;
     int starCount = 0;
     float averageFwhm = 0.0f;
+    float threshold = 0.0f;
 };
 
 // Loads, normalises and searches one frame; the image is freed before the next is loaded.
@@ -42,6 +43,7 @@ bool searchFrame(const QString &path, const StarSearchParameters &parameters, Fr
     result.patterns = std::move(finder.patterns);
     result.starCount = finder.starCount;
     result.averageFwhm = finder.averageFwhm;
+    result.threshold = finder.thresholdUsed;
     return true;
 }
 
@@ -49,7 +51,8 @@ QJsonObject frameJson(const FrameStars &frame)
 {
     return QJsonObject{{QStringLiteral("starCount"), frame.starCount},
                        {QStringLiteral("averageFwhm"), jsonNumber(frame.averageFwhm)},
-                       {QStringLiteral("patternCount"), static_cast<int>(frame.patterns.size())}};
+                       {QStringLiteral("patternCount"), static_cast<int>(frame.patterns.size())},
+                       {QStringLiteral("threshold"), jsonNumber(frame.threshold)}};
 }
 
 } // namespace
@@ -99,11 +102,18 @@ int runMatch(const QStringList &arguments, CliContext &context)
         context.out << QJsonDocument(result).toJson(QJsonDocument::Indented);
         return kExitOk;
     }
+    // The automatic threshold differs from frame to frame, so each line names its own.
+    const auto thresholdNote = [&](const FrameStars &searched) {
+        return parameters.autoThreshold ? QStringLiteral(", threshold %1").arg(logNumber(searched.threshold))
+                                        : QString();
+    };
     context.out << "offset:     " << logNumber(t.offsetX) << ", " << logNumber(t.offsetY) << " px\n"
                 << "angle:      " << logNumber(t.angle) << " degrees\n"
                 << "matches:    " << t.matchCount << "\n"
                 << "stackable:  " << (t.stackable() ? "yes" : "no") << "\n"
-                << "reference:  " << reference.starCount << " stars, " << reference.patterns.size() << " patterns\n"
-                << "frame:      " << frame.starCount << " stars, " << frame.patterns.size() << " patterns\n";
+                << "reference:  " << reference.starCount << " stars, " << reference.patterns.size() << " patterns"
+                << thresholdNote(reference) << "\n"
+                << "frame:      " << frame.starCount << " stars, " << frame.patterns.size() << " patterns"
+                << thresholdNote(frame) << "\n";
     return kExitOk;
 }

@@ -89,6 +89,7 @@ int runRegister(const QStringList &arguments, CliContext &context)
     parameters.maxBrightness = search.maxBrightness;
     parameters.maxStarSize = search.maxStarSize;
     parameters.refine = args.has(QStringLiteral("--refine"));
+    parameters.autoThreshold = search.autoThreshold;
 
     int threads = 0; // 0: maxThreads of the preferences
     if (const auto text = args.value(QStringLiteral("--threads"))) {
@@ -134,6 +135,7 @@ int runRegister(const QStringList &arguments, CliContext &context)
     RegistrationTable table = makeRegistrationTable(collector.files, collector.results, collector.threshold,
                                                     static_cast<double>(clock.nsecsElapsed()) * 1e-9);
     table.refined = collector.refine;
+    table.autoThreshold = collector.autoThreshold;
     if (args.has(QStringLiteral("--json")))
         context.out << QJsonDocument(registrationTableJson(table)).toJson(QJsonDocument::Indented);
     else
@@ -152,7 +154,7 @@ int runRegister(const QStringList &arguments, CliContext &context)
 
 const CliCommand kRegisterCommand = {
     "register", "register frames against the first: offset, angle, stars, FWHM and stackable per frame",
-    "verdanix-cli register [--bias B] [--dark D] [--flat F] [--threshold L] [--max H] [--size S] [--threads N]\n"
+    "verdanix-cli register [--bias B] [--dark D] [--flat F] [--threshold L|auto] [--max H] [--size S] [--threads N]\n"
     "                      [--refine] [--json] [--save TABLE.json] FRAME...\n"
     "\n"
     "Loads each FRAME, normalises it, subtracts the bias and the dark, divides by the flat, finds its stars\n"
@@ -161,7 +163,8 @@ const CliCommand kRegisterCommand = {
     "average FWHM, and whether it can be stacked. Ctrl-C stops starting frames; running ones finish.\n"
     "  --bias B, --dark D, --flat F   master frames (each optional)\n"
     "  --threshold L  a star stands L above the background, 0 to 1 of full scale (default 0.1; faint\n"
-    "                 stars on sky-limited frames need about 0.01)\n"
+    "                 stars on sky-limited frames need about 0.01), or 'auto': each frame's own from\n"
+    "                 its sky level and noise, logged per frame and kept in the table\n"
     "  --max H        a star with a pixel at or above H is saturated and left out (default 0.98)\n"
     "  --size S       half width of the star search window in pixels, 1 to 20 (default 10)\n"
     "  --threads N    frames at a time (default maxThreads of verdanix.ini, 8), lowered when the\n"

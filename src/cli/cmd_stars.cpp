@@ -50,7 +50,9 @@ bool parseStarSearchOptions(const CliArgs &args, StarSearchParameters &parameter
         target = static_cast<float>(value);
         return true;
     };
-    return fraction(QStringLiteral("--threshold"), parameters.threshold)
+    // "auto": each image's threshold follows from its own sky noise.
+    parameters.autoThreshold = args.value(QStringLiteral("--threshold")) == QStringLiteral("auto");
+    return (parameters.autoThreshold || fraction(QStringLiteral("--threshold"), parameters.threshold))
            && fraction(QStringLiteral("--max"), parameters.maxBrightness);
 }
 
@@ -110,10 +112,13 @@ int runStars(const QStringList &arguments, CliContext &context)
         const QJsonObject result{{QStringLiteral("starCount"), finder->starCount},
                                  {QStringLiteral("averageFwhm"), jsonNumber(finder->averageFwhm)},
                                  {QStringLiteral("patternCount"), finder->patternCount},
+                                 {QStringLiteral("threshold"), jsonNumber(finder->thresholdUsed)},
                                  {QStringLiteral("stars"), list}};
         context.out << QJsonDocument(result).toJson(QJsonDocument::Indented);
         return kExitOk;
     }
+    if (parameters.autoThreshold)
+        context.out << "threshold:    " << logNumber(finder->thresholdUsed) << "\n";
     context.out << "stars:        " << finder->starCount << "\n"
                 << "average FWHM: " << logNumber(finder->averageFwhm) << "\n"
                 << "patterns:     " << finder->patternCount << "\n";

@@ -16,7 +16,7 @@ int runStars(const QStringList &arguments, CliContext &context);
 int runMatch(const QStringList &arguments, CliContext &context);
 // Defined with their help texts in cmd_register.cpp, cmd_stack.cpp and cmd_master.cpp.
 extern const CliCommand kRegisterCommand, kStackCommand, kMasterCommand;
-// Shared by the two star commands (defined in cmd_stars.cpp): --size, --threshold and --max
+// Shared by the star commands (defined in cmd_stars.cpp): --size, --threshold (L or "auto") and --max
 // into the search parameters, and a loaded image normalised as the registration does it.
 // Each writes the reason and returns false on failure.
 class CliArgs;

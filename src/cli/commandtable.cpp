@@ -86,24 +86,27 @@ const std::vector<CliCommand> &commandTable()
          "  --json        print a JSON object with the files written instead of a line per frame\n",
          runCalibrate},
         {"stars", "find the stars of an image and the four-star patterns registration compares",
-         "verdanix-cli stars IN [--size S] [--threshold L] [--max H] [--json] [--marked OUT.fits]\n\n"
+         "verdanix-cli stars IN [--size S] [--threshold L|auto] [--max H] [--json] [--marked OUT.fits]\n\n"
          "IN is normalised to 0..1 first, as the registration does, so L and H are fractions of full scale.\n"
          "  --size S       half width of the search window in pixels, 1 to 20 (default 10); stars nearer\n"
          "                 than 2S to an edge are not searched\n"
-         "  --threshold L  a star stands L above the background (default 0.1; faint stars need less)\n"
+         "  --threshold L  a star stands L above the background (default 0.1; faint stars need less);\n"
+         "                 'auto' takes L from the image's own sky noise and prints the value used\n"
          "  --max H        a star with a pixel at or above H is saturated and left out (default 0.98)\n"
-         "  --json         print starCount, averageFwhm, patternCount and the stars as a JSON object\n"
+         "  --json         print starCount, averageFwhm, patternCount, threshold and the stars as a JSON\n"
+         "                 object\n"
          "  --marked OUT   also write the normalised image with a red ring around every star found\n"
          "                 (OUT must not exist)\n"
          "The star list (x, y in pixels from the top-left, fwhm, brightness) is sorted brightest first.\n",
          runStars},
         {"match", "measure the shift and rotation of a frame against a reference frame",
-         "verdanix-cli match REF FRAME [--size S] [--threshold L] [--max H] [--json]\n\n"
+         "verdanix-cli match REF FRAME [--size S] [--threshold L|auto] [--max H] [--json]\n\n"
          "Finds the stars of both frames as 'stars' does (same options and defaults), pairs their\n"
          "four-star patterns and prints the transformation that maps FRAME onto REF: offset in pixels,\n"
          "angle in degrees, the number of pattern matches that support it, and whether the frame is\n"
-         "stackable (more than 2 matches).\n"
-         "  --json   print offsetX, offsetY, angle, matchCount and stackable as a JSON object\n",
+         "stackable (more than 2 matches). --threshold auto chooses L for each frame from its sky noise.\n"
+         "  --json   print offsetX, offsetY, angle, matchCount and stackable as a JSON object, with\n"
+         "           starCount, averageFwhm, patternCount and threshold of each frame\n",
          runMatch},
         kRegisterCommand, kStackCommand, kMasterCommand,
     };

@@ -77,6 +77,7 @@ void StarCollector::configure(const RegistrationParameters &parameters)
     maxBrightness = parameters.maxBrightness;
     maxStarSize = parameters.maxStarSize;
     refine = parameters.refine;
+    autoThreshold = parameters.autoThreshold;
     loadMasters(parameters.biasPath, parameters.darkPath, parameters.flatPath, *log);
 }
 
@@ -202,6 +203,7 @@ bool StarCollector::dispatchFrames(int width, int height)
     compare = std::make_unique<StarCompare>(frameCount, width, height, quietLog.get());
     fwhmByFrame.assign(static_cast<std::size_t>(frameCount), 0.0f);
     starsByFrame.assign(static_cast<std::size_t>(frameCount), 0.0f);
+    thresholdByFrame.assign(static_cast<std::size_t>(frameCount), std::numeric_limits<float>::quiet_NaN());
     preciseByFrame.assign(static_cast<std::size_t>(refine ? frameCount : 0), {});
     running = 0;
     framesDone = 0;
@@ -237,7 +239,8 @@ bool StarCollector::dispatchFrames(int width, int height)
 
 void StarCollector::startThread(int frameIndex)
 {
-    const StarSearchParameters search{maxStarSize, threshold, maxBrightness};
+    StarSearchParameters search{maxStarSize, threshold, maxBrightness};
+    search.autoThreshold = autoThreshold;
     auto thread = std::make_unique<StarCollectorThread>(files.at(frameIndex), frameIndex, masterSet(), search, log,
                                                         quietLog.get());
     thread->refine = refine;
@@ -280,6 +283,8 @@ void StarCollector::collectResult(QObject *sender)
     if (index >= 0 && static_cast<std::size_t>(index) < starsByFrame.size()) {
         starsByFrame[static_cast<std::size_t>(index)] = static_cast<float>(thread->starCount);
         fwhmByFrame[static_cast<std::size_t>(index)] = thread->averageFwhm;
+        if (autoThreshold)
+            thresholdByFrame[static_cast<std::size_t>(index)] = thread->thresholdUsed;
         if (refine)
             preciseByFrame[static_cast<std::size_t>(index)] = std::move(thread->preciseStars);
     }
@@ -315,6 +320,7 @@ void StarCollector::computeResults()
         RegistrationResult &result = computed[i];
         result.fwhm = fwhmByFrame[i];
         result.stars = starsByFrame[i];
+        result.threshold = thresholdByFrame[i];
         if (i == 0) {
             result.stackable = true;
             continue;

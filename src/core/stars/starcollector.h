@@ -59,6 +59,8 @@ struct RegistrationParameters {
     int maxStarSize = kDefaultStarSize;
     // Refine each stackable frame's transformation with all its stars (transformrefinement.h).
     bool refine = false;
+    // Choose each frame's threshold from its sky noise (autothreshold.h); `threshold` unused.
+    bool autoThreshold = false;
 };
 
 struct RegistrationThreads {
@@ -103,6 +105,7 @@ public:
     float maxBrightness = kDefaultMaxBrightness;
     int maxStarSize = kDefaultStarSize;
     bool refine = false;
+    bool autoThreshold = false;
     // Frames at a time, from the preferences; run() may lower it by the memory rule.
     int maxThreads;
     // 0; the code of a failed load (master or frame), kFrameNotNormalizable, kNotEnoughMemory,
@@ -149,6 +152,7 @@ private:
     int framesDone = 0;
     std::vector<float> fwhmByFrame;
     std::vector<float> starsByFrame;
+    std::vector<float> thresholdByFrame;
     std::vector<std::vector<PreciseStar>> preciseByFrame;
     std::unique_ptr<TraceOnlyLog> quietLog;
     std::unique_ptr<StarCompare> compare;

@@ -54,7 +54,8 @@ StarCollectorThread::StarCollectorThread(const QString &path, int index, const R
                                          MessageLog *searchLog, QObject *parent)
     : QThread(parent), dark(masters.dark), bias(masters.bias), flat(masters.flat), useDark(masters.dark != nullptr),
       useBias(masters.bias != nullptr), useFlat(masters.flat != nullptr), log(messageLog), finderLog(searchLog),
-      fileName(path), frameIndex(index), threshold(search.threshold), maxBrightness(search.maxBrightness),
+      fileName(path), frameIndex(index), threshold(search.threshold),
+      autoThreshold(search.autoThreshold), maxBrightness(search.maxBrightness),
       maxStarSize(search.maxStarSize)
 {
 }
@@ -71,7 +72,10 @@ void StarCollectorThread::run()
     try {
         if (loadAndCalibrate()) {
             starFinder finder(image.get(), finderLog);
-            finder.searchStars(maxStarSize, threshold, maxBrightness);
+            StarSearchParameters search{maxStarSize, threshold, maxBrightness};
+            search.autoThreshold = autoThreshold;
+            finder.searchStars(search);
+            thresholdUsed = finder.thresholdUsed;
             patterns = std::move(finder.patterns);
             patternCount = static_cast<int>(patterns.size());
             starCount = finder.starCount;
@@ -91,6 +95,9 @@ void StarCollectorThread::run()
         emit errorRaised(this);
         return;
     }
+    // The finder's own line went to the traces with its other lines.
+    if (autoThreshold)
+        log->logMessage(QStringLiteral("Automatic threshold for %1: %2").arg(fileName, logNumber(thresholdUsed)));
     log->logMessage(QStringLiteral("Finished ") + fileName);
     emit resultReady(this);
 }

@@ -82,6 +82,9 @@ public:
     bool refine = false;
     std::vector<PreciseStar> preciseStars;
     float threshold;
+    bool autoThreshold;
+    // The threshold the search used (valid after resultReady).
+    float thresholdUsed = 0.0f;
     float maxBrightness;
     int maxStarSize;
     // 0, the loader's code, kFrameNotNormalizable or kNotEnoughMemory (valid after errorRaised).

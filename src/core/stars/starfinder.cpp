@@ -1,5 +1,6 @@
 #include "starfinder.h"
 
+#include "autothreshold.h"
 #include "grayimage.h"
 #include "image/imagebuffer.h"
 #include "image/imageloader.h"
@@ -32,6 +33,7 @@ int starFinder::searchStars(const StarSearchParameters &parameters)
     averageFwhm = 0.0f;
     accepted.clear();
     outputImage.reset();
+    thresholdUsed = parameters.threshold;
 
     static const ImageBuffer noImage(0, 0);
     const ImageBuffer &source = image ? *image : noImage;
@@ -42,17 +44,26 @@ int starFinder::searchStars(const StarSearchParameters &parameters)
         out.logMessage(QStringLiteral("Converting buffer to grayscale..."));
     const GrayImage gray = makeGrayImage(source);
 
+    StarSearchParameters searched = parameters;
+    if (parameters.autoThreshold) {
+        const AutomaticThreshold automatic = automaticStarThreshold(gray, background, parameters.maxStarSize);
+        searched.threshold = automatic.threshold;
+        thresholdUsed = automatic.threshold;
+        out.logMessage(QStringLiteral("Automatic threshold: %1 (sky %2, noise %3)")
+                           .arg(logNumber(automatic.threshold), logNumber(automatic.sky), logNumber(automatic.noise)));
+    }
+
     out.logMessage(QStringLiteral("Phase 1: Mapping stars..."));
     std::vector<StarRecord> candidates;
     {
         std::vector<std::uint8_t> marks;
-        candidates = mapStars(gray, background, parameters, marks);
+        candidates = mapStars(gray, background, searched, marks);
     }
     out.logMessage(QStringLiteral("Mapping done."));
     out.logMessage(QStringLiteral("Detected %1 star candidates.").arg(static_cast<qint64>(candidates.size())));
 
     out.logMessage(QStringLiteral("Phase 2: Star matching"));
-    accepted = measureStars(gray, candidates, parameters.maxStarSize);
+    accepted = measureStars(gray, candidates, searched.maxStarSize);
     candidates = std::vector<StarRecord>();
     // Summed in float, in list order; with no star this is 0 / 0, not a number, as the log
     // then shows.

@@ -59,6 +59,9 @@ public:
     int starCount = 0;
     // Mean fwhm of those stars; not a number when none passed.
     float averageFwhm = 0.0f;
+    // The threshold the last search used: the one it was given, or the one it took from the
+    // frame when StarSearchParameters::autoThreshold was set.
+    float thresholdUsed = 0.0f;
 
     // Parameters of a search started through run().
     int maxStarSize = kDefaultStarSize;

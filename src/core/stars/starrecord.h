@@ -34,4 +34,7 @@ struct StarSearchParameters {
     float threshold = kDefaultStarThreshold;
     // Gray value at or above which a star counts as saturated and is not used.
     float maxBrightness = kDefaultMaxBrightness;
+    // Take the threshold from the frame's own sky noise instead (autothreshold.h); the value
+    // above is then not used.
+    bool autoThreshold = false;
 };

@@ -190,6 +190,8 @@ bool StarSearchRun::searchFrame(int index)
     row.file = path;
     row.stars = static_cast<float>(finder.starCount);
     row.fwhm = finder.averageFwhm;
+    if (request.search.autoThreshold)
+        row.threshold = finder.thresholdUsed;
     table.frames.push_back(row);
     return true;
 }
@@ -252,6 +254,7 @@ StarSearchRegistration StarSearchRun::run()
     compareFrames();
     table.threshold = request.search.threshold;
     table.refined = request.refine;
+    table.autoThreshold = request.search.autoThreshold;
     table.seconds = static_cast<double>(clock.nsecsElapsed()) * 1e-9;
     result.outcome = StarSearchOutcome::Registered;
     result.table = std::move(table);

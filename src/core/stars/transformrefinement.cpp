@@ -1,5 +1,7 @@
 #include "transformrefinement.h"
 
+#include "log/messagelog.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -15,7 +17,9 @@ constexpr double kMedianToSpread = 1.4826;
 constexpr double kNegligibleResidual = 1.0e-4;
 constexpr int kMaxRejectionRounds = 20;
 // Pairing is done again with the first fit, which finds the pairs the estimate put too far off.
-constexpr int kPairingRounds = 2;
+constexpr int kPairingRounds = 3;
+// Pairs that disagree by more than this (pixels RMS) after the fit are not the same stars.
+constexpr double kMaxResidualRms = 1.0;
 constexpr std::size_t kWeightCapPercentile = 90;
 
 struct Centre {
@@ -233,26 +237,16 @@ RefinedTransformation refineTransformation(const std::vector<PreciseStar> &refer
         return result;
     }
 
-    const double corners[4][2] = {{0.0, 0.0},
-                                  {frameWidth - 1.0, 0.0},
-                                  {0.0, frameHeight - 1.0},
-                                  {frameWidth - 1.0, frameHeight - 1.0}};
-    for (const auto &corner : corners) {
-        double X0 = 0.0, Y0 = 0.0, X1 = 0.0, Y1 = 0.0;
-        first.apply(corner[0], corner[1], X0, Y0);
-        fit.apply(corner[0], corner[1], X1, Y1);
-        if (std::hypot(X1 - X0, Y1 - Y0) > kPairingRadius) {
-            result.failure = QStringLiteral("the star fit disagrees with the pattern estimate by more than %1 pixels")
-                                 .arg(kPairingRadius);
-            return result;
-        }
-    }
     double sum = 0.0;
     for (const StarPair &pair : pairs) {
         const double d = residual(fit, pair);
         sum += d * d;
     }
     result.residualRms = std::sqrt(sum / static_cast<double>(pairs.size()));
+    if (!(result.residualRms <= kMaxResidualRms)) {
+        result.failure = QStringLiteral("the star pairs disagree by %1 pixels RMS").arg(logNumber(result.residualRms));
+        return result;
+    }
     result.transformation = transformationOf(fit, centre, initial.matchCount);
     result.refined = true;
     return result;

@@ -56,10 +56,11 @@ struct RefinedTransformation {
 // onto the reference, pairs with the nearest reference star within kPairingRadius when that
 // star has no nearer frame star (one-to-one). A pair weighs the square of the fainter star's
 // flux (capped at the 90th percentile), as a centre's error shrinks with its star's signal;
-// then the fit is repeated, dropping pairs whose
-// residual exceeds three times the robust spread, until no pair is dropped. It fails with
-// fewer than kMinRefinementPairs pairs, or when the result moves a frame corner by more than
-// kPairingRadius from where the estimate put it. matchCount is kept from `initial`.
+// then the fit is repeated, dropping pairs whose residual exceeds three times the robust
+// spread, until no pair is dropped; pairing and fitting run again from the fit, so that a
+// frame the estimate placed a few pixels off (a slightly wrong angle) is still put right. It
+// fails with fewer than kMinRefinementPairs pairs or a residual above a pixel RMS. matchCount
+// is kept from `initial`.
 RefinedTransformation refineTransformation(const std::vector<PreciseStar> &reference,
                                            const std::vector<PreciseStar> &frame, const Transformation &initial,
                                            int frameWidth, int frameHeight);

@@ -50,7 +50,7 @@ void Verdanix::evRegisterFrames(wndRegistrationData *sender)
         return;
     const QString refusal = QString::fromLatin1(kBusyRefusal);
     if (calculationRunning) {
-        outputWindow->logMessage(refusal);
+        refuse(refusal);
         return;
     }
     RegistrationParameters parameters;
@@ -67,6 +67,7 @@ void Verdanix::evRegisterFrames(wndRegistrationData *sender)
     parameters.maxBrightness = static_cast<float>(sender->dsMaxBright->value());
     parameters.maxStarSize = sender->sbStarSize->value();
     parameters.refine = sender->options.cbRefine->isChecked();
+    parameters.autoThreshold = sender->options.cbAutoThreshold->isChecked();
 
     // The run watches the main window's own abort request, not a flag of its own. A press of
     // Abort left over from an earlier run must not stop this one before it starts.
@@ -141,7 +142,7 @@ void Verdanix::getSSLights(wndStarSearch *sender)
     // the busy state like every other long run: nothing else may start meanwhile.
     const QString refusal = QString::fromLatin1(kBusyRefusal);
     if (calculationRunning) {
-        outputWindow->logMessage(refusal);
+        refuse(refusal);
         return;
     }
     StarSearchRegistrationRequest request;
@@ -153,6 +154,7 @@ void Verdanix::getSSLights(wndStarSearch *sender)
     request.search.threshold = static_cast<float>(sender->dsMinBright->value());
     request.search.maxBrightness = static_cast<float>(sender->dsMaxBright->value());
     request.refine = sender->options.cbRefine->isChecked();
+    request.search.autoThreshold = sender->options.cbAutoThreshold->isChecked();
 
     startRun(refusal);
     abortRequested = false;
