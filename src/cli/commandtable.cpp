@@ -1,6 +1,7 @@
 #include "commandtable.h"
 
 #include "commands.h"
+#include "image/imageloader.h"
 #include "platform/libraryversions.h"
 #include "version.h"
 
@@ -10,6 +11,9 @@ void printHelp(QTextStream &out)
 {
     out << "usage: verdanix-cli [--version | --help] <command> [options]\n\n"
         << "Processes astrophotographs without the desktop program.\n\n"
+        << "options of every command that loads images:\n"
+        << "  --debayer   load one-plane FITS frames whose header names a Bayer pattern\n"
+        << "              (BAYERPAT RGGB, BGGR, GRBG or GBRG) as colour images, masters included\n\n"
         << "commands:\n";
     for (const CliCommand &command : commandTable())
         out << "  " << QString::fromLatin1(command.name).leftJustified(12) << command.summary << "\n";
@@ -120,8 +124,14 @@ int failWith(CliContext &context, const QString &message, int status)
     return status;
 }
 
-int dispatchCommandLine(const QStringList &arguments, CliContext &context)
+int dispatchCommandLine(const QStringList &commandLine, CliContext &context)
 {
+    // Options every command shares are taken out here, wherever they stand, and reach the
+    // loaders as their defaults; the commands never see them.
+    const QString debayerOption = QStringLiteral("--debayer");
+    QStringList arguments = commandLine;
+    const bool debayer = arguments.removeAll(debayerOption) > 0;
+    setDefaultLoadOptions(LoadOptions{debayer});
     if (arguments.isEmpty()) {
         printHelp(context.err);
         return kExitUsage;

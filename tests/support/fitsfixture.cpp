@@ -41,7 +41,7 @@ FitsImage fitsImage(int bitpix, int width, int height, int planes)
     return image;
 }
 
-int writeFitsFile(const QString &path, const FitsImage &image)
+int writeFitsFile(const QString &path, const FitsImage &image, const QStringList &cards)
 {
     QFile::remove(path);
     int status = 0;
@@ -59,6 +59,8 @@ int writeFitsFile(const QString &path, const FitsImage &image)
         // Makes cfitsio apply the new offset to the values written below.
         ffrdef(file, &status);
     }
+    for (const QString &card : cards)
+        ffprec(file, card.toLatin1().constData(), &status);
     LONGLONG count = 1;
     for (long axis : axes)
         count *= axis;

@@ -24,9 +24,10 @@ struct FitsImage {
 };
 
 // Creates the file, its name taken literally (replacing one left by an earlier test).
-// Values missing at the end are 0.
+// Values missing at the end are 0. `cards` are further header records, each a whole card
+// such as "BAYERPAT= 'RGGB'".
 // Returns the cfitsio status, 0 on success.
-int writeFitsFile(const QString &path, const FitsImage &image);
+int writeFitsFile(const QString &path, const FitsImage &image, const QStringList &cards = {});
 
 // A width x height (x planes) image whose value at (x, y, plane) is valueAt(x, y, plane).
 FitsImage fitsImage(int bitpix, int width, int height, int planes = 0);

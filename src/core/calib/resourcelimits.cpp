@@ -17,6 +17,7 @@ ResourcePreferences readRunPreferences()
     prefs.maxThreads = settingsfile::maxThreads(settingsfile::kRunMaxThreads);
     prefs.maxMem = settingsfile::maxMem(settingsfile::kRunMaxMemMB);
     prefs.memPercent = settingsfile::memPercent();
+    prefs.debayerFits = settingsfile::debayerFits();
     return prefs;
 }
 

@@ -15,10 +15,14 @@ struct ResourcePreferences {
     int maxThreads = 8;  // worker threads at a time
     int maxMem = 1024;   // MB the run may use
     int memPercent = 50; // share of the available physical memory the run may use
+    // FITS colour mosaics (BAYERPAT) load as colour images; the front end hands this to the
+    // loaders (setDefaultLoadOptions in image/imageloader.h) when a run starts.
+    bool debayerFits = false;
 };
 
-// Group Preferences of verdanix.ini with the runs' defaults (8 threads, 1024 MB, 50 %). The
-// values are used as stored, even when an edited file holds ones the dialog would not offer.
+// Group Preferences of verdanix.ini with the runs' defaults (8 threads, 1024 MB, 50 %, no
+// debayering). The values are used as stored, even when an edited file holds ones the dialog
+// would not offer.
 ResourcePreferences readRunPreferences();
 
 // Stacking: maxMem MB when that is below the available memory, else availableBytes x

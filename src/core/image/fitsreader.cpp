@@ -1,10 +1,16 @@
 #include "fitsreader.h"
 
 #include "imagebuffer.h"
+#include "platform/machine.h"
 
 #include <QFile>
+#include <QFileInfo>
 
+#include <zlib.h>
+
+#include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <new>
 
 namespace {
@@ -22,7 +28,31 @@ bool fullScaleFor(int bitpix, int &bits, float &scale)
     }
 }
 
+bool isGzipMagic(const QByteArray &bytes)
+{
+    return bytes.size() >= 2 && bytes[0] == '\x1f' && bytes[1] == '\x8b';
+}
+
 } // namespace
+
+bool isCompressedFitsName(const QString &path)
+{
+    const QString name = QFileInfo(path).fileName().toLower();
+    if (name.endsWith(QLatin1String(".fz")))
+        return true;
+    for (const char *suffix : {".fit.gz", ".fits.gz", ".fts.gz"}) {
+        if (name.endsWith(QLatin1String(suffix)))
+            return true;
+    }
+    return false;
+}
+
+bool isFitsFileName(const QString &path)
+{
+    const QString extension = QFileInfo(path).suffix().toLower();
+    return extension == QLatin1String("fts") || extension == QLatin1String("fit") || extension == QLatin1String("fits")
+        || isCompressedFitsName(path);
+}
 
 std::uint64_t fitsDecompressedSize(const QString &path)
 {
@@ -61,6 +91,11 @@ FitsReader::~FitsReader()
     close();
 }
 
+void FitsReader::FreeDeleter::operator()(void *p) const
+{
+    std::free(p);
+}
+
 void FitsReader::close()
 {
     if (!file)
@@ -75,10 +110,106 @@ void FitsReader::close()
     }
 }
 
+bool FitsReader::unpackGzip()
+{
+    gzipChecked = true;
+    QFile source(path);
+    if (!source.open(QIODevice::ReadOnly) || !isGzipMagic(source.peek(2)))
+        return true; // not gzip: cfitsio opens (or refuses) the file itself
+    std::uint64_t limit = unpackLimit != 0 ? unpackLimit : queryPhysicalMemory().totalBytes;
+    // A machine that does not report its memory gets the benefit of the doubt.
+    if (limit == 0)
+        limit = UINT64_MAX;
+    // Start at the size the trailer claims, but trust no claim: grow only while within the
+    // limit, so that a file which unpacks to more than it says cannot take the machine.
+    constexpr std::uint64_t kSmallestFits = 2880;
+    std::size_t capacity = static_cast<std::size_t>(
+        std::max(std::min(fitsDecompressedSize(path), limit), std::min(kSmallestFits, limit)));
+    unpacked.reset(std::malloc(capacity));
+    z_stream stream{};
+    // 16: a gzip wrapper is expected and its check value verified.
+    if (!unpacked || inflateInit2(&stream, 16 + MAX_WBITS) != Z_OK) {
+        unpacked.reset();
+        failure = FitsFailure::TooLarge;
+        bytesNeeded = capacity;
+        return false;
+    }
+    constexpr qint64 kChunkBytes = 1 << 20;
+    QByteArray chunk;
+    std::size_t produced = 0;
+    bool atEnd = false;
+    while (failure == FitsFailure::None && !atEnd) {
+        if (stream.avail_in == 0) {
+            chunk = source.read(kChunkBytes);
+            stream.next_in = reinterpret_cast<Bytef *>(chunk.data());
+            stream.avail_in = static_cast<uInt>(chunk.size());
+            if (chunk.isEmpty()) {
+                failure = FitsFailure::DamagedCompression;
+                reason = QStringLiteral("the compressed data end early");
+                break;
+            }
+        }
+        if (produced == capacity) {
+            const std::uint64_t larger = std::min<std::uint64_t>(std::uint64_t(capacity) * 2, limit);
+            void *grown = larger > capacity ? std::realloc(unpacked.get(), larger) : nullptr;
+            if (!grown) {
+                failure = FitsFailure::TooLarge;
+                bytesNeeded = larger > capacity ? larger : capacity + 1;
+                break;
+            }
+            unpacked.release();
+            unpacked.reset(grown);
+            capacity = larger;
+        }
+        const std::size_t room = std::min<std::size_t>(capacity - produced, UINT_MAX);
+        stream.next_out = static_cast<Bytef *>(unpacked.get()) + produced;
+        stream.avail_out = static_cast<uInt>(room);
+        const int result = inflate(&stream, Z_NO_FLUSH);
+        produced += room - stream.avail_out;
+        if (result == Z_STREAM_END) {
+            // Another gzip member continues the file; anything else after the end (tape
+            // padding) is ignored.
+            if (stream.avail_in == 0 && chunk.size() == kChunkBytes) {
+                chunk = source.read(kChunkBytes);
+                stream.next_in = reinterpret_cast<Bytef *>(chunk.data());
+                stream.avail_in = static_cast<uInt>(chunk.size());
+            }
+            const QByteArray next(reinterpret_cast<const char *>(stream.next_in), std::min<int>(stream.avail_in, 2));
+            if (isGzipMagic(next))
+                inflateReset(&stream);
+            else
+                atEnd = true;
+        } else if (result != Z_OK && result != Z_BUF_ERROR) {
+            failure = FitsFailure::DamagedCompression;
+            reason = QStringLiteral("the compressed data are damaged (%1)")
+                         .arg(QString::fromLatin1(stream.msg ? stream.msg : "cannot be unpacked"));
+        }
+    }
+    inflateEnd(&stream);
+    if (failure != FitsFailure::None) {
+        unpacked.reset();
+        return false;
+    }
+    unpackedData = unpacked.get();
+    unpackedSize = produced;
+    return true;
+}
+
 bool FitsReader::open()
 {
+    if (!gzipChecked && !unpackGzip())
+        return false;
+    if (unpacked) {
+        // The label is not a file name: cfitsio would parse it as its extended syntax.
+        if (ffomem(&file, "unpacked.fits", READONLY, &unpackedData, &unpackedSize, 0, nullptr, &status) != 0) {
+            file = nullptr;
+            failure = FitsFailure::Cfitsio;
+            return false;
+        }
+        return true;
+    }
     // The name is taken literally: a user's "M42 [final].fits" is a file name, not
-    // cfitsio's extended syntax for a part of a file. gzip-compressed files still open.
+    // cfitsio's extended syntax for a part of a file.
     const QByteArray name = QFile::encodeName(path);
     if (ffdkopn(&file, name.constData(), READONLY, &status) != 0) {
         file = nullptr;
@@ -107,10 +238,37 @@ bool FitsReader::readHeader()
     return status == 0;
 }
 
+bool FitsReader::moveToFirstImage()
+{
+    int naxis = 0;
+    if (ffgidm(file, &naxis, &status) != 0 || naxis != 0)
+        return status == 0;
+    int hduCount = 0;
+    ffthdu(file, &hduCount, &status);
+    for (int hdu = 2; hdu <= hduCount && status == 0; ++hdu) {
+        int type = 0;
+        ffmahd(file, hdu, &type, &status);
+        if (status != 0 || (type != IMAGE_HDU && !fits_is_compressed_image(file, &status)))
+            continue;
+        if (ffgidm(file, &naxis, &status) == 0 && naxis != 0)
+            return true;
+    }
+    if (status != 0)
+        return false;
+    // No extension holds an image: the empty primary is refused as such.
+    int type = 0;
+    return ffmahd(file, 1, &type, &status) == 0;
+}
+
 bool FitsReader::openImage()
 {
     if (!open())
         return false;
+    if (isCompressedFitsName(path) && !moveToFirstImage()) {
+        failure = FitsFailure::Cfitsio;
+        close();
+        return false;
+    }
     int bitpix = 0;
     int naxis = 0;
     LONGLONG naxes[3] = {0, 0, 0};
@@ -138,7 +296,55 @@ bool FitsReader::openImage()
     width = static_cast<int>(naxes[0]);
     height = imageHeight = static_cast<int>(naxes[1]);
     axes = naxis;
+    if (axes == 2)
+        readBayerKeywords();
     return true;
+}
+
+void FitsReader::readBayerKeywords()
+{
+    // Missing keywords are the rule, not a failure: each lookup has its own status.
+    char value[FLEN_VALUE] = {};
+    int keyStatus = 0;
+    if (ffgkys(file, "BAYERPAT", value, nullptr, &keyStatus) == 0)
+        bayerPattern = QString::fromLatin1(value).trimmed();
+    long offset = 0;
+    keyStatus = 0;
+    if (ffgkyj(file, "XBAYROFF", &offset, nullptr, &keyStatus) == 0)
+        bayerOffsetX = static_cast<int>(offset % 2);
+    keyStatus = 0;
+    if (ffgkyj(file, "YBAYROFF", &offset, nullptr, &keyStatus) == 0)
+        bayerOffsetY = static_cast<int>(offset % 2);
+    keyStatus = 0;
+    if (ffgkys(file, "ROWORDER", value, nullptr, &keyStatus) == 0)
+        rowsBottomUp =
+            QString::fromLatin1(value).trimmed().compare(QLatin1String("BOTTOM-UP"), Qt::CaseInsensitive) == 0;
+}
+
+std::uint64_t FitsReader::bytesHeldForFile() const
+{
+    std::uint64_t bytes = unpackedSize;
+    if (file && file->Fptr->compressimg) {
+        // cfitsio decompresses a whole tile for any pixel of it, into values of up to 8 bytes.
+        constexpr std::uint64_t kBytesPerTilePixel = 8;
+        std::uint64_t tile = kBytesPerTilePixel;
+        for (int axis = 0; axis < file->Fptr->zndim && axis < MAX_COMPRESS_DIM; ++axis) {
+            const auto length = static_cast<std::uint64_t>(std::max(1L, file->Fptr->tilesize[axis]));
+            if (__builtin_mul_overflow(tile, length, &tile))
+                return UINT64_MAX;
+        }
+        bytes += tile;
+    }
+    return bytes;
+}
+
+QString FitsReader::failureText() const
+{
+    if (failure == FitsFailure::DamagedCompression)
+        return reason;
+    char text[FLEN_STATUS] = {};
+    ffgerr(status, text);
+    return QString::fromLatin1(text);
 }
 
 int FitsReader::rowsInBand(int firstRow, int rowCount) const

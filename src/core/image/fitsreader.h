@@ -23,13 +23,21 @@ enum class FitsFailure {
     None,
     Cfitsio,           // a cfitsio call failed; `status` holds its code
     UnsupportedLayout, // BITPIX not one of the six, NAXIS not 2 or 3, NAXIS3 below 3
-    TooLarge           // the pixels would not fit in this machine's memory; see bytesNeeded
+    TooLarge,          // the pixels would not fit in this machine's memory; see bytesNeeded
+    DamagedCompression // gzip data that end early or fail their check; see `reason`
 };
 
-// cfitsio opens gzip and zip files by decompressing them whole into memory, sized by what
-// the file's trailer or header claims, up to 4 GB, before any check of ours could run.
-// Returns that claimed size in bytes, or 0 for a file that is not compressed that way, so a
-// loader can refuse absurd claims first.
+// Whether the file name alone makes a file FITS, compared in lower case: the extensions
+// fts, fit and fits, the tile-compressed names .fz (any stem, such as .fits.fz) and the
+// gzip-compressed names .fit.gz, .fits.gz and .fts.gz.
+bool isFitsFileName(const QString &path);
+// Whether the name is one of the compressed ones. Only in such a file does the image
+// live beyond an empty primary header, in the first extension that holds one.
+bool isCompressedFitsName(const QString &path);
+
+// A gzip or zip file is decompressed whole into memory on opening, sized by what the file's
+// trailer or header claims. Returns that claimed size in bytes, or 0 for a file that is not
+// compressed that way, so a loader can refuse absurd claims before anything is allocated.
 std::uint64_t fitsDecompressedSize(const QString &path);
 
 struct FitsReader {
@@ -43,10 +51,14 @@ struct FitsReader {
     FitsReader &operator=(const FitsReader &) = delete;
 
     // First pass: opens the file read-only, reads every keyword record into `header`, closes.
+    // A gzip-compressed file (whatever its name) is unpacked on the first open, at most to
+    // unpackLimit bytes, and every open reads it from memory.
     bool readHeader();
     // Second open: BITPIX gives bitsPerSample and fullScale, NAXIS and the axis sizes give
     // width, height and axes. Leaves the file open for readRows(). Refuses layouts that
-    // cannot be loaded before any pixel is read.
+    // cannot be loaded before any pixel is read. Under a compressed name an empty primary
+    // image gives way to the first extension holding one (a tile-compressed image is
+    // stored that way), and every figure is read from there.
     bool openImage();
     // Rows that a band starting at firstRow with rowCount rows keeps, clipped at the last
     // row; 0 when the band lies outside the image. Needs openImage().
@@ -65,6 +77,12 @@ struct FitsReader {
     int planeCount() const { return axes == 3 ? kColourPlanes : 1; }
     // Closes the file if open. Keeps the first failing status.
     void close();
+    // Bytes held for the file beyond the pixels read: the whole decompressed file of a gzip
+    // one, one decompressed tile of a tile-compressed image. Needs openImage().
+    std::uint64_t bytesHeldForFile() const;
+    // Why the last step failed, in words, for a log line: cfitsio's text for its status, or
+    // what was wrong with the compressed data.
+    QString failureText() const;
 
     fitsfile *file = nullptr;
     QString path;
@@ -80,12 +98,36 @@ struct FitsReader {
 
     // Rows in the file (NAXIS2), kept when `height` shrinks to a band.
     int imageHeight = 0;
+    // A grey image's colour filter mosaic as its header describes it (BAYERPAT, XBAYROFF,
+    // YBAYROFF; ROWORDER 'BOTTOM-UP' says the file stores the camera's rows last to first).
+    // Read by openImage(); the pattern is empty when the header names none.
+    QString bayerPattern;
+    int bayerOffsetX = 0;
+    int bayerOffsetY = 0;
+    bool rowsBottomUp = false;
     FitsFailure failure = FitsFailure::None;
     // For FitsFailure::TooLarge: the bytes the load would have needed (UINT64_MAX on overflow).
     std::uint64_t bytesNeeded = 0;
+    // The most a gzip-compressed file may unpack to, in bytes; 0 means the machine's physical
+    // memory. Unpacking stops there whatever the file claims.
+    std::uint64_t unpackLimit = 0;
+    // For FitsFailure::DamagedCompression: what was wrong.
+    QString reason;
 
 private:
     bool open();
+    bool unpackGzip();
+    bool moveToFirstImage();
+    void readBayerKeywords();
 
     std::int64_t planesCapacity = 0; // floats allocated in `planes`
+    // A gzip-compressed file unpacked once and opened from memory by every open(); cfitsio
+    // keeps the addresses of both fields while the file is open.
+    struct FreeDeleter {
+        void operator()(void *p) const;
+    };
+    std::unique_ptr<void, FreeDeleter> unpacked;
+    void *unpackedData = nullptr;
+    std::size_t unpackedSize = 0;
+    bool gzipChecked = false;
 };

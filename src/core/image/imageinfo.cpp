@@ -11,7 +11,7 @@ QString formatForPath(const QString &path)
     const QString suffix = QFileInfo(path).suffix().toLower();
     if (suffix == QLatin1String("cr2") || suffix == QLatin1String("nef"))
         return QStringLiteral("RAW");
-    if (suffix == QLatin1String("fit") || suffix == QLatin1String("fts") || suffix == QLatin1String("fits"))
+    if (isFitsFileName(path))
         return QStringLiteral("FITS");
     static const QStringList standard = {"jpg", "jpeg", "png", "tif", "tiff", "bmp"};
     if (standard.contains(suffix))

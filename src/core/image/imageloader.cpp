@@ -1,5 +1,6 @@
 #include "imageloader.h"
 
+#include "debayer.h"
 #include "fitsreader.h"
 #include "log/messagelog.h"
 #include "log/outofmemory.h"
@@ -10,6 +11,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 #include <limits>
@@ -23,7 +25,7 @@ Format formatOf(const QString &path)
     const QString extension = QFileInfo(path).suffix().toLower();
     if (extension == QLatin1String("cr2") || extension == QLatin1String("nef"))
         return Format::Raw;
-    if (extension == QLatin1String("fts") || extension == QLatin1String("fit") || extension == QLatin1String("fits"))
+    if (isFitsFileName(path))
         return Format::Fits;
     static const char *const standard[] = {"jpg", "jpeg", "png", "tif", "bmp", "tiff"};
     for (const char *name : standard) {
@@ -43,6 +45,7 @@ int fitsErrorCode(const FitsReader &reader)
     switch (reader.failure) {
     case FitsFailure::UnsupportedLayout: return kFitsUnsupportedLayout;
     case FitsFailure::TooLarge: return kNotEnoughMemory;
+    case FitsFailure::DamagedCompression: return kCompressedDataDamaged;
     case FitsFailure::Cfitsio:
     case FitsFailure::None: break;
     }
@@ -54,9 +57,44 @@ QString memoryText(std::uint64_t bytes)
     return bytes != 0 ? notEnoughMemoryText(bytes) : notEnoughMemoryText(std::bad_alloc());
 }
 
+std::atomic<bool> defaultDebayer{false};
+
+// The mosaic a load interpolates: a grey image of at least 2 x 2 pixels whose header names
+// one of the four patterns, when the options ask for it.
+std::optional<BayerLayout> mosaicToInterpolate(const FitsReader &reader, const LoadOptions &options)
+{
+    if (!options.debayer || reader.axes != 2 || !canDebayer(reader.width, reader.imageHeight))
+        return std::nullopt;
+    // A file storing the camera's rows last to first starts the pattern at its last row.
+    const int rowShift = reader.rowsBottomUp ? reader.imageHeight - 1 : 0;
+    return bayerLayout(reader.bayerPattern, reader.bayerOffsetX, reader.bayerOffsetY + rowShift);
+}
+
+QString describeLayout(const FitsReader &reader)
+{
+    QString text = reader.bayerPattern.trimmed().toUpper();
+    if (reader.bayerOffsetX != 0 || reader.bayerOffsetY != 0)
+        text += QStringLiteral(" offset %1,%2").arg(reader.bayerOffsetX).arg(reader.bayerOffsetY);
+    if (reader.rowsBottomUp)
+        text += QStringLiteral(" bottom-up");
+    return text;
+}
+
 } // namespace
 
-ImageLoader::ImageLoader() : log(&messageLog()) {}
+void setDefaultLoadOptions(const LoadOptions &options)
+{
+    defaultDebayer.store(options.debayer);
+}
+
+LoadOptions defaultLoadOptions()
+{
+    LoadOptions options;
+    options.debayer = defaultDebayer.load();
+    return options;
+}
+
+ImageLoader::ImageLoader() : log(&messageLog()), options(defaultLoadOptions()) {}
 
 MessageLog &ImageLoader::sink() const
 {
@@ -114,6 +152,7 @@ void ImageLoader::querySize(const QString &path, int &width, int &height)
         if (!compressedSizeAcceptable(path))
             return;
         FitsReader reader(path);
+        reader.unpackLimit = memoryCeiling;
         if (reader.readHeader() && reader.openImage()) {
             width = reader.width;
             height = reader.height;
@@ -164,13 +203,19 @@ std::unique_ptr<ImageBuffer> ImageLoader::loadFits(const QString &path, bool ver
 {
     if (verbose)
         sink().logMessage(QStringLiteral("Loading FITS file ") + path);
+    failureReason.clear();
+    debayeredAs.clear();
     auto buffer = readFits(path, true, 0, 0, verbose);
     if (!buffer) {
         sink().logMessage(QStringLiteral("Error reading FITS file."));
         if (errorCode == kNotEnoughMemory)
             sink().logMessage(memoryText(bytesNeeded));
+        else if (!failureReason.isEmpty() && isCompressedFitsName(path))
+            sink().logMessage(QStringLiteral("Cannot read %1: %2").arg(path, failureReason));
         return nullptr;
     }
+    if (!debayeredAs.isEmpty())
+        sink().logMessage(QStringLiteral("Debayered %1 (%2, bilinear)").arg(path, debayeredAs));
     if (verbose)
         sink().logMessage(QStringLiteral("Loading done."));
     return buffer;
@@ -182,9 +227,9 @@ std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool who
     if (!compressedSizeAcceptable(path))
         return nullptr;
     FitsReader reader(path);
+    reader.unpackLimit = memoryCeiling;
     if (!reader.readHeader() || !reader.openImage()) {
-        errorCode = fitsErrorCode(reader);
-        bytesNeeded = reader.bytesNeeded;
+        noteFailure(reader);
         return nullptr;
     }
     if (wholeImage) {
@@ -200,19 +245,24 @@ std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool who
         std::clamp<std::int64_t>(kFloatsPerFitsRead / (std::int64_t(reader.width) * reader.planeCount()), 1, rows));
     // Refuse before allocating: a header alone can ask for more than the machine has.
     const std::uint64_t bufferBytes = ImageBuffer::bytesFor(reader.width, rows);
-    // A compressed file is held unpacked in memory for the whole load.
-    const std::uint64_t workingBytes =
-        std::uint64_t(reader.width) * std::uint64_t(rowsPerRead) * reader.planeCount() * sizeof(float)
-        + fitsDecompressedSize(path);
+    // A compressed file is held unpacked in memory for the whole load (gzip), or a tile of it
+    // at a time (tile compression).
+    const std::uint64_t heldBytes = std::max(reader.bytesHeldForFile(), fitsDecompressedSize(path));
+    // A mosaic is read with the row above and below each read, which interpolation needs.
+    const std::optional<BayerLayout> mosaic = mosaicToInterpolate(reader, options);
+    const int marginRows = mosaic ? 2 : 0;
+    const std::uint64_t workingBytes = std::uint64_t(reader.width) * std::uint64_t(rowsPerRead + marginRows)
+        * reader.planeCount() * sizeof(float);
     std::uint64_t totalBytes = 0;
     if (bufferBytes == UINT64_MAX || __builtin_add_overflow(bufferBytes, workingBytes, &totalBytes)
-        || !withinMemoryCeiling(totalBytes)) {
+        || __builtin_add_overflow(totalBytes, heldBytes, &totalBytes) || !withinMemoryCeiling(totalBytes)) {
         errorCode = kNotEnoughMemory;
         bytesNeeded = bufferBytes == UINT64_MAX ? UINT64_MAX : totalBytes;
         return nullptr;
     }
-    if (!reader.bandInFile(firstRow, rows)) {
-        errorCode = fitsErrorCode(reader);
+    const RowRange fileRows = mosaic ? debayerSourceRows(firstRow, rows, reader.imageHeight) : RowRange{firstRow, rows};
+    if (!reader.bandInFile(fileRows.first, fileRows.count)) {
+        noteFailure(reader);
         return nullptr;
     }
     std::unique_ptr<ImageBuffer> buffer = std::move(reusable);
@@ -230,23 +280,31 @@ std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool who
         return nullptr;
     }
     for (int done = 0; done < rows; done += rowsPerRead) {
-        if (!reader.readRows(firstRow + done, std::min(rowsPerRead, rows - done))) {
-            errorCode = fitsErrorCode(reader);
-            bytesNeeded = reader.bytesNeeded;
+        const int readRows = std::min(rowsPerRead, rows - done);
+        const RowRange source = mosaic ? debayerSourceRows(firstRow + done, readRows, reader.imageHeight)
+                                       : RowRange{firstRow + done, readRows};
+        if (!reader.readRows(source.first, source.count)) {
+            noteFailure(reader);
             return nullptr;
         }
-        reader.copyInto(*buffer, done);
+        if (mosaic)
+            debayerBilinear(reader.planes.get(), source.first, reader.width, reader.imageHeight, *mosaic,
+                            firstRow + done, readRows, *buffer, done);
+        else
+            reader.copyInto(*buffer, done);
     }
     reader.close();
     if (reader.status != 0) {
-        errorCode = reader.status;
+        noteFailure(reader);
         return nullptr;
     }
     if (verbose)
         sink().logMessage(QStringLiteral("File read, processing..."));
     buffer->whiteLevel = reader.fullScale;
     buffer->blackLevel = 0.0f;
-    buffer->channels = reader.axes;
+    buffer->channels = mosaic ? 3 : reader.axes;
+    if (mosaic)
+        debayeredAs = describeLayout(reader);
     return buffer;
 }
 
@@ -314,6 +372,25 @@ std::unique_ptr<ImageBuffer> ImageLoader::decodeStandard(const QString &path)
     if (!buffer)
         errorCode = code != 0 ? code : kStandardImageUnreadable;
     return buffer;
+}
+
+QString ImageLoader::debayerNote(const QString &path)
+{
+    if (!options.debayer || formatOf(path) != Format::Fits)
+        return QString();
+    FitsReader reader(path);
+    reader.unpackLimit = memoryCeiling;
+    if (!reader.openImage() || !mosaicToInterpolate(reader, options))
+        return QString();
+    return QStringLiteral("Debayered %1 (%2, bilinear)").arg(path, describeLayout(reader));
+}
+
+void ImageLoader::noteFailure(const FitsReader &reader)
+{
+    errorCode = fitsErrorCode(reader);
+    bytesNeeded = reader.bytesNeeded;
+    if (reader.failure == FitsFailure::Cfitsio || reader.failure == FitsFailure::DamagedCompression)
+        failureReason = reader.failureText();
 }
 
 bool ImageLoader::compressedSizeAcceptable(const QString &path)

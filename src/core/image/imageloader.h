@@ -1,7 +1,8 @@
 #pragma once
 // Reads image files into ImageBuffers: the whole image, a band of rows, or only the size.
 // The reader is chosen by the file name's extension alone, compared in lower case:
-// cr2/nef are camera RAW (LibRaw), fts/fit/fits are FITS (cfitsio), jpg/jpeg/png/tif/tiff/bmp
+// cr2/nef are camera RAW (LibRaw), fts/fit/fits are FITS (cfitsio), and so are the compressed
+// names .fz, .fit.gz, .fits.gz and .fts.gz (see isFitsFileName); jpg/jpeg/png/tif/tiff/bmp
 // are standard images (decoded by whatever the front end installed, see
 // standardimagedecoder.h). Rows are 0-based from the top, in file order.
 //
@@ -16,6 +17,7 @@
 #include <memory>
 
 class MessageLog;
+struct FitsReader;
 
 // Error codes left in ImageLoader::errorCode besides 0 (success), LibRaw's own codes
 // (negative) and cfitsio statuses (positive, below 1000).
@@ -30,7 +32,24 @@ constexpr int kRawUnsupportedLayout = 1104;
 constexpr int kStandardImageUnreadable = 1105;
 // A band that starts outside the image or asks for no rows or no columns.
 constexpr int kBandOutsideImage = 1106;
+// A gzip-compressed FITS file whose compressed data end early or fail their check.
+constexpr int kCompressedDataDamaged = 1107;
 
+
+// What a load does beyond reading the file as it stands. Everything is off by default, and
+// then every load gives what it gave before these options existed.
+struct LoadOptions {
+    // A FITS image of one plane whose BAYERPAT names a colour mosaic (RGGB, BGGR, GRBG or
+    // GBRG; XBAYROFF and YBAYROFF applied) loads as a colour image, interpolated bilinearly
+    // (debayer.h): whole loads, bands and masters alike. Other images load as they are.
+    bool debayer = false;
+};
+
+// The options every ImageLoader starts with. A front end sets them before a run starts, from
+// the user's preferences (desktop program) or its arguments (command line); core never reads
+// the settings itself. Any thread may read them; a change reaches loaders created after it.
+void setDefaultLoadOptions(const LoadOptions &options);
+LoadOptions defaultLoadOptions();
 
 class ImageLoader {
 public:
@@ -44,12 +63,18 @@ public:
     std::unique_ptr<ImageBuffer> loadRows(const QString &path, int firstRow, int width, int rowCount);
     // Width and height without reading pixels; 0 x 0 on any failure. Logs nothing.
     void querySize(const QString &path, int &width, int &height);
+    // The line a whole load logs when it debayers the file under the current options
+    // ("Debayered <path> (GRBG, bilinear)"), or an empty string; reads the header only (a
+    // gzip file is unpacked for it). For runs that read frames in bands, which log nothing.
+    QString debayerNote(const QString &path);
 
     // Where loadFile writes; the global message log unless the caller sets another
     // (nullptr also means the global log).
     MessageLog *log;
     // 0 after a successful load, else the code of the last failure.
     int errorCode = 0;
+    // From defaultLoadOptions() when the loader is created; a caller may change them.
+    LoadOptions options;
     // Largest number of bytes a FITS load may ask for; 0 means the machine's physical memory.
     std::uint64_t memoryCeiling = 0;
     // A buffer the next loadRows of a FITS band reads into instead of a fresh one, when it has
@@ -72,7 +97,13 @@ private:
     // False (with kNotEnoughMemory) when a compressed FITS file claims to unpack to more than
     // the ceiling; cfitsio would allocate that much on opening it.
     bool compressedSizeAcceptable(const QString &path);
+    // Takes the code, the bytes asked for and the reason of a failed FITS read.
+    void noteFailure(const FitsReader &reader);
     MessageLog &sink() const;
     // After a failure that ran out of memory: the bytes asked for, 0 when not known.
     std::uint64_t bytesNeeded = 0;
+    // After a failed FITS read: why, in words (logged for compressed files).
+    QString failureReason;
+    // After a FITS read that interpolated a mosaic: its pattern for the log, else empty.
+    QString debayeredAs;
 };

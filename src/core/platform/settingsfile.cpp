@@ -75,4 +75,9 @@ float previewGamma()
     return value(kPreferences, QStringLiteral("PreviewGamma"), kDefaultPreviewGamma).toFloat();
 }
 
+bool debayerFits()
+{
+    return value(kPreferences, QString::fromLatin1(kDebayerFitsKey), false).toBool();
+}
+
 } // namespace settingsfile

@@ -32,5 +32,8 @@ int maxMem(int defaultValue = kRunMaxMemMB);
 int memPercent();
 bool usePreviewGamma();
 float previewGamma();
+// "Debayer colour camera FITS (BAYERPAT)", off unless saved on.
+constexpr const char *kDebayerFitsKey = "DebayerFits";
+bool debayerFits();
 
 } // namespace settingsfile

@@ -1,0 +1,196 @@
+// Colour camera mosaics: each Bayer pattern and offset on tiny mosaics with known colours,
+// band reads equal to the whole image, and everything else loading exactly as before.
+#include "image/debayer.h"
+#include "image/imageloader.h"
+#include "support/capturinglog.h"
+#include "support/compressedfits.h"
+#include "support/fitsfixture.h"
+
+#include <fitsio.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+using namespace testsupport;
+
+namespace {
+
+// A mosaic of the scene `colourValue(colour, x, y)`: each pixel keeps the colour that
+// `cell` (the colours of the top-left 2 x 2 pixels, as a pattern string) gives it.
+FitsImage mosaic(int width, int height, const char *cell, double (*colourValue)(int colour, int x, int y))
+{
+    FitsImage image{-32, {width, height}, {}, 0.0};
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const char c = cell[(y % 2) * 2 + x % 2];
+            image.values.push_back(colourValue(c == 'R' ? 0 : c == 'G' ? 1 : 2, x, y));
+        }
+    }
+    return image;
+}
+
+double flatColour(int colour, int, int)
+{
+    return colour == 0 ? 100.0 : colour == 1 ? 50.0 : 10.0;
+}
+
+// Linear in x and y per colour: bilinear interpolation is exact inside the image.
+double ramp(int colour, int x, int y)
+{
+    return 1000.0 * (colour + 1) + 8.0 * x * (colour + 1) + 4.0 * y;
+}
+
+std::unique_ptr<ImageBuffer> load(const QString &path, bool debayer, CapturingLog *log = nullptr)
+{
+    CapturingLog quiet;
+    ImageLoader loader;
+    loader.log = log ? log : &quiet;
+    loader.options.debayer = debayer;
+    return loader.loadFile(path, false);
+}
+
+bool sameFloats(const ImageBuffer &a, const ImageBuffer &b)
+{
+    return a.floatCount == b.floatCount && a.channels == b.channels
+        && std::memcmp(a.data.get(), b.data.get(), static_cast<size_t>(a.floatCount) * sizeof(float)) == 0;
+}
+
+} // namespace
+
+TEST(Debayer, EachPatternAndOffsetGivesTheKnownColours)
+{
+    // The header's pattern and offsets, and the colours of the top-left 2 x 2 pixels they mean.
+    const struct {
+        const char *pattern;
+        int offsetX, offsetY;
+        int height;
+        bool bottomUp;
+        const char *cell;
+    } cases[] = {
+        {"RGGB", 0, 0, 6, false, "RGGB"}, {"BGGR", 0, 0, 6, false, "BGGR"}, {"GRBG", 0, 0, 6, false, "GRBG"},
+        {"GBRG", 0, 0, 6, false, "GBRG"}, {"RGGB", 1, 0, 6, false, "GRBG"}, {"RGGB", 0, 1, 6, false, "GBRG"},
+        {"RGGB", 1, 1, 6, false, "BGGR"}, {"GRBG", 1, 1, 6, false, "GBRG"}, {"GBRG", 3, -1, 6, false, "GRBG"},
+        {" rggb ", 2, 0, 6, false, "RGGB"},
+        // The camera's first row is the file's last one.
+        {"RGGB", 0, 0, 6, true, "GBRG"}, {"RGGB", 0, 0, 5, true, "RGGB"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.pattern << " " << c.offsetX << "," << c.offsetY << " " << c.height);
+        QStringList cards{QStringLiteral("BAYERPAT= '%1'").arg(c.pattern),
+                          QStringLiteral("XBAYROFF= %1").arg(c.offsetX), QStringLiteral("YBAYROFF= %1").arg(c.offsetY)};
+        if (c.bottomUp)
+            cards << QStringLiteral("ROWORDER= 'BOTTOM-UP'");
+        ASSERT_EQ(writeFitsFile("flat.fits", mosaic(5, c.height, c.cell, flatColour), cards), 0);
+        auto image = load("flat.fits", true);
+        ASSERT_TRUE(image);
+        EXPECT_EQ(image->channels, 3);
+        for (int y = 0; y < image->height; ++y) {
+            for (int x = 0; x < image->width; ++x) {
+                const float *p = image->pixel(x, y);
+                ASSERT_EQ(p[0], 100.0f) << x << "," << y;
+                ASSERT_EQ(p[1], 50.0f) << x << "," << y;
+                ASSERT_EQ(p[2], 10.0f) << x << "," << y;
+                ASSERT_EQ(p[3], 1.0f);
+            }
+        }
+    }
+}
+
+TEST(Debayer, InterpolationIsExactOnRampsInsideAndAveragesNeighboursAtTheBorder)
+{
+    ASSERT_EQ(writeFitsFile("ramp.fits", mosaic(7, 6, "GRBG", ramp), {"BAYERPAT= 'GRBG'"}), 0);
+    auto image = load("ramp.fits", true);
+    ASSERT_TRUE(image);
+    for (int y = 1; y < 5; ++y)
+        for (int x = 1; x < 6; ++x)
+            for (int c = 0; c < 3; ++c)
+                ASSERT_EQ(image->pixel(x, y)[c], static_cast<float>(ramp(c, x, y))) << x << "," << y << " " << c;
+    // Top-left pixel, green: red from its right neighbour, blue from the one below.
+    const float *corner = image->pixel(0, 0);
+    EXPECT_EQ(corner[0], ramp(0, 1, 0));
+    EXPECT_EQ(corner[1], ramp(1, 0, 0));
+    EXPECT_EQ(corner[2], ramp(2, 0, 1));
+    // (1, 0) is red: green is the mean of its left, right and lower neighbours, blue of the
+    // two below on the diagonals.
+    const float *top = image->pixel(1, 0);
+    EXPECT_EQ(top[1], static_cast<float>((ramp(1, 0, 0) + ramp(1, 2, 0) + ramp(1, 1, 1)) / 3));
+    EXPECT_EQ(top[2], static_cast<float>((ramp(2, 0, 1) + ramp(2, 2, 1)) / 2));
+}
+
+TEST(Debayer, BandsEqualTheWholeImageBitForBit)
+{
+    // An irregular mosaic, wide enough that the whole load reads it in several pieces.
+    const int width = 1500, height = 700;
+    FitsImage image = fitsImage(16, width, height);
+    image.bzero = 32768;
+    for (size_t i = 0; i < image.values.size(); ++i)
+        image.values[i] = static_cast<double>((i * 7919) % 60000);
+    ASSERT_EQ(writeFitsFile("mosaic.fits", image, {"BAYERPAT= 'BGGR'", "XBAYROFF= 1"}), 0);
+    ASSERT_EQ(tileCompressFits("mosaic.fits", "mosaic.fits.fz", {RICE_1, {64, 64}}), 0);
+    auto whole = load("mosaic.fits", true);
+    ASSERT_TRUE(whole);
+    ASSERT_EQ(whole->channels, 3);
+    auto compressed = load("mosaic.fits.fz", true);
+    ASSERT_TRUE(compressed);
+    EXPECT_TRUE(sameFloats(*compressed, *whole));
+
+    ImageLoader loader;
+    loader.options.debayer = true;
+    for (const QString path : {"mosaic.fits", "mosaic.fits.fz"}) {
+        for (const auto &[first, rows] :
+             {std::pair{0, 1}, {0, 200}, {1, 1}, {199, 3}, {350, 349}, {699, 1}, {690, 50}}) {
+            auto band = loader.loadRows(path, first, width, rows);
+            ASSERT_TRUE(band) << first;
+            ASSERT_EQ(band->height, std::min(rows, height - first));
+            EXPECT_EQ(band->channels, 3);
+            EXPECT_EQ(0, std::memcmp(band->data.get(), whole->pixel(0, first),
+                                     static_cast<size_t>(band->floatCount) * sizeof(float)))
+                << path.toStdString() << " band " << first << " + " << rows;
+        }
+    }
+}
+
+TEST(Debayer, OnlyMosaicsWithAKnownPatternChangeAndOnlyWhenAsked)
+{
+    ASSERT_EQ(writeFitsFile("mosaic.fits", fitsImage(16, 9, 8), {"BAYERPAT= 'RGGB'"}), 0);
+    ASSERT_EQ(writeFitsFile("plain.fits", fitsImage(16, 9, 8)), 0);
+    ASSERT_EQ(writeFitsFile("unknown.fits", fitsImage(16, 9, 8), {"BAYERPAT= 'CYGM'"}), 0);
+    ASSERT_EQ(writeFitsFile("cube.fits", fitsImage(16, 9, 8, 3), {"BAYERPAT= 'RGGB'"}), 0);
+    ASSERT_EQ(writeFitsFile("row.fits", fitsImage(16, 9, 1), {"BAYERPAT= 'RGGB'"}), 0);
+
+    // Off, a mosaic loads grey as it always did.
+    CapturingLog log;
+    auto grey = load("mosaic.fits", false, &log);
+    auto reference = load("plain.fits", false);
+    ASSERT_TRUE(grey && reference);
+    EXPECT_TRUE(sameFloats(*grey, *reference));
+    EXPECT_TRUE(log.lines().isEmpty());
+    // On, whatever is not a mosaic of a known pattern loads exactly as with the option off.
+    for (const char *name : {"plain.fits", "unknown.fits", "cube.fits", "row.fits"}) {
+        auto on = load(name, true, &log);
+        auto off = load(name, false);
+        ASSERT_TRUE(on && off) << name;
+        EXPECT_TRUE(sameFloats(*on, *off)) << name;
+    }
+    EXPECT_TRUE(log.lines().isEmpty());
+
+    // A debayered load says so, once; a band read does not, but offers the same line.
+    ASSERT_TRUE(load("mosaic.fits", true, &log));
+    const QString line = QStringLiteral("Debayered mosaic.fits (RGGB, bilinear)");
+    EXPECT_EQ(log.lines(), QStringList{line});
+    ImageLoader loader;
+    loader.log = &log;
+    loader.options.debayer = true;
+    EXPECT_TRUE(loader.loadRows("mosaic.fits", 2, 9, 3));
+    EXPECT_EQ(log.lines().size(), 1);
+    EXPECT_EQ(loader.debayerNote("mosaic.fits"), line);
+    EXPECT_EQ(loader.debayerNote("plain.fits"), QString());
+    loader.options.debayer = false;
+    EXPECT_EQ(loader.debayerNote("mosaic.fits"), QString());
+
+    // Loaders take the options a front end set as the default when they are created.
+    setDefaultLoadOptions(LoadOptions{true});
+    EXPECT_TRUE(ImageLoader().options.debayer);
+    setDefaultLoadOptions(LoadOptions{});
+    EXPECT_FALSE(ImageLoader().options.debayer);
+}
