@@ -1,5 +1,6 @@
 #include "framecalibration.h"
 
+#include "calib/calibarithmetic.h"
 #include "image/fitswriter.h"
 #include "image/imagebuffer.h"
 #include "image/imageloader.h"
@@ -23,6 +24,21 @@ std::unique_ptr<ImageBuffer> loadMaster(const QString &path, const char *kind, i
     if (!master && firstError == 0)
         firstError = loader.errorCode;
     log.logMessage(QStringLiteral("Setting %1 frame to: ").arg(QLatin1String(kind)) + path);
+    // The frames are normalised before the masters are applied, so a master in other units
+    // (a 16-bit FITS master as most programs write them, a RAW file) is brought to 0 ... 1 too.
+    if (master && master->whiteLevel != 1.0f) {
+        log.logMessage(QStringLiteral("Master %1 %2 is not normalised (white level %3): normalising it like the "
+                                      "frames.")
+                           .arg(QLatin1String(kind), path, logNumber(master->whiteLevel)));
+        if (!normalizeImage(*master)) {
+            log.logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot use master %1 %2: its white level equals its "
+                                          "black level, so it has no value range.</font>")
+                               .arg(QLatin1String(kind), path));
+            master.reset();
+            if (firstError == 0)
+                firstError = kFrameNotNormalizable;
+        }
+    }
     return master;
 }
 

@@ -53,8 +53,9 @@ struct CalibrationMasters {
 };
 
 // Loads the non-empty paths in the order bias, dark, flat (not verbose), logging "Setting bias
-// frame to: <path>" and so on for each. A failed load keeps its code unless an earlier one
-// failed already; the loader logs why.
+// frame to: <path>" and so on for each. A master whose white level is not 1.0 is normalised
+// like the frames, with one log line saying so. A failed load keeps its code unless an earlier
+// one failed already; the loader logs why.
 CalibrationMasters loadCalibrationMasters(const QString &biasPath, const QString &darkPath, const QString &flatPath,
                                           MessageLog &log);
 

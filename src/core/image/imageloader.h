@@ -33,7 +33,7 @@ constexpr int kStandardImageUnreadable = 1105;
 // A band that starts outside the image or asks for no rows or no columns.
 constexpr int kBandOutsideImage = 1106;
 // A gzip-compressed FITS file whose compressed data end early or fail their check.
-constexpr int kCompressedDataDamaged = 1107;
+constexpr int kCompressedDataDamaged = 1108;
 
 
 // What a load does beyond reading the file as it stands. Everything is off by default, and

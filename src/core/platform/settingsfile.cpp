@@ -80,4 +80,9 @@ bool debayerFits()
     return value(kPreferences, QString::fromLatin1(kDebayerFitsKey), false).toBool();
 }
 
+bool stretchNewWindows()
+{
+    return value(kPreferences, QString::fromLatin1(kStretchNewWindowsKey), false).toBool();
+}
+
 } // namespace settingsfile

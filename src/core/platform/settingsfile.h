@@ -35,5 +35,8 @@ float previewGamma();
 // "Debayer colour camera FITS (BAYERPAT)", off unless saved on.
 constexpr const char *kDebayerFitsKey = "DebayerFits";
 bool debayerFits();
+// "Stretch new windows automatically", off unless saved on.
+constexpr const char *kStretchNewWindowsKey = "StretchNewWindows";
+bool stretchNewWindows();
 
 } // namespace settingsfile

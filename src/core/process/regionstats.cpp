@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace {
 
@@ -146,6 +147,50 @@ std::optional<FloatRGB> regionClippedMean(const ImageBuffer &buffer, float k, co
     if (accepted == 0)
         return std::nullopt;
     return sum.times(reciprocalOf(accepted));
+}
+
+namespace {
+
+// The median of the samples, reordering them.
+float medianOf(std::vector<float> &samples)
+{
+    const std::size_t middle = samples.size() / 2;
+    std::nth_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(middle), samples.end());
+    const float upper = samples[middle];
+    if (samples.size() % 2 == 1)
+        return upper;
+    const float lower = *std::max_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(middle));
+    return static_cast<float>((static_cast<double>(lower) + upper) / 2.0);
+}
+
+} // namespace
+
+std::optional<RegionStatistics> regionStatistics(const ImageBuffer &buffer, const PixelRegion &region, float k)
+{
+    const std::optional<FloatRGB> mean = regionMean(buffer, region);
+    const std::optional<FloatRGB> sigma = regionSigma(buffer, region);
+    if (!mean || !sigma)
+        return std::nullopt;
+    RegionStatistics statistics;
+    statistics.mean = *mean;
+    statistics.sigma = *sigma;
+    statistics.clippedMean = regionClippedMean(buffer, k, region);
+
+    float *extremes[2][3] = {{&statistics.minimum.r, &statistics.minimum.g, &statistics.minimum.b},
+                             {&statistics.maximum.r, &statistics.maximum.g, &statistics.maximum.b}};
+    float *medians[3] = {&statistics.median.r, &statistics.median.g, &statistics.median.b};
+    std::vector<float> samples;
+    samples.reserve(static_cast<std::size_t>(region.pixelCount()));
+    for (int c = 0; c < 3; ++c) {
+        samples.clear();
+        forEachPixel(buffer, region,
+                     [&](float r, float g, float b) { samples.push_back(c == 0 ? r : c == 1 ? g : b); });
+        const auto [low, high] = std::minmax_element(samples.begin(), samples.end());
+        *extremes[0][c] = *low;
+        *extremes[1][c] = *high;
+        *medians[c] = medianOf(samples);
+    }
+    return statistics;
 }
 
 std::optional<FloatRGB> estimateBackgroundColor(const ImageBuffer &buffer)

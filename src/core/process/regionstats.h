@@ -59,6 +59,20 @@ std::optional<FloatRGB> regionSigma(const ImageBuffer &buffer, const PixelRegion
 // region's mean (bounds inclusive). std::nullopt also when no pixel lies within them.
 std::optional<FloatRGB> regionClippedMean(const ImageBuffer &buffer, float k, const PixelRegion &region);
 
+// Everything the image-statistics window shows for one region, per channel: the extremes,
+// the median (of an even count, the mean of the two middle samples), and the mean, standard
+// deviation and sigma-clipped mean of regionMean, regionSigma and regionClippedMean.
+struct RegionStatistics {
+    FloatRGB minimum;
+    FloatRGB maximum;
+    FloatRGB mean;
+    FloatRGB median;
+    FloatRGB sigma;
+    std::optional<FloatRGB> clippedMean; // none when no pixel lies within the bounds
+};
+// std::nullopt for an empty region. Copies one channel of the region at a time for the median.
+std::optional<RegionStatistics> regionStatistics(const ImageBuffer &buffer, const PixelRegion &region, float k);
+
 // At most this many clipping passes. A well-behaved image settles in a handful; the limit
 // only stops a mean that keeps moving by more than the tolerance from cycling for ever.
 constexpr int kBackgroundIterationLimit = 1000;

@@ -35,6 +35,8 @@ QString imageLoadErrorText(int code)
         return QStringLiteral("the camera RAW file does not develop to three colours");
     case kStandardImageUnreadable:
         return QStringLiteral("the image could not be decoded");
+    case kCompressedDataDamaged:
+        return QStringLiteral("its compressed data are damaged or end early");
     case kFrameNotNormalizable:
         return QStringLiteral("its white level equals its black level, so it has no value range");
     default:

@@ -16,10 +16,12 @@ QString qtOpenFileName(QWidget *parent, const QString &caption, const QString &d
     return QFileDialog::getOpenFileName(parent, caption, directory, filter);
 }
 
-QString qtSaveFileName(QWidget *parent, const QString &caption, const QString &directory, const QString &filter)
+QString qtSaveFileName(QWidget *parent, const QString &caption, const QString &directory, const QString &filter,
+                       const QString &selectedFilter)
 {
+    QString selected = selectedFilter;
     // The program refuses to overwrite anyway; the dialog need not ask.
-    return QFileDialog::getSaveFileName(parent, caption, directory, filter, nullptr,
+    return QFileDialog::getSaveFileName(parent, caption, directory, filter, selected.isEmpty() ? nullptr : &selected,
                                         QFileDialog::DontConfirmOverwrite);
 }
 
@@ -44,7 +46,7 @@ QString askAndRemember(AskFunction ask, QWidget *parent, const QString &caption,
 } // namespace
 
 AskFunction askOpenFileName = qtOpenFileName;
-AskFunction askSaveFileName = qtSaveFileName;
+AskSaveFunction askSaveFileName = qtSaveFileName;
 AskManyFunction askOpenFileNames = qtOpenFileNames;
 AskDirectoryFunction askDirectory = qtDirectory;
 
@@ -53,9 +55,12 @@ QString openFile(QWidget *parent, const QString &caption, const QString &filter)
     return askAndRemember(askOpenFileName, parent, caption, filter);
 }
 
-QString saveFile(QWidget *parent, const QString &caption, const QString &filter)
+QString saveFile(QWidget *parent, const QString &caption, const QString &filter, const QString &selectedFilter)
 {
-    return askAndRemember(askSaveFileName, parent, caption, filter);
+    const QString file = askSaveFileName(parent, caption, settingsfile::fileOpenPath(), filter, selectedFilter);
+    if (!file.isEmpty())
+        settingsfile::setFileOpenPath(QFileInfo(file).absolutePath());
+    return file;
 }
 
 QStringList openFiles(QWidget *parent, const QString &caption, const QString &filter)

@@ -13,18 +13,23 @@ namespace filedialogs {
 using AskFunction = QString (*)(QWidget *parent, const QString &caption, const QString &directory,
                                 const QString &filter);
 
+// The save dialog also gets the filter it starts on (empty: the first one).
+using AskSaveFunction = QString (*)(QWidget *parent, const QString &caption, const QString &directory,
+                                    const QString &filter, const QString &selectedFilter);
+
 using AskManyFunction = QStringList (*)(QWidget *parent, const QString &caption, const QString &directory,
                                         const QString &filter);
 using AskDirectoryFunction = QString (*)(QWidget *parent, const QString &caption, const QString &directory);
 
 extern AskFunction askOpenFileName;
-extern AskFunction askSaveFileName;
+extern AskSaveFunction askSaveFileName;
 extern AskManyFunction askOpenFileNames;
 extern AskDirectoryFunction askDirectory;
 
 // Asks, remembers the chosen file's folder, and returns the file (empty when cancelled).
 QString openFile(QWidget *parent, const QString &caption, const QString &filter);
-QString saveFile(QWidget *parent, const QString &caption, const QString &filter);
+QString saveFile(QWidget *parent, const QString &caption, const QString &filter,
+                 const QString &selectedFilter = QString());
 QStringList openFiles(QWidget *parent, const QString &caption, const QString &filter);
 // One frame file (RAW or FITS) for a path field: the answer replaces the field's text, so
 // cancelling clears it.

@@ -18,6 +18,7 @@ class QLabel;
 class QMdiArea;
 class QMenu;
 class QProgressBar;
+class QMdiSubWindow;
 class QPushButton;
 class QToolBar;
 class OutputWindow;
@@ -27,6 +28,8 @@ class wndCombineImg;
 class wndStarSearch;
 class wndMasterFrame;
 class wndRegistrationData;
+class qDwa;
+class wndImageStats;
 
 class Verdanix : public QMainWindow {
     Q_OBJECT
@@ -60,6 +63,16 @@ public:
     mdiImage *openResultWindow(std::unique_ptr<ImageBuffer> buffer, const QString &name, int titleCounter = 0);
     // The image window whose windowId, as a string, is `id`; null when it was closed.
     mdiImage *findImageById(const QString &id) const;
+
+    // The image windows of the document area in the order they were opened.
+    QList<mdiImage *> imageWindows() const;
+    // The window's title as window lists show it: with " [n]" when an earlier window has the
+    // same title.
+    QString windowLabel(const mdiImage *window) const;
+    // Refills the Window menu with the open windows; run whenever the menu opens.
+    void updateWindowMenu();
+    // Where the main window must stay; the screen's available area unless set (tests set it).
+    QRect workAreaOverride;
 
     OutputWindow *console() const { return outputWindow; }
     QMdiArea *documentArea() const { return mdiArea; }
@@ -122,14 +135,45 @@ public slots:
     void evCloseFlattenBgWnd();
     void showWelcome();
     void evAbout();
+    // The read-out's position, cleared when the pointer leaves the image.
+    void evPointerMoved(int x, int y, bool insideImage);
+    void evPointerLeft();
+    void evZoomChanged(double zoom);
+    // The non-modal statistics window of the current image (one at a time).
+    void showImageStatistics();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Asks about unsaved results, then remembers the geometry and the dock layout.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
     void createActions();
     void createMenus();
     void createStatusBar();
+    void createWindowMenu();
+    // Puts a tool panel's dock on the right, tabbed with the docks already there, so that
+    // no number of docks pushes the status bar or a panel's buttons off the screen.
+    void dockPanel(QDockWidget *dock);
+    // Moves and, where needed, shrinks the window into the work area (after docks change).
+    void keepInWorkArea();
+    void restoreWindowLayout();
+    void saveWindowLayout();
+    // The panel's automatic stretch at its clipping value, into the window's view
+    // correction (not yet rendered); false when memory ran out.
+    bool applyAutoStretch(mdiImage *window);
+    // With "Stretch new windows automatically" on, stretches and redraws a new window.
+    void stretchNewWindow(mdiImage *window);
+    void updateZoomLabel();
+    // Refreshes the statistics window, if open, for the current image and its selection.
+    void updateImageStatistics();
+    void clearReadout();
+    // False when the user cancels quitting over unsaved results.
+    bool confirmUnsavedResults();
+    // Asks for a file name and saves the window's image; true when a file was written.
+    bool saveWindow(mdiImage *window, const QString &caption);
+    // Hands the flatten tool's markers to `window` (ending them on the window before).
+    void startMarkerMode(mdiImage *window);
     void logStartupFigures();
     QAction *makeAction(const QString &text, const char *icon, const char *slot);
     void showResult(const QString &title, const QString &text);
@@ -139,6 +183,8 @@ private:
     void consoleCheckValues();
     void consoleThreadTest();
     void reportNoImage();
+    // A request that cannot run now: its line in the log and in the status bar.
+    void refuse(const QString &line);
     // lockImage for operations that need pixels: without them, says so and releases.
     mdiImage *lockImageWithPixels();
 
@@ -146,11 +192,16 @@ private:
     OutputWindow *outputWindow = nullptr;
     wndViewCorrection *vcWindow = nullptr;
     QDockWidget *vcDock = nullptr;
+    QPointer<qDwa> flattenDock;
+    QPointer<wndImageStats> statisticsWindow;
+    QMdiSubWindow *consoleWindow = nullptr;
     QToolBar *mainToolBar = nullptr;
 
     QPushButton *abortButton = nullptr;
     QProgressBar *progressBar = nullptr;
     QLabel *statusLabel = nullptr;
+    QLabel *positionLabel = nullptr;
+    QLabel *zoomLabel = nullptr;
     QLabel *redLabel = nullptr;
     QLabel *greenLabel = nullptr;
     QLabel *blueLabel = nullptr;
@@ -160,6 +211,10 @@ private:
     QMenu *combineMenu = nullptr;
     QMenu *transformMenu = nullptr;
     QMenu *helpMenu = nullptr;
+
+public:
+    QMenu *imageMenu = nullptr;
+    QMenu *windowMenu = nullptr;
 
 public:
     // Actions, named after what they do; owned by the window.
@@ -187,4 +242,12 @@ public:
     QAction *standardDeviationAct = nullptr;
     QAction *testPreviewAct = nullptr;
     QAction *starSearchAct = nullptr;
+    QAction *zoomInAct = nullptr;
+    QAction *zoomOutAct = nullptr;
+    QAction *zoomActualAct = nullptr;
+    QAction *zoomFitAct = nullptr;
+    QAction *cascadeAct = nullptr;
+    QAction *tileAct = nullptr;
+    QAction *closeWindowAct = nullptr;
+    QAction *statisticsAct = nullptr;
 };

@@ -6,6 +6,7 @@
 #include "calib/wndcalibrate.h"
 #include "calib/wndsettings.h"
 #include "console/outputwindow.h"
+#include "image/imageloader.h"
 
 #include <QDockWidget>
 #include <QLineEdit>
@@ -32,10 +33,8 @@ void Verdanix::evCalibrate()
     auto *dock = new QDockWidget(QStringLiteral("Calibrate Light Frames"), this);
     dock->setObjectName(QStringLiteral("calibrateDock"));
     dock->setAttribute(Qt::WA_DeleteOnClose);
-    dock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     dock->setWidget(panel);
-    addDockWidget(Qt::RightDockWidgetArea, dock);
-    dock->show();
+    dockPanel(dock);
     panel->show();
     connect(panel, SIGNAL(doCalibrate(QObject *)), this, SLOT(evDoCalibrate(QObject *)));
 }
@@ -47,7 +46,7 @@ void Verdanix::evDoCalibrate(QObject *sender)
         return;
     const QString refusal = QStringLiteral("Cannot run calibration: A calculation is already running.");
     if (calculationRunning) {
-        outputWindow->logMessage(refusal);
+        refuse(refusal);
         return;
     }
     CalibrationParameters parameters;
@@ -57,6 +56,8 @@ void Verdanix::evDoCalibrate(QObject *sender)
     parameters.darkPath = panel->leDark->text();
     parameters.flatPath = panel->leFlat->text();
     parameters.preferences = readRunPreferences();
+    // The masters load before the run starts; they are debayered exactly as the frames will be.
+    setDefaultLoadOptions(LoadOptions{parameters.preferences.debayerFits});
     const QString problem = calibrationRequestProblem(parameters);
     if (!problem.isEmpty()) {
         outputWindow->logMessage(problem);

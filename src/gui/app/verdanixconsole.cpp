@@ -85,7 +85,7 @@ void Verdanix::consoleStarSearch(const QStringList &names, const QStringList &va
     if (!source || !source->buffer || !source->buffer->hasPixels())
         return;
     if (calculationRunning) {
-        outputWindow->logMessage(QString::fromLatin1(kBusy));
+        refuse(QString::fromLatin1(kBusy));
         return;
     }
     outputWindow->logMessage(QStringLiteral("Searching for stars in current image..."));

@@ -1,11 +1,13 @@
 // Opening an image into a new window and saving the current one.
 #include "verdanix.h"
 
+#include "calib/resourcelimits.h"
 #include "console/outputwindow.h"
 #include "filedialogs.h"
 #include "image/fitswriter.h"
 #include "image/histogram.h"
 #include "image/imageloader.h"
+#include "loadfailure.h"
 #include "log/outofmemory.h"
 #include "previewfile.h"
 #include "view/mdiimage.h"
@@ -15,12 +17,15 @@
 namespace {
 
 // Qt's file dialog separates the patterns of one filter by spaces.
-const char *const kOpenFilter = "All supported types (*.cr2 *.nef *.fit *.fts *.fits *.jpg *.jpeg *.png *.tif *.tiff *.bmp)\n"
+const char *const kOpenFilter = "All supported types (*.cr2 *.nef *.fit *.fts *.fits *.fz *.fit.gz *.fits.gz *.fts.gz "
+                                "*.jpg *.jpeg *.png *.tif *.tiff *.bmp)\n"
                                 "Canon RAW (*.cr2)\n"
                                 "Nikon RAW (*.nef)\n"
-                                "FITS (*.fit *.fts *.fits)\n"
+                                "FITS (*.fit *.fts *.fits *.fz *.fit.gz *.fits.gz *.fts.gz)\n"
                                 "Standard images (*.jpg *.jpeg *.png *.tif *.tiff *.bmp)";
 const char *const kSaveFilter = "JPG (*.jpg)\nFITS (*.fit *.fts *.fits)";
+// The dialog starts on FITS: it keeps every value, the JPEG only what the window shows.
+const char *const kSaveDefaultFilter = "FITS (*.fit *.fts *.fits)";
 
 bool isFitsSuffix(const QString &suffix)
 {
@@ -37,9 +42,13 @@ void Verdanix::loadImage()
 
     ImageLoader loader;
     loader.log = outputWindow;
+    loader.options.debayer = readRunPreferences().debayerFits;
     std::unique_ptr<ImageBuffer> buffer = loader.loadFile(file, true);
     if (!buffer) {
         outputWindow->logMessage(QStringLiteral("An error occoured while opening the image."));
+        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot open %1: %2.</font>")
+                                     .arg(QFileInfo(file).fileName().toHtmlEscaped(),
+                                          loadFailureReason(file, loader.errorCode).toHtmlEscaped()));
         return;
     }
 
@@ -73,10 +82,28 @@ void Verdanix::saveImage()
         releaseImage();
         return;
     }
-    const QString file = filedialogs::saveFile(this, QStringLiteral("Save Image"), QString::fromLatin1(kSaveFilter));
+    saveWindow(window, QStringLiteral("Save Image"));
+    releaseImage();
+}
+
+bool Verdanix::saveWindow(mdiImage *window, const QString &caption)
+{
+    const QString file = filedialogs::saveFile(this, caption, QString::fromLatin1(kSaveFilter),
+                                               QString::fromLatin1(kSaveDefaultFilter));
     const QString suffix = QFileInfo(file).suffix().toLower();
+    if (!file.isEmpty() && !isFitsSuffix(suffix) && suffix != QLatin1String("jpg")) {
+        // Nothing would be written: say so (in the log and, as an error line, in the status
+        // bar) rather than end as if the file had been saved.
+        const QString reason = suffix.isEmpty() ? QStringLiteral("the name has no extension")
+                                                : QStringLiteral("the program cannot write .%1 files").arg(suffix);
+        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">Not saved: %1 (%2). End the name in .fit, "
+                                                ".fts, .fits or .jpg.</font>")
+                                     .arg(reason, file.toHtmlEscaped()));
+        return false;
+    }
+    bool written = false;
     if (!file.isEmpty() && isFitsSuffix(suffix)) {
-        saveFitsImage(*window->buffer, file, *outputWindow);
+        written = saveFitsImage(*window->buffer, file, *outputWindow) == 0;
     } else if (!file.isEmpty() && suffix == QLatin1String("jpg")) {
         // The JPEG is the image as the window shows it, through its view correction.
         outputWindow->setStatusText(QStringLiteral("Saving JPG ") + file);
@@ -84,11 +111,14 @@ void Verdanix::saveImage()
         if (!window->previewBuilt)
             window->updateBuffer();
         const QString error = writePreviewFile(window->previewImage, file, "jpg");
-        if (error.isEmpty())
+        written = error.isEmpty();
+        if (written)
             outputWindow->logMessage(QStringLiteral("File written."));
         else
             outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">%1</font>").arg(error.toHtmlEscaped()));
     }
-    releaseImage();
+    if (written)
+        window->unsavedResult = false;
     outputWindow->setStatusText(QStringLiteral("Ready."));
+    return written;
 }

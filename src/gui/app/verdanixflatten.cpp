@@ -30,27 +30,17 @@ mdiImage *Verdanix::lockFlattenTarget()
     return window;
 }
 
-void Verdanix::flattenBg()
+void Verdanix::startMarkerMode(mdiImage *window)
 {
-    mdiImage *window = lockImage();
-    if (!window || !window->buffer) {
-        releaseImage();
-        return;
+    if (flattenWindow && flattenWindow != window) {
+        flattenWindow->clearMarkers();
+        flattenWindow->markerMode = false;
+        outputWindow->logMessage(QStringLiteral("Box markers cleared."));
     }
-    // The panel goes straight into its dock: shown on its own first, it would take the
-    // activation away from the image windows.
-    auto *panel = new flattenbgwnd(this);
     flattenWindow = window;
-
-    auto *dock = new qDwa(QStringLiteral("Background Neutralization"), this);
-    dock->setObjectName(QStringLiteral("flattenDock"));
-    dock->setAttribute(Qt::WA_DeleteOnClose);
-    dock->setWidget(panel);
-    dock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
-    addDockWidget(Qt::RightDockWidgetArea, dock);
-    dock->show();
-    connect(dock, SIGNAL(widgetClosed()), this, SLOT(evCloseFlattenBgWnd()));
-
+    if (flattenDock)
+        if (auto *panel = qobject_cast<flattenbgwnd *>(flattenDock->widget()))
+            panel->setTarget(windowLabel(window));
     window->markerMode = true;
     if (window->testPreviewActive)
         window->destroyTestPreview();
@@ -58,6 +48,38 @@ void Verdanix::flattenBg()
     window->markerXs.clear();
     window->markerYs.clear();
     window->displayBuffer();
+}
+
+void Verdanix::flattenBg()
+{
+    mdiImage *window = lockImage();
+    if (!window || !window->buffer) {
+        releaseImage();
+        return;
+    }
+    // One tool at a time: asked for again, it shows its panel, working on the current image
+    // (the markers placed so far stay when that is the image it already works on).
+    if (flattenDock) {
+        if (window != flattenWindow)
+            startMarkerMode(window);
+        flattenDock->show();
+        flattenDock->raise();
+        releaseImage();
+        return;
+    }
+    // The panel goes straight into its dock: shown on its own first, it would take the
+    // activation away from the image windows.
+    auto *panel = new flattenbgwnd(this);
+
+    auto *dock = new qDwa(QStringLiteral("Background Neutralization"), this);
+    flattenDock = dock;
+    dock->setObjectName(QStringLiteral("flattenDock"));
+    dock->setAttribute(Qt::WA_DeleteOnClose);
+    dock->setWidget(panel);
+    dockPanel(dock);
+    connect(dock, SIGNAL(widgetClosed()), this, SLOT(evCloseFlattenBgWnd()));
+
+    startMarkerMode(window);
 
     connect(panel, SIGNAL(emitBoxSize(int)), this, SLOT(evSetBoxSize(int)));
     connect(panel, SIGNAL(clickedOK(int, double, int, double)), this, SLOT(evFlattenBg(int, double, int, double)));

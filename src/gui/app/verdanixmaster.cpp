@@ -46,11 +46,9 @@ void Verdanix::createMasterFrame()
     auto *dock = new QDockWidget(QStringLiteral("Create Master Frame"), this);
     dock->setObjectName(QStringLiteral("masterFrameDock"));
     dock->setAttribute(Qt::WA_DeleteOnClose);
-    dock->setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
     dock->setWidget(panel);
     connect(panel->pbCancel, SIGNAL(clicked()), dock, SLOT(close()));
-    addDockWidget(Qt::RightDockWidgetArea, dock);
-    dock->show();
+    dockPanel(dock);
 }
 
 void Verdanix::evMasterFrame(wndMasterFrame *sender)
@@ -59,7 +57,7 @@ void Verdanix::evMasterFrame(wndMasterFrame *sender)
         return;
     const QString refusal = QStringLiteral("[INFO] Cannot execute. A calculation is already running!");
     if (calculationRunning) {
-        outputWindow->logMessage(refusal);
+        refuse(refusal);
         return;
     }
     const QStringList paths = sender->framePaths();

@@ -2,9 +2,15 @@
 // current image.
 #include "verdanix.h"
 
+#include "console/outputwindow.h"
+#include "displaytexts.h"
+#include "process/wndimagestats.h"
 #include "view/mdiimage.h"
 
 #include <QAction>
+#include <QDockWidget>
+#include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QMenuBar>
 #include <QToolBar>
 
@@ -43,6 +49,39 @@ void Verdanix::createActions()
     standardDeviationAct = makeAction(QStringLiteral("Get Standard Deviation (Sigma)"), nullptr, SLOT(getStdDev()));
     testPreviewAct = makeAction(QStringLiteral("Test preview"), nullptr, SLOT(testPreview()));
     starSearchAct = makeAction(QStringLiteral("Image Registration and Stacking..."), nullptr, SLOT(findStars()));
+
+    // The shortcuts users of desktop programs expect; the menus show them.
+    openAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    saveAsAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    exitAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    const auto onImage = [this](void (mdiImage::*zoom)()) {
+        return [this, zoom] {
+            if (mdiImage *window = currentImageWindow())
+                (window->*zoom)();
+        };
+    };
+    zoomInAct = new QAction(QStringLiteral("Zoom In"), this);
+    zoomInAct->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Plus), QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    connect(zoomInAct, &QAction::triggered, this, onImage(&mdiImage::zoomIn));
+    zoomOutAct = new QAction(QStringLiteral("Zoom Out"), this);
+    zoomOutAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    connect(zoomOutAct, &QAction::triggered, this, onImage(&mdiImage::zoomOut));
+    zoomActualAct = new QAction(QStringLiteral("100 %"), this);
+    zoomActualAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_1));
+    connect(zoomActualAct, &QAction::triggered, this, onImage(&mdiImage::zoomActualSize));
+    zoomFitAct = new QAction(QStringLiteral("Fit to Window"), this);
+    zoomFitAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_0));
+    connect(zoomFitAct, &QAction::triggered, this, onImage(&mdiImage::zoomToFit));
+
+    cascadeAct = new QAction(QStringLiteral("Cascade"), this);
+    connect(cascadeAct, &QAction::triggered, mdiArea, &QMdiArea::cascadeSubWindows);
+    tileAct = new QAction(QStringLiteral("Tile"), this);
+    connect(tileAct, &QAction::triggered, mdiArea, &QMdiArea::tileSubWindows);
+    statisticsAct = makeAction(QStringLiteral("Image Statistics..."), nullptr, SLOT(showImageStatistics()));
+    closeWindowAct = new QAction(QStringLiteral("Close Window"), this);
+    closeWindowAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    connect(closeWindowAct, &QAction::triggered, mdiArea, &QMdiArea::closeActiveSubWindow);
 }
 
 void Verdanix::createMenus()
@@ -61,6 +100,13 @@ void Verdanix::createMenus()
     combineMenu->addAction(registrationAct);
     combineMenu->addAction(combineAct);
     transformMenu = menuBar()->addMenu(QStringLiteral("&Transform"));
+    imageMenu = menuBar()->addMenu(QStringLiteral("&Image"));
+    imageMenu->addAction(zoomInAct);
+    imageMenu->addAction(zoomOutAct);
+    imageMenu->addAction(zoomActualAct);
+    imageMenu->addAction(zoomFitAct);
+    imageMenu->addSeparator();
+    imageMenu->addAction(statisticsAct);
     helpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     helpMenu->addAction(aboutAct);
     updateMenus();
@@ -88,6 +134,11 @@ void Verdanix::updateMenus()
     for (QAction *action : {saveAsAct, colorGainAct, neutralizeAct, flattenAct, normalizeAct, cropAct})
         action->setEnabled(hasImage);
     combineAct->setEnabled(true);
+    for (QAction *action : {zoomInAct, zoomOutAct, zoomActualAct, zoomFitAct})
+        action->setEnabled(hasImage);
+    if (zoomLabel)
+        updateZoomLabel();
+    updateImageStatistics();
 
     manipulateMenu->clear();
     manipulateMenu->addAction(calibrateAct);
@@ -97,4 +148,79 @@ void Verdanix::updateMenus()
     manipulateMenu->addAction(normalizeAct);
     transformMenu->clear();
     transformMenu->addAction(cropAct);
+}
+
+void Verdanix::createWindowMenu()
+{
+    windowMenu = new QMenu(QStringLiteral("&Window"), this);
+    menuBar()->insertMenu(helpMenu->menuAction(), windowMenu);
+    connect(windowMenu, &QMenu::aboutToShow, this, &Verdanix::updateWindowMenu);
+    updateWindowMenu();
+}
+
+void Verdanix::updateWindowMenu()
+{
+    windowMenu->clear();
+    windowMenu->addAction(cascadeAct);
+    windowMenu->addAction(tileAct);
+    windowMenu->addAction(closeWindowAct);
+    windowMenu->addSeparator();
+    QMdiSubWindow *active = mdiArea->activeSubWindow();
+    const auto addEntry = [this, active](const QString &text, QMdiSubWindow *sub) {
+        QAction *entry = windowMenu->addAction(text);
+        entry->setCheckable(true);
+        entry->setChecked(sub == active);
+        connect(entry, &QAction::triggered, this, [this, sub = QPointer<QMdiSubWindow>(sub)] {
+            if (!sub)
+                return;
+            if (sub->isMinimized())
+                sub->showNormal();
+            mdiArea->setActiveSubWindow(sub);
+        });
+    };
+    addEntry(consoleWindow->windowTitle(), consoleWindow);
+    // The panel's dock can be closed; this brings it back.
+    windowMenu->addAction(vcDock->toggleViewAction());
+
+    const QList<mdiImage *> windows = imageWindows();
+    if (windows.isEmpty())
+        return;
+    windowMenu->addSeparator();
+    QStringList titles;
+    for (mdiImage *window : windows)
+        titles << window->windowTitle();
+    const QStringList labels = windowListLabels(titles);
+    for (int i = 0; i < windows.size(); ++i) {
+        // The first nine get a digit to reach them by keyboard.
+        const QString label = QString(labels[i]).replace(QLatin1Char('&'), QStringLiteral("&&"));
+        const QString text = i < 9 ? QStringLiteral("&%1 %2").arg(i + 1).arg(label) : label;
+        addEntry(text, qobject_cast<QMdiSubWindow *>(windows[i]->parentWidget()));
+    }
+}
+
+void Verdanix::showImageStatistics()
+{
+    if (!statisticsWindow) {
+        statisticsWindow = new wndImageStats(this);
+        statisticsWindow->setWindowFlags(statisticsWindow->windowFlags() | Qt::Tool);
+        statisticsWindow->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    statisticsWindow->show();
+    statisticsWindow->raise();
+    updateImageStatistics();
+}
+
+void Verdanix::updateImageStatistics()
+{
+    if (!statisticsWindow || !statisticsWindow->isVisible())
+        return;
+    mdiImage *window = currentImageWindow();
+    // With the console or a preview active, the statistics stay with the current image.
+    if (!window || window->isPreview)
+        window = viewTarget;
+    if (!window || !window->buffer) {
+        statisticsWindow->showStatistics(QString(), nullptr, SelectionRect{});
+        return;
+    }
+    statisticsWindow->showStatistics(windowLabel(window), window->buffer.get(), window->selection);
 }

@@ -3,6 +3,7 @@
 #include "verdanix.h"
 
 #include "console/outputwindow.h"
+#include "displaytexts.h"
 #include "log/outofmemory.h"
 #include "process/colourbalance.h"
 #include "process/combination.h"
@@ -16,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QGraphicsScene>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -75,6 +77,7 @@ mdiImage *Verdanix::openResultWindow(std::unique_ptr<ImageBuffer> buffer, const 
     window->updateBuffer();
     window->displayBuffer();
     window->setName(name);
+    window->unsavedResult = true;
     newestWindow = window.get();
     addImageWindow(window.get());
     return window.release();
@@ -265,6 +268,8 @@ void Verdanix::setGain()
     }
     auto *dialog = new GainWindow(this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->sourceWindow = viewTarget;
+    dialog->labelImage->setText(QStringLiteral("Image: ") + windowLabel(viewTarget));
     connect(dialog->pbOK, SIGNAL(clicked()), dialog, SLOT(emitOK()));
     connect(dialog->pbCancel, SIGNAL(clicked()), dialog, SLOT(cancel()));
     for (QDoubleSpinBox *box : {dialog->dsRed, dialog->dsGreen, dialog->dsBlue})
@@ -277,13 +282,21 @@ void Verdanix::setGain()
 
 void Verdanix::evSetGain(float valueR, float valueG, float valueB)
 {
-    lockImage();
-    mdiImage *source = viewTarget;
-    if (!hasImage(source)) {
-        reportNoImage();
-        releaseImage();
+    // The factors were chosen on the dialog's own image; the user may have activated another
+    // window since, so the dialog, not the focus, says which image they belong to.
+    auto *dialog = qobject_cast<GainWindow *>(sender());
+    mdiImage *source = dialog ? dialog->sourceWindow.data() : viewTarget.data();
+    if (dialog && !source) {
+        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">The image the gain was chosen for has been "
+                                                "closed; no gain was applied.</font>"));
         return;
     }
+    if (!hasImage(source)) {
+        reportNoImage();
+        return;
+    }
+    lockedWindow = source;
+    lockActive = true;
     guardMemory(*outputWindow, [&] {
         auto result = source->buffer->clone();
         applyGain(*result, valueR, valueG, valueB);
@@ -297,10 +310,14 @@ void Verdanix::showCombineWnd()
     auto *tool = new wndCombineImg(this);
     tool->setWindowOpacity(1.0);
     tool->setWindowFlags(tool->windowFlags() | Qt::Tool);
-    for (QMdiSubWindow *sub : mdiArea->subWindowList(QMdiArea::CreationOrder)) {
-        if (auto *window = qobject_cast<mdiImage *>(sub->widget()))
-            tool->addImage(window->getName(), window->windowId.toString());
-    }
+    // Titles, not bare names: a result and its source share the name but not the counter.
+    const QList<mdiImage *> windows = imageWindows();
+    QStringList titles;
+    for (mdiImage *window : windows)
+        titles << window->windowTitle();
+    const QStringList labels = windowListLabels(titles);
+    for (int i = 0; i < windows.size(); ++i)
+        tool->addImage(labels[i], windows[i]->windowId.toString());
     tool->show();
     connect(tool, SIGNAL(applied(wndCombineImg *)), this, SLOT(applyCombine(wndCombineImg *)));
 }

@@ -4,6 +4,7 @@
 #include "console/outputwindow.h"
 #include "image/autostretch.h"
 #include "log/outofmemory.h"
+#include "platform/settingsfile.h"
 #include "view/mdiimage.h"
 #include "view/wndviewcorrection.h"
 
@@ -33,22 +34,9 @@ void Verdanix::updateVC()
     }
 
     if (vcWindow->cbAuto->isChecked()) {
-        if (window->buffer) {
-            outputWindow->logMessage(QStringLiteral("Auto stretching preview..."));
-            const float clip = static_cast<float>(vcWindow->dsbAuto->value());
-            StretchPoints points;
-            if (!guardMemory(*outputWindow, [&] { points = autoStretchPoints(*window->buffer, clip); })) {
-                outputWindow->setStatusText(QStringLiteral("Ready."));
-                return;
-            }
-            outputWindow->logMessage(QStringLiteral("Minimum value: ") + logNumber(points.black));
-            outputWindow->logMessage(QStringLiteral("Maximum value: ") + logNumber(points.white));
-            points = normalisedStretch(points, window->buffer->whiteLevel);
-            for (int c = 0; c < 3; ++c) {
-                window->vcBlack[c] = points.black;
-                window->vcGamma[c] = 1.0f;
-                window->vcWhite[c] = points.white;
-            }
+        if (window->buffer && !applyAutoStretch(window)) {
+            outputWindow->setStatusText(QStringLiteral("Ready."));
+            return;
         }
     } else {
         const QDoubleSpinBox *minimum[3] = {vcWindow->dsMinR, vcWindow->dsMinG, vcWindow->dsMinB};
@@ -81,6 +69,34 @@ void Verdanix::updateVC()
     const qint64 screenPixels = static_cast<qint64>(window->width()) * window->height();
     outputWindow->logMessage(QStringLiteral("[DEBUG] Update took ") + logNumber(ms * 0.001) + QStringLiteral(" seconds (")
                              + QString::number(screenPixels / ms) + QStringLiteral(" Pixels/Millisecond)"));
+}
+
+bool Verdanix::applyAutoStretch(mdiImage *window)
+{
+    outputWindow->logMessage(QStringLiteral("Auto stretching preview..."));
+    const float clip = static_cast<float>(vcWindow->dsbAuto->value());
+    StretchPoints points;
+    if (!guardMemory(*outputWindow, [&] { points = autoStretchPoints(*window->buffer, clip); }))
+        return false;
+    outputWindow->logMessage(QStringLiteral("Minimum value: ") + logNumber(points.black));
+    outputWindow->logMessage(QStringLiteral("Maximum value: ") + logNumber(points.white));
+    points = normalisedStretch(points, window->buffer->whiteLevel);
+    for (int c = 0; c < 3; ++c) {
+        window->vcBlack[c] = points.black;
+        window->vcGamma[c] = 1.0f;
+        window->vcWhite[c] = points.white;
+    }
+    return true;
+}
+
+void Verdanix::stretchNewWindow(mdiImage *window)
+{
+    if (!settingsfile::stretchNewWindows() || !window->buffer || !window->buffer->hasPixels())
+        return;
+    if (applyAutoStretch(window)) {
+        window->updateBuffer();
+        window->displayBuffer();
+    }
 }
 
 mdiImage *Verdanix::makePreviewWindow()

@@ -62,6 +62,16 @@ void wndSettings::buildForm()
     dsbPreviewGamma->setObjectName(QStringLiteral("dsbPreviewGamma"));
     dsbPreviewGamma->setRange(0.01, 10.0);
     generalForm->addRow(cbPreviewGamma, dsbPreviewGamma);
+    cbDebayer = new QCheckBox(QStringLiteral("Debayer colour camera FITS (BAYERPAT)"), general);
+    cbDebayer->setObjectName(QStringLiteral("cbDebayer"));
+    cbDebayer->setToolTip(QStringLiteral("One-plane FITS frames whose header names a Bayer pattern (RGGB, BGGR, "
+                                         "GRBG, GBRG) open and stack as colour images, masters included."));
+    generalForm->addRow(cbDebayer);
+    cbStretchNew = new QCheckBox(QStringLiteral("Stretch new windows automatically"), general);
+    cbStretchNew->setObjectName(QStringLiteral("cbStretchNew"));
+    cbStretchNew->setToolTip(QStringLiteral("Each new image window gets the automatic stretch of the View Correction "
+                                            "panel, at the panel's clipping value."));
+    generalForm->addRow(cbStretchNew);
     tabWidget->addTab(general, QStringLiteral("General"));
 
     auto *performance = new QWidget(tabWidget);
@@ -118,6 +128,8 @@ void wndSettings::showStoredValues(int machineThreads, std::uint64_t machineTota
     sbMemPercent->setValue(settingsfile::memPercent());
     cbPreviewGamma->setChecked(settingsfile::usePreviewGamma());
     dsbPreviewGamma->setValue(settingsfile::previewGamma());
+    cbDebayer->setChecked(settingsfile::debayerFits());
+    cbStretchNew->setChecked(settingsfile::stretchNewWindows());
 }
 
 void wndSettings::evSaveSettings()
@@ -127,6 +139,9 @@ void wndSettings::evSaveSettings()
     settingsfile::setValue(kPreferences, QStringLiteral("MemPercent"), sbMemPercent->value());
     settingsfile::setValue(kPreferences, QStringLiteral("UsePreviewGamma"), cbPreviewGamma->isChecked());
     settingsfile::setValue(kPreferences, QStringLiteral("PreviewGamma"), dsbPreviewGamma->value());
+    settingsfile::setValue(kPreferences, QString::fromLatin1(settingsfile::kDebayerFitsKey), cbDebayer->isChecked());
+    settingsfile::setValue(kPreferences, QString::fromLatin1(settingsfile::kStretchNewWindowsKey),
+                           cbStretchNew->isChecked());
     close();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
-// The preferences dialog: preview gamma, and the threads and memory the batch runs may use.
+// The preferences dialog: preview gamma, debayering of colour camera FITS, and the threads
+// and memory the batch runs may use.
 // It shows the stored values clamped to this machine, and writes them only on OK.
 #include <QWidget>
 
@@ -23,6 +24,8 @@ public:
     QComboBox *cbLanguage = nullptr;
     QCheckBox *cbPreviewGamma = nullptr;
     QDoubleSpinBox *dsbPreviewGamma = nullptr;
+    QCheckBox *cbDebayer = nullptr;
+    QCheckBox *cbStretchNew = nullptr;
     QSpinBox *sbThreads = nullptr;
     QSpinBox *sbMemory = nullptr;
     QSpinBox *sbMemPercent = nullptr;

@@ -6,10 +6,13 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMdiSubWindow>
 #include <QProgressBar>
 #include <QScrollBar>
+#include <QTextDocumentFragment>
 #include <QTextEdit>
 #include <QThread>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -19,6 +22,38 @@ Q_LOGGING_CATEGORY(lcMessage, "Message", QtInfoMsg)
 
 namespace {
 constexpr int kLockWaitMs = 100;
+const char *const kErrorColour = "#ff6666";
+const char *const kReady = "Ready.";
+
+const char *const kErrorColours[] = {"<font color=\"#ff6666\">", "<font color=\"#ff9999\">",
+                                     "<font color=\"#dd3333\">"};
+const char *const kErrorBeginnings[] = {"Error", "ERROR", "[ERROR]", "Saving failed", "Could not create",
+                                        "Not enough memory"};
+// Prefixes that the status bar's own "Error: " replaces.
+const char *const kErrorPrefixes[] = {"[ERROR] ", "ERROR: ", "Error: "};
+} // namespace
+
+QString OutputWindow::errorStatusText(const QString &line)
+{
+    bool coloured = false;
+    for (const char *colour : kErrorColours)
+        coloured = coloured || line.startsWith(QLatin1String(colour));
+    QString text = coloured ? QTextDocumentFragment::fromHtml(line).toPlainText().trimmed() : line.trimmed();
+    bool error = coloured;
+    for (const char *beginning : kErrorBeginnings)
+        error = error || text.startsWith(QLatin1String(beginning));
+    if (!error || text.isEmpty())
+        return QString();
+    for (const char *prefix : kErrorPrefixes) {
+        if (text.startsWith(QLatin1String(prefix))) {
+            text.remove(0, static_cast<int>(qstrlen(prefix)));
+            break;
+        }
+    }
+    // "Error loading RAW file." says so itself.
+    if (text.startsWith(QLatin1String("Error")))
+        return text;
+    return QStringLiteral("Error: ") + text;
 }
 
 OutputWindow::OutputWindow(QWidget *parent) : QWidget(parent)
@@ -59,6 +94,10 @@ OutputWindow::OutputWindow(QWidget *parent) : QWidget(parent)
     connect(leInput, SIGNAL(returnPressed()), this, SLOT(inputEvent()));
     leInput->installEventFilter(this);
     teOutput->document()->setMaximumBlockCount(kMaxConsoleLines);
+
+    errorTimer = new QTimer(this);
+    errorTimer->setSingleShot(true);
+    connect(errorTimer, &QTimer::timeout, this, &OutputWindow::endError);
 }
 
 void OutputWindow::setStatusWidgets(QLabel *label, QProgressBar *bar)
@@ -122,12 +161,17 @@ void OutputWindow::flushMessages()
         QMutexLocker locker(&queueLock);
         lines.swap(pending);
     }
+    QString error;
     for (const QString &line : qAsConst(lines)) {
         teOutput->append(line);
         qCInfo(lcMessage) << line;
+        if (const QString text = errorStatusText(line); !text.isNull())
+            error = text;
     }
     teOutput->verticalScrollBar()->setValue(teOutput->verticalScrollBar()->maximum());
     teOutput->horizontalScrollBar()->setValue(0);
+    if (!error.isNull())
+        showError(error);
     // Keeps the interface alive while long calculations on the GUI thread log as they go.
     QCoreApplication::processEvents();
     flushing = false;
@@ -149,11 +193,57 @@ void OutputWindow::setStatusText(const QString &text)
         return;
     if (statusLabel) {
         if (onGuiThread())
-            statusLabel->setText(text);
+            applyStatusText(text);
         else
-            QMetaObject::invokeMethod(statusLabel, "setText", Qt::QueuedConnection, Q_ARG(QString, text));
+            QMetaObject::invokeMethod(this, "applyStatusText", Qt::QueuedConnection, Q_ARG(QString, text));
     }
     statusLock.unlock();
+}
+
+void OutputWindow::applyStatusText(const QString &text)
+{
+    if (!statusLabel)
+        return;
+    const bool bareErrorCode = text.startsWith(QLatin1String("Error ")) && text.mid(6).toInt() != 0;
+    if (errorShown && (text == QLatin1String(kReady) || bareErrorCode)) {
+        textAfterError = text;
+        return;
+    }
+    if (errorShown) {
+        errorTimer->stop();
+        endError();
+    }
+    statusLabel->setText(text);
+}
+
+void OutputWindow::showError(const QString &statusText)
+{
+    if (statusLabel) {
+        if (!errorShown)
+            textAfterError = statusLabel->text();
+        QPalette palette = statusLabel->palette();
+        palette.setColor(QPalette::WindowText, QColor(QLatin1String(kErrorColour)));
+        statusLabel->setPalette(palette);
+        statusLabel->setText(statusText);
+        statusLabel->setToolTip(statusText);
+        errorShown = true;
+        errorTimer->start(errorShownMs);
+    }
+    // Raised, not activated: the current image window stays the one operations work on.
+    if (auto *frame = qobject_cast<QMdiSubWindow *>(parentWidget()); frame && !frame->isMinimized())
+        frame->raise();
+}
+
+void OutputWindow::endError()
+{
+    if (!errorShown)
+        return;
+    errorShown = false;
+    if (!statusLabel)
+        return;
+    statusLabel->setPalette(QPalette());
+    statusLabel->setToolTip(QString());
+    statusLabel->setText(textAfterError);
 }
 
 void OutputWindow::setProgress(float percent)

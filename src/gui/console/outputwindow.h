@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QTextEdit;
+class QTimer;
 
 Q_DECLARE_LOGGING_CATEGORY(lcMessage)
 
@@ -37,6 +38,18 @@ public:
     // Tries the status lock for up to 100 ms; used by callers that must not wait longer.
     QMutex &statusMutex() { return statusLock; }
 
+    // The text of an error line as the status bar shows it ("Error: ..."), or a null string
+    // when the line is no error: red lines (the colours #ff6666, #ff9999, #dd3333) and lines
+    // that begin "Error", "ERROR", "[ERROR]", "Saving failed", "Could not create" or
+    // "Not enough memory".
+    static QString errorStatusText(const QString &line);
+    // Shows the text in the status bar in the error colour for errorShownMs and brings the
+    // console above the image windows that hide it. Meanwhile "Ready." (and the bare
+    // "Error <code>" of a run's end) waits, so that the reason stays readable. GUI thread.
+    void showError(const QString &statusText);
+    bool showingError() const { return errorShown; }
+    int errorShownMs = 6000;
+
     QGridLayout *gridLayout = nullptr;
     QTextEdit *teOutput = nullptr;
     QLineEdit *leInput = nullptr;
@@ -51,6 +64,11 @@ public slots:
     void sAppendMsg(QString msg);
     void inputEvent();
     void flushMessages();
+
+private slots:
+    // Sets the status label on the GUI thread, honouring a shown error.
+    void applyStatusText(const QString &text);
+    void endError();
 
 protected:
     void appendLine(const QString &text) override;
@@ -75,6 +93,9 @@ private:
     std::atomic<bool> progressBusy{false};
     // A queued flush is on its way; workers need not post another.
     std::atomic<bool> flushPosted{false};
+    QTimer *errorTimer = nullptr;
+    bool errorShown = false;
+    QString textAfterError; // what the label shows once the error has been read
     QStringList history;
     int historyPosition = 0; // history.size(): the line being typed
     QString typedLine;       // what was typed before walking back

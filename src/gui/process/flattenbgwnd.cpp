@@ -41,8 +41,13 @@ flattenbgwnd::flattenbgwnd(QWidget *parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("flattenbgwnd"));
     setWindowTitle(QStringLiteral("Flatten Background"));
-    setFixedSize(261, 290);
+    // 20 pixels above the form's own height hold the name of the image worked on.
+    setFixedSize(261, 310);
     auto *column = new QVBoxLayout(this);
+
+    lblTarget = new QLabel(this);
+    lblTarget->setObjectName(QStringLiteral("lblTarget"));
+    column->addWidget(lblTarget);
 
     gbGeneral = new QGroupBox(QStringLiteral("General"), this);
     auto *general = new QFormLayout(gbGeneral);
@@ -98,6 +103,12 @@ flattenbgwnd::flattenbgwnd(QWidget *parent) : QWidget(parent)
     connect(cbAutoDistance, SIGNAL(stateChanged(int)), this, SLOT(setAuto(int)));
     connect(pbPlace, SIGNAL(clicked()), this, SLOT(autoPlace()));
     connect(pbClear, SIGNAL(clicked()), this, SLOT(clearAuto()));
+}
+
+void flattenbgwnd::setTarget(const QString &label)
+{
+    lblTarget->setText(QStringLiteral("Image: ") + label);
+    lblTarget->setToolTip(label);
 }
 
 void flattenbgwnd::emitOK()

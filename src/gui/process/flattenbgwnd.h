@@ -7,6 +7,7 @@
 class QCheckBox;
 class QDoubleSpinBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class QSpinBox;
 class QTabWidget;
@@ -16,6 +17,10 @@ class flattenbgwnd : public QWidget {
 public:
     explicit flattenbgwnd(QWidget *parent = nullptr);
 
+    // Names the image whose markers the tool edits.
+    void setTarget(const QString &label);
+
+    QLabel *lblTarget = nullptr;
     QPushButton *pbClose = nullptr;
     QPushButton *pbApply = nullptr;
     QGroupBox *gbGeneral = nullptr;

@@ -44,14 +44,17 @@ GainWindow::GainWindow(QWidget *parent) : QDialog(parent)
     dsGreen = factorBox(this, "dsGreen");
     labelBlue = new QLabel(QStringLiteral("Blue:"), this);
     dsBlue = factorBox(this, "dsBlue");
-    grid->addWidget(labelRed, 0, 0);
-    grid->addWidget(dsRed, 0, 1);
-    grid->addWidget(labelGreen, 1, 0);
-    grid->addWidget(dsGreen, 1, 1);
-    grid->addWidget(labelBlue, 2, 0);
-    grid->addWidget(dsBlue, 2, 1);
-    grid->addWidget(pbCancel, 3, 0);
-    grid->addWidget(pbOK, 3, 1);
+    labelImage = new QLabel(this);
+    labelImage->setObjectName(QStringLiteral("labelImage"));
+    grid->addWidget(labelImage, 0, 0, 1, 2);
+    grid->addWidget(labelRed, 1, 0);
+    grid->addWidget(dsRed, 1, 1);
+    grid->addWidget(labelGreen, 2, 0);
+    grid->addWidget(dsGreen, 2, 1);
+    grid->addWidget(labelBlue, 3, 0);
+    grid->addWidget(dsBlue, 3, 1);
+    grid->addWidget(pbCancel, 4, 0);
+    grid->addWidget(pbOK, 4, 1);
 }
 
 GainWindow::~GainWindow() = default;

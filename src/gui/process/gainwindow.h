@@ -24,6 +24,8 @@ public:
     // Takes the preview window to drive; keeps a copy of its buffer as it is now.
     void attachPreview(mdiImage *window);
 
+    // The image the gain is for, so that windows of the same name are told apart.
+    QLabel *labelImage = nullptr;
     QLabel *labelRed = nullptr;
     QDoubleSpinBox *dsRed = nullptr;
     QPushButton *pbCancel = nullptr;
@@ -33,6 +35,9 @@ public:
     QLabel *labelBlue = nullptr;
     QDoubleSpinBox *dsBlue = nullptr;
 
+    // The image the dialog was opened on: OK applies the gain to it, whichever window is
+    // active by then. Null once that window has been closed.
+    QPointer<mdiImage> sourceWindow;
     QPointer<mdiImage> previewWindow;
     std::unique_ptr<ImageBuffer> keptCopy;
     QPointer<QMdiSubWindow> previewSubWindow;

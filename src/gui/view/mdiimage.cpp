@@ -173,19 +173,65 @@ void mdiImage::wheelEvent(QWheelEvent *evt)
     if (testPreviewActive)
         destroyTestPreview();
     // One factor of two per event, however far the wheel turned.
-    if (steps < 0) {
-        scale(0.5, 0.5);
-        if (scene)
-            scene->update();
-        zoom *= 0.5;
-    } else if (steps > 0) {
-        scale(2.0, 2.0);
-        if (scene)
-            scene->update();
-        zoom *= 2.0;
-    }
+    if (steps < 0)
+        scaleZoom(0.5);
+    else if (steps > 0)
+        scaleZoom(2.0);
     applyPenWidths();
     evt->accept();
+}
+
+void mdiImage::scaleZoom(double factor)
+{
+    scale(factor, factor);
+    if (scene)
+        scene->update();
+    zoom *= factor;
+    emit zoomChanged(zoom);
+}
+
+void mdiImage::zoomIn()
+{
+    if (testPreviewActive)
+        destroyTestPreview();
+    scaleZoom(2.0);
+    applyPenWidths();
+}
+
+void mdiImage::zoomOut()
+{
+    if (testPreviewActive)
+        destroyTestPreview();
+    scaleZoom(0.5);
+    applyPenWidths();
+}
+
+void mdiImage::zoomActualSize()
+{
+    if (testPreviewActive)
+        destroyTestPreview();
+    resetTransform();
+    zoom = 1.0;
+    applyPenWidths();
+    emit zoomChanged(zoom);
+}
+
+void mdiImage::zoomToFit()
+{
+    if (!buffer || buffer->width <= 0 || buffer->height <= 0)
+        return;
+    if (testPreviewActive)
+        destroyTestPreview();
+    // The view's own margins would show scroll bars at the exact fit.
+    const QSize room = maximumViewportSize() - QSize(2, 2);
+    const double factor = std::min(static_cast<double>(room.width()) / buffer->width,
+                                   static_cast<double>(room.height()) / buffer->height);
+    if (factor <= 0.0)
+        return;
+    setTransform(QTransform::fromScale(factor, factor));
+    zoom = factor;
+    applyPenWidths();
+    emit zoomChanged(zoom);
 }
 
 void mdiImage::mousePressEvent(QMouseEvent *event)
@@ -224,10 +270,21 @@ void mdiImage::mouseMoveEvent(QMouseEvent *event)
         selection = SelectionRect{left, top, right - left, bottom - top, static_cast<int>(zoom)};
     }
     emit returnColor(buffer ? buffer->getPixel(x, y) : FloatRGB{});
+    // The scene position, not its truncation, decides: -0.5 truncates to 0 but lies outside.
+    const bool inside = buffer && position.x() >= 0.0 && position.y() >= 0.0 && x < buffer->width
+                        && y < buffer->height;
+    emit pointerMoved(x, y, inside);
+}
+
+void mdiImage::leaveEvent(QEvent *event)
+{
+    emit pointerLeft();
+    QGraphicsView::leaveEvent(event);
 }
 
 void mdiImage::mouseReleaseEvent(QMouseEvent *event)
 {
+    const bool dragged = dragging;
     dragging = false;
     const QPointF position = mapToScene(event->pos());
     const int x = static_cast<int>(position.x());
@@ -246,6 +303,8 @@ void mdiImage::mouseReleaseEvent(QMouseEvent *event)
             }
         }
     }
+    if (dragged && event->button() == Qt::LeftButton)
+        emit selectionChanged();
 
     if (event->button() == Qt::RightButton && markerMode && !markerXs.isEmpty()) {
         int nearest = 0;

@@ -52,6 +52,13 @@ public:
 
     bool hasSelection() const { return selection.width > 0; }
 
+    // Zoom from the menu: the wheel's steps of two, 100 % and the zoom that shows the whole
+    // image in the window. Each reports the new zoom through zoomChanged.
+    void zoomIn();
+    void zoomOut();
+    void zoomActualSize();
+    void zoomToFit();
+
     QImage previewImage;
     QGraphicsScene *scene = nullptr;
     bool sceneOwned = false;
@@ -83,10 +90,19 @@ public:
     bool displayError = false;
     bool isPreview = false;
     float autoStep = 0.0f;
+    // The window holds a result that has not been saved (cleared by a successful save);
+    // windows opened from files and previews never do.
+    bool unsavedResult = false;
 
 signals:
     void returnColor(FloatRGB value);
     void gotFocus(QWidget *widget);
+    // After every returnColor: the pixel position, and whether it lies in the image.
+    void pointerMoved(int x, int y, bool insideImage);
+    void pointerLeft();
+    void zoomChanged(double zoom);
+    // A selection was drawn or cleared.
+    void selectionChanged();
 
 public slots:
     void focusChangedEvent(QWidget *oldO, QWidget *newO);
@@ -97,10 +113,12 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
 
 private:
     void replaceScene(const QRectF &rect);
     void addMarkerItem(double left, double top);
     void applyPenWidths();
+    void scaleZoom(double factor);
     MessageLog &sink() const;
 };

@@ -1,5 +1,7 @@
 #include "wndviewcorrection.h"
 
+#include "platform/settingsfile.h"
+
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDoubleSpinBox>
@@ -83,6 +85,12 @@ wndViewCorrection::wndViewCorrection(QWidget *parent) : QWidget(parent)
     column->addWidget(groupBox_3);
     column->addWidget(groupBox_5);
     column->addWidget(groupBox_4);
+
+    // The Auto box is as the user left it in the last run (off the first time).
+    cbAuto->setChecked(settingsfile::value(QStringLiteral("ViewCorrection"), QStringLiteral("Auto"), false).toBool());
+    connect(cbAuto, &QCheckBox::toggled, this, [](bool checked) {
+        settingsfile::setValue(QStringLiteral("ViewCorrection"), QStringLiteral("Auto"), checked);
+    });
 
     pbUpdate = new QPushButton(QStringLiteral("Update"), frame);
     pbUpdate->setObjectName(QStringLiteral("pbUpdate"));

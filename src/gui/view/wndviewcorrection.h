@@ -1,7 +1,8 @@
 #pragma once
 // The "View Correction" panel: black point, gamma and white point per channel, or an
 // automatic stretch from the luminance histogram. It only edits values; the main window
-// applies them to the current image when "Update" is pressed. It cannot be closed.
+// applies them to the current image when "Update" is pressed. It cannot be closed. The Auto
+// box keeps its state from one run to the next (verdanix.ini, ViewCorrection/Auto).
 #include <QWidget>
 
 class QCheckBox;

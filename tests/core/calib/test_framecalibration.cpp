@@ -170,6 +170,30 @@ TEST(CalibrationRun, OnlyAFlatNormalisesAndDividesWithoutSubtracting)
     EXPECT_EQ(log.lines().filter("Setting").size(), 1);
 }
 
+TEST(CalibrationRun, SixteenBitMastersAreNormalisedLikeTheFramesOnceEach)
+{
+    const QString out = freshFolder("out-16bit");
+    const QStringList frames = {writeConstantFrame("light16a.fits", 6, 4, 32768.0),
+                                writeConstantFrame("light16b.fits", 6, 4, 32768.0)};
+    CalibrationParameters parameters = parametersFor(frames, out, 1);
+    parameters.darkPath = writeConstantFrame("dark16.fits", 6, 4, 8192.0);
+    parameters.flatPath = writeConstantFrame("flat16.fits", 6, 4, 32768.0);
+    CapturingLog log;
+    frameCalibration run(parameters, nullptr, log);
+    ASSERT_EQ(run.loadMasters(), 0);
+    ASSERT_EQ(runCalibration(run).allWritten, 1) << log.lines().join('\n').toStdString();
+
+    for (const char *name : {"/light16a.fts", "/light16b.fts"}) {
+        const auto frame = load(out + name);
+        ASSERT_TRUE(frame);
+        EXPECT_FLOAT_EQ(frame->getPixel(5, 3).r, (0.5f - 0.125f) / 0.5f) << name;
+    }
+    const QStringList notes = log.lines().filter("is not normalised");
+    ASSERT_EQ(notes.size(), 2) << "one line per master, not per frame";
+    EXPECT_TRUE(notes[0].startsWith("Master dark dark16.fits is not normalised (white level "));
+    EXPECT_TRUE(notes[1].startsWith("Master flat flat16.fits"));
+}
+
 TEST(CalibrationRun, SmallerMasterIsAppliedWhereItReachesAndWarnedAboutOnce)
 {
     const QString out = freshFolder("out-small");

@@ -89,6 +89,27 @@ TEST(RegionStats, TextbookVectorGivesMeanSigmaAndClippedMeanRejectingPerPixel)
     expectColour(regionClippedMean(*star, 1.0f, wholeImageRegion(*star)), 1.0f, 1.0f, 1.0f);
 }
 
+TEST(RegionStats, StatisticsAddExtremesAndTheMedianOfOddAndEvenCounts)
+{
+    auto image = greyRow({2, 4, 4, 4, 5, 5, 7, 9});
+    setPixel(*image, 7, 0, 9.0f, 1.0f, std::nanf(""));
+    const auto all = regionStatistics(*image, wholeImageRegion(*image), 1.0f);
+    ASSERT_TRUE(all.has_value());
+    expectColour(all->minimum, 2.0f, 1.0f, 0.0f);
+    // A NaN counts as 0; an even count averages the two middle samples.
+    expectColour(all->maximum, 9.0f, 7.0f, 7.0f);
+    expectColour(all->median, 4.5f, 4.0f, 4.0f);
+    expectColour(all->mean, 5.0f, 4.0f, 31.0f / 8.0f);
+    EXPECT_FLOAT_EQ(all->sigma.r, 2.0f);
+    // Within one sigma in all three channels: the pixels 4, 4, 4, 5, 5.
+    expectColour(all->clippedMean, 4.4f, 4.4f, 4.4f);
+
+    const auto firstThree = regionStatistics(*image, PixelRegion{0, 0, 2, 0}, 1.0f);
+    ASSERT_TRUE(firstThree.has_value());
+    expectColour(firstThree->median, 4.0f, 4.0f, 4.0f);
+    EXPECT_FALSE(regionStatistics(*image, PixelRegion{}, 1.0f).has_value());
+}
+
 TEST(RegionStats, NothingToAverageGivesNoResult)
 {
     auto image = greyRow({0, 1});

@@ -4,6 +4,7 @@
 #include "image/imageloader.h"
 #include "platform/settingsfile.h"
 #include "support/guihelpers.h"
+#include "support/dngwriter.h"
 #include "support/fitsfixture.h"
 #include "view/mdiimage.h"
 #include "view/wndviewcorrection.h"
@@ -13,6 +14,7 @@
 #include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
@@ -36,12 +38,20 @@ QString scriptedDialog(QWidget *, const QString &, const QString &directory, con
     return answer;
 }
 
+QString offeredFilter;
+QString scriptedSaveDialog(QWidget *parent, const QString &caption, const QString &directory, const QString &filter,
+                           const QString &selectedFilter)
+{
+    offeredFilter = selectedFilter;
+    return scriptedDialog(parent, caption, directory, filter);
+}
+
 class OpenSaveTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         filedialogs::askOpenFileName = scriptedDialog;
-        filedialogs::askSaveFileName = scriptedDialog;
+        filedialogs::askSaveFileName = scriptedSaveDialog;
         answer.clear();
         questionsAsked = 0;
         QDir().mkpath(QStringLiteral("frames"));
@@ -115,7 +125,40 @@ TEST_F(OpenSaveTest, CancellingOrFailingToOpenLeavesTheWindowsAsTheyWere)
     answer = QFileInfo(garbage).absoluteFilePath();
     window->loadImage();
     EXPECT_EQ(window->documentArea()->subWindowList().size(), windowsBefore);
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("An error occoured while opening the image."));
+    EXPECT_EQ(consoleLines(*window).at(consoleLines(*window).size() - 2),
+              QStringLiteral("An error occoured while opening the image."));
+}
+
+TEST_F(OpenSaveTest, AFailedOpenNamesTheFileAndTheReasonInTheLogAndTheStatusBar)
+{
+    ASSERT_TRUE(testsupport::writeBytes(QStringLiteral("frames/garbage.fits"), QByteArray(2880, 'x')));
+    ASSERT_TRUE(testsupport::writeDng(QStringLiteral("frames/damaged.cr2"),
+                                      testsupport::dngImage(64, 48, testsupport::DngLayout::LinearRgb)));
+    QFile damaged(QStringLiteral("frames/damaged.cr2"));
+    ASSERT_TRUE(damaged.open(QIODevice::ReadWrite));
+    damaged.resize(damaged.size() / 2);
+    damaged.close();
+    QByteArray oneAxis = testsupport::fitsHeaderBlock({"SIMPLE = T", "BITPIX = 16", "NAXIS = 1", "NAXIS1 = 10"});
+    ASSERT_TRUE(testsupport::writeBytes(QStringLiteral("frames/line.fits"), oneAxis + QByteArray(2880, '\0')));
+
+    const struct {
+        const char *file;
+        const char *reason;
+    } cases[] = {{"absent.fits", "the file does not exist"},
+                 {"damaged.cr2", "camera RAW file"},
+                 {"line.fits", "a FITS file of a kind the program does not support"},
+                 {"garbage.fits", "damaged or not a FITS file"}};
+    auto *status = window->findChild<QLabel *>(QStringLiteral("statusLabel"));
+    for (const auto &c : cases) {
+        answer = QDir::current().filePath(QStringLiteral("frames/") + QLatin1String(c.file));
+        window->loadImage();
+        const QString cannot = QStringLiteral("Cannot open %1: ").arg(QLatin1String(c.file));
+        const QStringList lines = consoleLines(*window);
+        EXPECT_EQ(lines.at(lines.size() - 2), QStringLiteral("An error occoured while opening the image.")) << c.file;
+        EXPECT_TRUE(lines.last().startsWith(cannot) && lines.last().contains(QLatin1String(c.reason)))
+            << lines.last().toStdString();
+        EXPECT_TRUE(status->text().startsWith(QStringLiteral("Error: ") + cannot)) << status->text().toStdString();
+    }
 }
 
 TEST_F(OpenSaveTest, SavingWritesAFitsFileThatLoadsBackIdenticallyAndNeverOverwrites)
@@ -155,10 +198,28 @@ TEST_F(OpenSaveTest, SavingAsJpgWritesThePreviewAsShown)
     QImage written(target);
     EXPECT_EQ(written.size(), QSize(20, 10));
 
-    // A name that is neither FITS nor JPG writes nothing.
-    answer = QDir::current().filePath(QStringLiteral("frames/preview.dat"));
-    window->saveImage();
-    EXPECT_FALSE(QFile::exists(answer));
+}
+
+TEST_F(OpenSaveTest, ANameWithoutAWritableExtensionWritesNothingAndSaysWhy)
+{
+    ASSERT_NE(openFrame(writeFrame(QStringLiteral("unsaved.fits"))), nullptr);
+    auto *status = window->findChild<QLabel *>(QStringLiteral("statusLabel"));
+    const struct {
+        const char *name;
+        const char *reason;
+    } cases[] = {{"frames/unsaved.dat", "the program cannot write .dat files"},
+                 {"frames/unsaved", "the name has no extension"}};
+    for (const auto &c : cases) {
+        answer = QDir::current().filePath(QLatin1String(c.name));
+        window->saveImage();
+        EXPECT_EQ(offeredFilter, QStringLiteral("FITS (*.fit *.fts *.fits)"));
+        EXPECT_FALSE(QFile::exists(answer)) << c.name;
+        const QString line = QStringLiteral("Not saved: %1 (%2). End the name in .fit, .fts, .fits or .jpg.")
+                                 .arg(QLatin1String(c.reason), answer);
+        EXPECT_EQ(consoleLines(*window).last(), line);
+        EXPECT_EQ(status->text(), QStringLiteral("Error: ") + line);
+        EXPECT_FALSE(window->lockActive);
+    }
 }
 
 TEST_F(OpenSaveTest, AutomaticStretchOfARawScaledImageUsesNormalisedPoints)

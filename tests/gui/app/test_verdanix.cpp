@@ -1,4 +1,5 @@
 #include "app/aboutbox.h"
+#include "app/displaytexts.h"
 #include "app/verdanix.h"
 #include "console/outputwindow.h"
 #include "platform/settingsfile.h"
@@ -20,6 +21,8 @@
 #include <QToolBar>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
 
 using testsupport::consoleLines;
 
@@ -97,7 +100,9 @@ TEST_F(MainWindowTest, StartsWithTheDarkLookAndLogsTheStartupLines)
 TEST_F(MainWindowTest, MenusAndToolbarHoldTheActionsInOrder)
 {
     EXPECT_EQ(actionTexts(window->menuBar()->actions()),
-              (QStringList{"&File", "&Manipulate", "&Combine", "&Transform", "&Help"}));
+              (QStringList{"&File", "&Manipulate", "&Combine", "&Transform", "&Image", "&Window", "&Help"}));
+    EXPECT_EQ(actionTexts(menuNamed(*window, "&Image")->actions()),
+              (QStringList{"Zoom In", "Zoom Out", "100 %", "Fit to Window", "|", "Image Statistics..."}));
     EXPECT_EQ(actionTexts(menuNamed(*window, "&File")->actions()),
               (QStringList{"Open File...", "Save As...", "|", "&Preferences...", "|", "Exit"}));
     EXPECT_EQ(actionTexts(menuNamed(*window, "&Manipulate")->actions()),
@@ -119,9 +124,15 @@ TEST_F(MainWindowTest, MenusAndToolbarHoldTheActionsInOrder)
         EXPECT_TRUE(action->isSeparator() || !action->icon().pixmap(16, 16).isNull()) << action->text().toStdString();
 
     EXPECT_FALSE(window->fillBlackAct->isEnabled());
-    for (QAction *action : window->menuBar()->actions())
-        for (QAction *item : action->menu()->actions())
-            EXPECT_TRUE(item->shortcut().isEmpty()) << item->text().toStdString();
+    const std::pair<QAction *, const char *> shortcuts[] = {
+        {window->openAct, "Ctrl+O"},       {window->saveAsAct, "Ctrl+S"},      {window->exitAct, "Ctrl+Q"},
+        {window->closeWindowAct, "Ctrl+W"}, {window->zoomInAct, "Ctrl++"},     {window->zoomOutAct, "Ctrl+-"},
+        {window->zoomActualAct, "Ctrl+1"},  {window->zoomFitAct, "Ctrl+0"},    {window->calibrateAct, ""},
+        {window->cropAct, ""}};
+    for (const auto &[action, keys] : shortcuts)
+        EXPECT_EQ(action->shortcut().toString(), QLatin1String(keys)) << action->text().toStdString();
+    EXPECT_FALSE(QApplication::windowIcon().pixmap(32, 32).isNull()) << "the program's own icon";
+    EXPECT_EQ(window->console()->parentWidget()->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
 }
 
 TEST_F(MainWindowTest, ImageActionsAndTheLockFollowWhetherAnImageWindowIsCurrent)
@@ -182,6 +193,7 @@ TEST_F(MainWindowTest, ABusyWindowRefusesASecondRunAndAbortReachesTheWorker)
 
     EXPECT_FALSE(window->startRun(QStringLiteral("Cannot stack, another process is already running.")));
     EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Cannot stack, another process is already running."));
+    EXPECT_EQ(status->text(), QStringLiteral("Cannot stack, another process is already running."));
 
     abortButton->click();
     EXPECT_TRUE(workerFlag.load());
@@ -200,6 +212,27 @@ TEST_F(MainWindowTest, ABusyWindowRefusesASecondRunAndAbortReachesTheWorker)
     EXPECT_EQ(status->text(), QStringLiteral("Ready."));
 }
 
+TEST_F(MainWindowTest, AnErrorShowsInTheStatusBarAndRaisesTheConsoleWithoutActivatingIt)
+{
+    QMdiArea *area = window->documentArea();
+    auto *console = qobject_cast<QMdiSubWindow *>(window->console()->parentWidget());
+    mdiImage *image = imageWindow(*window, QStringLiteral("cover.fits"));
+    auto *cover = qobject_cast<QMdiSubWindow *>(image->parentWidget());
+    cover->setGeometry(console->geometry());
+    area->setActiveSubWindow(cover);
+    ASSERT_EQ(area->subWindowList(QMdiArea::StackingOrder).last(), cover);
+
+    window->console()->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot open x.cr2: the file does not "
+                                                 "exist.</font>"));
+    EXPECT_EQ(area->subWindowList(QMdiArea::StackingOrder).last(), console);
+    EXPECT_EQ(area->activeSubWindow(), cover) << "the image stays the current one";
+    EXPECT_EQ(window->currentImageWindow(), image);
+    auto *status = window->findChild<QLabel *>(QStringLiteral("statusLabel"));
+    EXPECT_EQ(status->text(), QStringLiteral("Error: Cannot open x.cr2: the file does not exist."));
+    window->console()->setStatusText(QStringLiteral("Ready."));
+    EXPECT_NE(status->text(), QStringLiteral("Ready."));
+}
+
 TEST_F(MainWindowTest, AbortWithNothingRunningOnlySaysSo)
 {
     window->evAbort();
@@ -209,12 +242,29 @@ TEST_F(MainWindowTest, AbortWithNothingRunningOnlySaysSo)
     EXPECT_FALSE(window->calculationRunning);
 }
 
-TEST_F(MainWindowTest, ColourReadoutShowsSixSignificantDigits)
+TEST_F(MainWindowTest, ReadoutFitsItsLabelsAndClearsWhenThePointerLeavesTheImage)
 {
-    window->evReturnedColor(FloatRGB{0.1234567f, 65535.0f, 0.0f, 1.0f});
-    EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("lblRed"))->text(), QStringLiteral("0.123457"));
-    EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("lblGreen"))->text(), QStringLiteral("65535"));
-    EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("lblBlue"))->text(), QStringLiteral("0"));
+    const std::pair<double, const char *> cases[] = {
+        {0.1234567, "0.1235"}, {65535.0, "65535"},  {0.0, "0"},          {1234.567, "1235"},
+        {12.3456, "12.35"},    {-0.5, "-0.5"},      {0.0012345, "0.001234"}, {1.5e-5, "1.5e-5"},
+        {-1.23456e-7, "-1.235e-7"}, {123456.0, "1.235e5"}, {-1.23456e-20, "-1.23e-20"}, {std::nan(""), "NaN"}};
+    auto *red = window->findChild<QLabel *>(QStringLiteral("lblRed"));
+    for (const auto &[value, text] : cases) {
+        EXPECT_EQ(readoutText(value), QLatin1String(text)) << value;
+        window->evReturnedColor(FloatRGB{static_cast<float>(value), 0.0f, 0.0f, 1.0f});
+        EXPECT_LE(red->fontMetrics().horizontalAdvance(red->text()), red->contentsRect().width()) << text;
+    }
+
+    auto *position = window->findChild<QLabel *>(QStringLiteral("lblPosition"));
+    window->evReturnedColor(FloatRGB{0.5f, 0.25f, 0.125f, 1.0f});
+    window->evPointerMoved(12, 34, true);
+    EXPECT_EQ(position->text(), QStringLiteral("12, 34"));
+    EXPECT_EQ(window->findChild<QLabel *>(QStringLiteral("lblBlue"))->text(), QStringLiteral("0.125"));
+    window->evPointerMoved(-1, 34, false);
+    EXPECT_TRUE(position->text().isEmpty() && red->text().isEmpty()) << "outside the image";
+    window->evPointerMoved(1, 1, true);
+    window->evPointerLeft();
+    EXPECT_TRUE(position->text().isEmpty());
 }
 
 TEST_F(MainWindowTest, AboutBoxNamesTheVersionAndTheLinkedLibraries)
@@ -243,7 +293,11 @@ TEST(Welcome, DecliningEndsTheProgramAndAsksAgainNextTime)
     Verdanix window;
     window.show();
     testsupport::clickInMessageBoxWhenShown(QStringLiteral("welcomeBox"), QStringLiteral("No"));
-    QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+    // A guard that dies with the test: left pending, it would end the event loops of later tests.
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(5000);
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(settingsfile::firstRun());
     EXPECT_FALSE(QFile::exists(QString::fromLatin1(settingsfile::kFileName)));
@@ -258,7 +312,10 @@ TEST(Welcome, AgreeingIsRememberedAndTheBoxNeverReturns)
         QObject::connect(window.preferencesAct, &QAction::triggered, [] { QCoreApplication::exit(7); });
         testsupport::clickInMessageBoxWhenShown(QStringLiteral("welcomeBox"), QStringLiteral("Yes"));
         testsupport::clickInMessageBoxWhenShown(QStringLiteral("firstRunBox"), QStringLiteral("OK"));
-        QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(5000);
         EXPECT_EQ(QApplication::exec(), 7) << "agreeing ends by opening the preferences";
         EXPECT_FALSE(settingsfile::firstRun());
         EXPECT_TRUE(consoleLines(window).contains(QStringLiteral("Congrats to your new application!")));

@@ -1,3 +1,4 @@
+#include "calib/resourcelimits.h"
 #include "calib/wndsettings.h"
 #include "platform/settingsfile.h"
 
@@ -74,4 +75,18 @@ TEST_F(PreferencesTest, CancelWritesNothingEvenAfterEdits)
     EXPECT_TRUE(settingsfile::usePreviewGamma());
     EXPECT_FLOAT_EQ(settingsfile::previewGamma(), 1.8f);
     EXPECT_EQ(settingsfile::memPercent(), 75);
+}
+
+TEST_F(PreferencesTest, DebayeringIsOffUntilTheBoxIsTickedAndSaved)
+{
+    wndSettings dialog(nullptr, 4, 8192);
+    EXPECT_EQ(dialog.cbDebayer->text(), QStringLiteral("Debayer colour camera FITS (BAYERPAT)"));
+    EXPECT_FALSE(dialog.cbDebayer->isChecked());
+    EXPECT_FALSE(readRunPreferences().debayerFits);
+    dialog.cbDebayer->setChecked(true);
+    dialog.pbOK->click();
+    EXPECT_TRUE(settingsfile::debayerFits());
+    EXPECT_TRUE(readRunPreferences().debayerFits);
+    wndSettings again(nullptr, 4, 8192);
+    EXPECT_TRUE(again.cbDebayer->isChecked());
 }

@@ -121,6 +121,59 @@ TEST(OutputWindow, StatusAndProgressFromAWorkerReachTheStatusBar)
     EXPECT_EQ(label.text(), QStringLiteral("Calibrating frame 3"));
 }
 
+TEST(OutputWindow, ErrorLinesBecomeStatusTextsAndOtherLinesDoNot)
+{
+    const struct {
+        const char *line;
+        const char *status; // nullptr: no error
+    } cases[] = {
+        {"<font color=\"#ff6666\">Cannot open a.cr2: the file does not exist.</font>",
+         "Error: Cannot open a.cr2: the file does not exist."},
+        {"<font color=\"#dd3333\">ERROR: Image A not found! (Did you close it?)</font>",
+         "Error: Image A not found! (Did you close it?)"},
+        {"<font color=\"#ff9999\">Error during frame calibration: Unknown error</font>",
+         "Error during frame calibration: Unknown error"},
+        {"Error reading FITS file.", "Error reading FITS file."},
+        {"[ERROR] No frames selected form master frame generation!",
+         "Error: No frames selected form master frame generation!"},
+        {"Not enough memory.", "Error: Not enough memory."},
+        {"<font color=\"#ffff00\">Aborting current process, please wait...</font>", nullptr},
+        {"Loading done.", nullptr},
+    };
+    for (const auto &c : cases) {
+        const QString status = OutputWindow::errorStatusText(QString::fromLatin1(c.line));
+        if (c.status)
+            EXPECT_EQ(status, QString::fromLatin1(c.status)) << c.line;
+        else
+            EXPECT_TRUE(status.isNull()) << c.line;
+    }
+}
+
+TEST(OutputWindow, AnErrorHoldsTheStatusBarAgainstReadyForAWhile)
+{
+    OutputWindow console;
+    QLabel label;
+    QProgressBar bar;
+    console.setStatusWidgets(&label, &bar);
+    const QColor normal = label.palette().color(QPalette::WindowText);
+    console.setStatusText(QStringLiteral("Saving FITS x.fits"));
+    console.errorShownMs = 200;
+
+    console.logMessage(QStringLiteral("Saving failed: error writing to FITS file, error 106"));
+    EXPECT_EQ(label.text(), QStringLiteral("Error: Saving failed: error writing to FITS file, error 106"));
+    EXPECT_NE(label.palette().color(QPalette::WindowText), normal);
+    console.setStatusText(QStringLiteral("Ready."));
+    EXPECT_TRUE(label.text().startsWith(QStringLiteral("Error: "))) << "Ready. waits until the error was read";
+    ASSERT_TRUE(waitUntil([&] { return label.text() == QStringLiteral("Ready."); }, 3000));
+    EXPECT_EQ(label.palette().color(QPalette::WindowText), normal);
+
+    // A new operation's own status replaces the error at once.
+    console.logMessage(QStringLiteral("Error reading FITS file."));
+    console.setStatusText(QStringLiteral("Calibrating light frames..."));
+    EXPECT_EQ(label.text(), QStringLiteral("Calibrating light frames..."));
+    EXPECT_FALSE(console.showingError());
+}
+
 TEST(OutputWindow, ClosingTheConsoleKeepsItOpenAndSaysSo)
 {
     OutputWindow console;

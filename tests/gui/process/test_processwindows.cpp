@@ -148,6 +148,30 @@ TEST_F(ProcessTest, GainPreviewNeverCompoundsOkAppliesToTheFullImageCancelAddsNo
     ASSERT_TRUE(testsupport::waitUntil([&] { return imageWindowCount() == before; }));
 }
 
+TEST_F(ProcessTest, GainAppliesToTheImageTheDialogWasOpenedOnOrRefusesOnceItIsClosed)
+{
+    mdiImage *first = open(skyImage(40, 30, FloatRGB{0.2f, 0.2f, 0.2f, 1.0f}), QStringLiteral("first.fits"));
+    window->setGain();
+    auto *dialog = window->findChildren<GainWindow *>().last();
+    open(skyImage(40, 30, FloatRGB{0.4f, 0.4f, 0.4f, 1.0f}), QStringLiteral("second.fits"));
+    dialog->dsRed->setValue(2.0);
+    dialog->pbOK->click();
+    ASSERT_NE(window->newestWindow, nullptr);
+    EXPECT_FLOAT_EQ(window->newestWindow->buffer->getPixel(0, 0).r, 0.4f) << "2 x the first image's 0.2";
+
+    mdiImage *third = open(skyImage(8, 8, FloatRGB{0.2f, 0.2f, 0.2f, 1.0f}), QStringLiteral("third.fits"));
+    window->setGain();
+    dialog = window->findChildren<GainWindow *>().last();
+    third->parentWidget()->close();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->sourceWindow == nullptr; }));
+    const int before = imageWindowCount();
+    dialog->pbOK->click();
+    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("The image the gain was chosen for has been closed; no gain "
+                                                           "was applied."));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return imageWindowCount() == before - 1; })) << "only the preview goes";
+    EXPECT_FLOAT_EQ(first->buffer->getPixel(0, 0).r, 0.2f);
+}
+
 TEST_F(ProcessTest, CombiningSubtractsAnImageFromItselfAndRefusesOtherSizesOrClosedImages)
 {
     open(skyImage(20, 10, FloatRGB{0.3f, 0.2f, 0.1f, 1.0f}), QStringLiteral("a.fits"));
