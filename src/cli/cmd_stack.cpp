@@ -21,6 +21,9 @@ namespace {
 
 const QStringList kMethods = {QStringLiteral("average"), QStringLiteral("median"), QStringLiteral("sigma")};
 const QStringList kRejections = {QStringLiteral("none"), QStringLiteral("winsorize"), QStringLiteral("trim")};
+// In the order of StackInterpolation.
+const QStringList kInterpolations = {QStringLiteral("nearest"), QStringLiteral("bilinear"),
+                                     QStringLiteral("lanczos3")};
 
 // --sigma and --fraction: numbers of at least 0.
 bool parseFactor(const CliArgs &args, const QString &option, float &value, CliContext &context)
@@ -69,7 +72,8 @@ int runStack(const QStringList &arguments, CliContext &context)
                        {QStringLiteral("--method"), QStringLiteral("--reject"), QStringLiteral("--sigma"),
                         QStringLiteral("--fraction"), QStringLiteral("--bias"), QStringLiteral("--dark"),
                         QStringLiteral("--flat"), QStringLiteral("--threads"), QStringLiteral("--mem"),
-                        QStringLiteral("--out"), QStringLiteral("--registration")});
+                        QStringLiteral("--out"), QStringLiteral("--registration"),
+                        QStringLiteral("--interpolation")});
     if (!args.ok())
         return failWith(context, args.error(), kExitUsage);
 
@@ -80,6 +84,12 @@ int runStack(const QStringList &arguments, CliContext &context)
     options.rejection = parseChoice(args, QStringLiteral("--reject"), kRejections, 0, context);
     if (options.rejection < 0)
         return kExitUsage;
+    const int interpolation = parseChoice(args, QStringLiteral("--interpolation"), kInterpolations, 0, context);
+    if (interpolation < 0)
+        return kExitUsage;
+    options.interpolation = static_cast<StackInterpolation>(interpolation);
+    if (args.has(QStringLiteral("--interpolation")) && !args.value(QStringLiteral("--registration")))
+        return failWith(context, QStringLiteral("--interpolation is only used with --registration"), kExitUsage);
     if (!parseFactor(args, QStringLiteral("--sigma"), options.sigma, context)
         || !parseFactor(args, QStringLiteral("--fraction"), options.fraction, context))
         return kExitUsage;
@@ -158,6 +168,7 @@ int runStack(const QStringList &arguments, CliContext &context)
                                                                        {QStringLiteral("height"), result->height}}},
                                   {QStringLiteral("method"), kMethods.at(options.algorithm)},
                                   {QStringLiteral("rejection"), kRejections.at(options.rejection)},
+                                  {QStringLiteral("interpolation"), kInterpolations.at(interpolation)},
                                   {QStringLiteral("registered"), fb.registered()}};
         status = saveStack(*result, *output, fb, clock.nsecsElapsed() * 1e-9, args.has(QStringLiteral("--json")),
                            summary, context);
@@ -173,7 +184,7 @@ const CliCommand kStackCommand = {
     "stack", "combine light frames into one image (average, median or sigma clipping)",
     "verdanix-cli stack [--method average|median|sigma] [--reject none|winsorize|trim] [--sigma K]\n"
     "                   [--fraction F] [--bias B] [--dark D] [--flat F] [--threads N] [--mem MB] [--json]\n"
-    "                   --out OUT.fits (FRAME... | --registration TABLE.json)\n\n"
+    "                   --out OUT.fits (FRAME... | --registration TABLE.json [--interpolation I])\n\n"
     "Combines frames of equal size pixel by pixel, each normalised and calibrated first (minus bias,\n"
     "dark, divided by the flat). OUT must not exist; nothing is written unless the stack completes.\n"
     "Ctrl-C stops the stack without writing anything.\n"
@@ -186,5 +197,9 @@ const CliCommand kStackCommand = {
     "  --mem MB          memory for the frames' bands (default maxMem of verdanix.ini, 1024)\n"
     "  --registration T  stack the stackable frames of a registration table (verdanix-cli register\n"
     "                    --save) in their common frame\n"
-    "  --json            print frames, size, method, rejection, bands, seconds and output as JSON\n",
+    "  --interpolation I with --registration, how each frame is sampled in the common frame:\n"
+    "                    nearest (default: the pixel at the truncated position), bilinear or\n"
+    "                    lanczos3 (both at the exact position; lanczos3 keeps stars sharpest)\n"
+    "  --json            print frames, size, method, rejection, interpolation, registered, bands,\n"
+    "                    seconds and output as JSON\n",
     runStack};

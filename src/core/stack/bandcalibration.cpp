@@ -283,3 +283,9 @@ bool resampleRows(const SourceRowTable &source, ImageBuffer &band, int firstBand
 #endif
     return true;
 }
+
+void calibrateSample(float rgb[3], const BandMasters &masters, int x, int y)
+{
+    calibratePixel(rgb, at(masterRow(masters.bias, y), masters.bias, x), at(masterRow(masters.dark, y), masters.dark, x),
+                   nullptr, at(masterRow(masters.flat, y), masters.flat, x), masters.flat != nullptr);
+}

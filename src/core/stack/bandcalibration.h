@@ -46,3 +46,7 @@ std::unique_ptr<ImageBuffer> fitBand(std::unique_ptr<ImageBuffer> band, int widt
 bool resampleRows(const SourceRowTable &source, ImageBuffer &band, int firstBandRow, int rowCount, int first,
                   const FrameRotation &rotation, const OutputBounds &bounds, const BandMasters &masters,
                   const std::atomic<bool> *abort);
+
+// One registered sample's colours through the masters at frame position (x, y), as a Nearest
+// sample meets them (bias, dark, flat; a master not reaching (x, y) reads as zero there).
+void calibrateSample(float rgb[3], const BandMasters &masters, int x, int y);

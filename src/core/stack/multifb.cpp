@@ -453,6 +453,7 @@ void MultiFB::startLoader(int frame, int first, int rows)
         request.placement = placements[static_cast<std::size_t>(frame)];
         request.bounds = bounds;
         request.outputWidth = registeredWidth;
+        request.interpolation = interpolationMode;
     }
     request.abort = &abortRequested;
 

@@ -25,6 +25,7 @@
 #include "calib/resourcelimits.h"
 #include "mfbworker.h"
 #include "registeredgeometry.h"
+#include "subpixelresample.h"
 
 #include <QObject>
 #include <QString>
@@ -70,6 +71,12 @@ public:
     // output frame and recomputes its size and maxScanlines (28 bytes per pixel and frame).
     // An index outside 0 .. N - 1 sets errorCode 1 and changes nothing else.
     void setTransform(int frame, float tx, float ty, float angle);
+    // Registered mode: how every frame is sampled at the output pixels (subpixelresample.h).
+    // Nearest, the default, takes the source pixel at the truncated position; Bilinear and
+    // Lanczos3 interpolate at the exact position. Set before a driver runs; an unregistered
+    // stack does not use it.
+    void setInterpolation(StackInterpolation mode) { interpolationMode = mode; }
+    StackInterpolation interpolation() const { return interpolationMode; }
 
     // The drivers; each returns the stack, or null on error or abort (errorCode says which).
     std::unique_ptr<ImageBuffer> stackAverage();
@@ -169,6 +176,7 @@ private:
     OutputBounds bounds;
     int registeredWidth = 0;
     int registeredHeight = 0;
+    StackInterpolation interpolationMode = StackInterpolation::Nearest;
 
     // One band slot per frame, and the rows the slots hold (-1 before the first load).
     std::vector<std::unique_ptr<ImageBuffer>> bands;

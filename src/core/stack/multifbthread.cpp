@@ -81,18 +81,38 @@ std::unique_ptr<ImageBuffer> MultiFBThread::loadRegisteredBand(std::unique_ptr<I
     resampled->blackLevel = 0.0f;
     const FrameRotation rotation(request.placement, request.frameWidth, request.frameHeight);
     SourceWindow source(request.path, request.frameWidth, request.frameHeight);
+    const bool interpolating = request.interpolation != StackInterpolation::Nearest;
+    // An interpolating kernel reaches a few rows beyond those Nearest reads, and meets its
+    // source rows calibrated (and, where that makes it faster, as grey values).
+    const int margin = interpolationMargin(request.interpolation);
+    const bool keepGrey = interpolationKeepsGreyRows(request.interpolation);
+    if (interpolating)
+        source.prepareRows = [this, keepGrey](ImageBuffer &rows, int firstRow) {
+            return prepareInterpolationRows(rows, firstRow, request.masters, keepGrey);
+        };
     for (int done = 0; done < request.rowCount; done += kResampleRowsPerStep) {
         const int rows = std::min(kResampleRowsPerStep, request.rowCount - done);
         const SourceRows needed = bandSourceRows(request.placement, request.bounds, request.outputWidth,
                                                  request.frameWidth, request.frameHeight, request.firstRow + done,
                                                  rows);
-        if (!source.hold(needed.firstRow, needed.rowCount)) {
+        int firstRow = needed.firstRow;
+        int rowCount = needed.rowCount;
+        if (margin > 0 && rowCount > 0) {
+            firstRow = std::max(needed.firstRow - margin, 0);
+            rowCount = std::min(needed.firstRow + needed.rowCount - 1 + margin, request.frameHeight - 1) - firstRow + 1;
+        }
+        if (!source.hold(firstRow, rowCount)) {
             errorCode = source.errorCode;
             return nullptr;
         }
         // An aborted band is handed over unfinished; the stack it belongs to is discarded anyway.
-        if (!resampleRows(source.table(), *resampled, done, rows, request.firstRow, rotation, request.bounds,
-                          request.masters, request.abort))
+        const bool complete = interpolating
+                                  ? resampleRowsInterpolated(source.table(), *resampled, done, rows, request.firstRow,
+                                                             rotation, request.bounds, request.masters,
+                                                             request.interpolation, request.abort)
+                                  : resampleRows(source.table(), *resampled, done, rows, request.firstRow, rotation,
+                                                 request.bounds, request.masters, request.abort);
+        if (!complete)
             break;
     }
     sourceWidth = source.sourceWidth;

@@ -10,6 +10,7 @@
 // after it, so they need no lock. The thread logs nothing itself: the MultiFB reports.
 #include "bandcalibration.h"
 #include "registeredgeometry.h"
+#include "subpixelresample.h"
 
 #include <QString>
 #include <QThread>
@@ -33,6 +34,8 @@ struct FrameBandRequest {
     FramePlacement placement;
     OutputBounds bounds;
     int outputWidth = 0;
+    // How a registered band samples its frame (subpixelresample.h).
+    StackInterpolation interpolation = StackInterpolation::Nearest;
     // Set by the MultiFB's Abort; a registered band stops resampling at the next row.
     const std::atomic<bool> *abort = nullptr;
 };

@@ -12,6 +12,7 @@ SourceWindow::SourceWindow(const QString &framePath, int width, int frameHeight)
 {
     rowTable.width = width;
     rowTable.rows.assign(static_cast<std::size_t>(std::max(frameHeight, 0)), nullptr);
+    rowTable.greyRows.assign(rowTable.rows.size(), nullptr);
 }
 
 SourceWindow::~SourceWindow() = default;
@@ -24,8 +25,10 @@ bool SourceWindow::hold(int firstRow, int count)
     // Pieces wholly outside the range go; those left overlap it and lie next to each other.
     for (auto it = pieces.begin(); it != pieces.end();) {
         if (it->last < first || it->first > last || last < first) {
-            for (int y = it->first; y <= it->last; ++y)
+            for (int y = it->first; y <= it->last; ++y) {
                 rowTable.rows[static_cast<std::size_t>(y)] = nullptr;
+                rowTable.greyRows[static_cast<std::size_t>(y)] = nullptr;
+            }
             it = pieces.erase(it);
         } else {
             ++it;
@@ -63,12 +66,17 @@ bool SourceWindow::read(int first, int last)
         errorCode = kFrameNotNormalizable;
         return false;
     }
+    std::unique_ptr<float[]> grey = prepareRows ? prepareRows(*rows, first) : nullptr;
     channels = rows->channels;
     sourceWidth = rows->width;
     rowTable.width = rows->width;
     const int got = std::min(rows->height, last - first + 1);
-    for (int y = 0; y < got; ++y)
+    for (int y = 0; y < got; ++y) {
         rowTable.rows[static_cast<std::size_t>(first + y)] = rows->pixel(0, y);
-    pieces.push_back(Piece{first, first + got - 1, std::move(rows)});
+        if (grey)
+            rowTable.greyRows[static_cast<std::size_t>(first + y)] =
+                grey.get() + static_cast<std::ptrdiff_t>(y) * rows->width;
+    }
+    pieces.push_back(Piece{first, first + got - 1, std::move(rows), std::move(grey)});
     return true;
 }

@@ -21,6 +21,7 @@ std::unique_ptr<ImageBuffer> runStack(MultiFB &fb, const StackOptions &options,
         fb.setDark(options.darkPath);
     if (!options.biasPath.isEmpty())
         fb.setBias(options.biasPath);
+    fb.setInterpolation(options.interpolation);
     for (std::size_t k = 0; k < transforms.size(); ++k)
         fb.setTransform(static_cast<int>(k), transforms[k].offsetX, transforms[k].offsetY, transforms[k].angle);
     fb.sigmaFactor = options.sigma;

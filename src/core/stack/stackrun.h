@@ -5,6 +5,8 @@
 // of them first (registeredgeometry.h).
 //
 // Threads: runs a MultiFB driver, so it is called where that may run (see multifb.h).
+#include "subpixelresample.h"
+
 #include <QString>
 
 #include <memory>
@@ -22,6 +24,8 @@ struct StackOptions {
     QString flatPath; // masters, each optional
     QString darkPath;
     QString biasPath;
+    // How registered frames are sampled; unregistered stacks ignore it.
+    StackInterpolation interpolation = StackInterpolation::Nearest;
 };
 
 // A frame's registration: offset in pixels and angle in degrees, as the registration reports.
@@ -31,10 +35,10 @@ struct StackTransform {
     float angle = 0.0f;
 };
 
-// Sets the masters named in the options, the transforms (none: unregistered; else one per
-// frame of fb, in its order), sigma, fraction and rejection on fb, then logs "Doing
-// AVERAGE-Stacking..." (or MEDIAN, SIGMA), sets the status "Average-Stacking..." (or
-// Median-, Sigma-) and runs the driver. Returns the stack, or null on error or abort (the
+// Sets the masters named in the options, the interpolation, the transforms (none:
+// unregistered; else one per frame of fb, in its order), sigma, fraction and rejection on fb,
+// then logs "Doing AVERAGE-Stacking..." (or MEDIAN, SIGMA), sets the status
+// "Average-Stacking..." (or Median-, Sigma-) and runs the driver. Returns the stack, or null on error or abort (the
 // caller reports "Stacking aborted."). A transform list of the wrong length is an error
 // (kStackTransformIndexInvalid) before anything is read.
 std::unique_ptr<ImageBuffer> runStack(MultiFB &fb, const StackOptions &options,

@@ -12,6 +12,7 @@
 #include <QDoubleSpinBox>
 #include <QLineEdit>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -21,7 +22,7 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
         return;
     const QString refusal = QStringLiteral("Cannot stack, another process is already running.");
     if (calculationRunning) {
-        outputWindow->logMessage(refusal);
+        refuse(refusal);
         return;
     }
 
@@ -48,6 +49,9 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
     options.flatPath = sender->leFlat->text();
     options.darkPath = sender->leDark->text();
     options.biasPath = sender->leBias->text();
+    // The choice's items follow the enumeration: Nearest, Bilinear, Lanczos-3.
+    options.interpolation = static_cast<StackInterpolation>(
+        std::clamp(sender->options.cbInterpolation->currentIndex(), 0, static_cast<int>(StackInterpolation::Lanczos3)));
     // The median takes no rejection; for the others the fraction must leave samples to combine.
     if (options.algorithm != stackstats::CombineMedian) {
         const QString problem = stackstats::rejectionFractionProblem(options.rejection, options.fraction, paths.size());

@@ -56,6 +56,9 @@ TEST(CliStack, RefusesBadArgumentsBeforeAnyWork)
     } cases[] = {
         {{"--method", "mean", "--out", "bad.fits"}, "unknown --method 'mean' (one of: average, median, sigma)"},
         {{"--reject", "clip", "--out", "bad.fits"}, "unknown --reject 'clip' (one of: none, winsorize, trim)"},
+        {{"--interpolation", "cubic", "--out", "bad.fits"},
+         "unknown --interpolation 'cubic' (one of: nearest, bilinear, lanczos3)"},
+        {{"--interpolation", "lanczos3", "--out", "bad.fits"}, "--interpolation is only used with --registration"},
         {{"--reject", "trim", "--fraction", "0.9", "--out", "bad.fits"},
          "Trimming 3 frames with the fraction 0.9 would keep no value; use a smaller fraction."},
         {{"--reject", "winsorize", "--fraction", "0.5", "--out", "bad.fits"}, "would replace 2 values at each end"},
@@ -119,6 +122,7 @@ TEST(CliStack, StacksTheStackableFramesOfARegistrationTable)
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.json().value("frames").toInt(), 2) << "the frame that is not stackable stays out";
     EXPECT_TRUE(run.json().value("registered").toBool());
+    EXPECT_EQ(run.json().value("interpolation").toString(), "nearest");
     const auto stacked = loadImage("table-stack.fits");
     ASSERT_TRUE(stacked);
     EXPECT_EQ(stacked->width, 25) << "widened by the shifted frame";
