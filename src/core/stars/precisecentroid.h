@@ -24,7 +24,7 @@ constexpr int kMaxPreciseStars = 1000;
 constexpr float kCandidateSigmas = 5.0f;
 
 // Robust sky level (median) and noise (1.4826 x the median absolute deviation) of a gray image,
-// from an even sample of at most about a million pixels. Noise 0 for a constant image.
+// from an even sample of at most about 65536 pixels. Noise 0 for a constant image.
 struct SkyStatistics {
     float level = 0.0f;
     float noise = 0.0f;
