@@ -465,6 +465,12 @@ void MultiFB::startLoader(int frame, int first, int rows)
     connect(loader, &MultiFBThread::procFailed, this, &MultiFB::errorAbort, Qt::QueuedConnection);
     log.muted = false;
     log.logMessage(QStringLiteral("Loading ") + request.path);
+    // Once per frame: whether its mosaic is debayered as it is read (the loaders are quiet).
+    if (bandCount == 1) {
+        const QString note = ImageLoader().debayerNote(request.path);
+        if (!note.isEmpty())
+            log.logMessage(note);
+    }
     // The loader's own time counts as quiet time: lines from elsewhere stay out of the log
     // until the band is loaded.
     log.muted = true;

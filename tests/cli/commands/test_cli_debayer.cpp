@@ -5,6 +5,7 @@
 #include "support/fitsfixture.h"
 
 #include <QDir>
+#include <QFile>
 #include <QJsonArray>
 
 #include <gtest/gtest.h>
@@ -57,6 +58,13 @@ TEST(CliDebayer, AnyCommandTakesTheOptionAnywhereAndSaysWhatItDid)
     EXPECT_TRUE(first.out.contains("channels:    3")) << first.out.toStdString();
     EXPECT_TRUE(first.err.contains("Debayered " + path + " (RGGB, bilinear)")) << first.err.toStdString();
     EXPECT_TRUE(runCli({"--help"}).out.contains("--debayer"));
+
+    // The stack reads its frames quietly in bands, and names each debayered frame once.
+    const QString out = QDir::current().filePath("osc-stack.fits");
+    QFile::remove(out);
+    const CliRun stack = runCli({"stack", "--debayer", "--out", out, path, path});
+    ASSERT_EQ(stack.status, 0) << stack.err.toStdString();
+    EXPECT_EQ(stack.err.count("Debayered " + path + " (RGGB, bilinear)"), 2) << stack.err.toStdString();
 }
 
 TEST(CliDebayer, CalibrationDebayersTheMastersLikeTheFrames)
