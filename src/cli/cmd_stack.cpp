@@ -24,6 +24,9 @@ const QStringList kRejections = {QStringLiteral("none"), QStringLiteral("winsori
 // In the order of StackInterpolation.
 const QStringList kInterpolations = {QStringLiteral("nearest"), QStringLiteral("bilinear"),
                                      QStringLiteral("lanczos3")};
+// In the order of StackNormalization.
+const QStringList kNormalizations = {QStringLiteral("none"), QStringLiteral("add"), QStringLiteral("mul"),
+                                     QStringLiteral("addscale")};
 
 // --sigma and --fraction: numbers of at least 0.
 bool parseFactor(const CliArgs &args, const QString &option, float &value, CliContext &context)
@@ -73,7 +76,7 @@ int runStack(const QStringList &arguments, CliContext &context)
                         QStringLiteral("--fraction"), QStringLiteral("--bias"), QStringLiteral("--dark"),
                         QStringLiteral("--flat"), QStringLiteral("--threads"), QStringLiteral("--mem"),
                         QStringLiteral("--out"), QStringLiteral("--registration"),
-                        QStringLiteral("--interpolation")});
+                        QStringLiteral("--interpolation"), QStringLiteral("--normalize")});
     if (!args.ok())
         return failWith(context, args.error(), kExitUsage);
 
@@ -88,6 +91,10 @@ int runStack(const QStringList &arguments, CliContext &context)
     if (interpolation < 0)
         return kExitUsage;
     options.interpolation = static_cast<StackInterpolation>(interpolation);
+    const int normalization = parseChoice(args, QStringLiteral("--normalize"), kNormalizations, 0, context);
+    if (normalization < 0)
+        return kExitUsage;
+    options.normalization = static_cast<StackNormalization>(normalization);
     if (args.has(QStringLiteral("--interpolation")) && !args.value(QStringLiteral("--registration")))
         return failWith(context, QStringLiteral("--interpolation is only used with --registration"), kExitUsage);
     if (!parseFactor(args, QStringLiteral("--sigma"), options.sigma, context)
@@ -169,6 +176,7 @@ int runStack(const QStringList &arguments, CliContext &context)
                                   {QStringLiteral("method"), kMethods.at(options.algorithm)},
                                   {QStringLiteral("rejection"), kRejections.at(options.rejection)},
                                   {QStringLiteral("interpolation"), kInterpolations.at(interpolation)},
+                                  {QStringLiteral("normalization"), kNormalizations.at(normalization)},
                                   {QStringLiteral("registered"), fb.registered()}};
         status = saveStack(*result, *output, fb, clock.nsecsElapsed() * 1e-9, args.has(QStringLiteral("--json")),
                            summary, context);
@@ -184,7 +192,8 @@ const CliCommand kStackCommand = {
     "stack", "combine light frames into one image (average, median or sigma clipping)",
     "verdanix-cli stack [--method average|median|sigma] [--reject none|winsorize|trim] [--sigma K]\n"
     "                   [--fraction F] [--bias B] [--dark D] [--flat F] [--threads N] [--mem MB] [--json]\n"
-    "                   --out OUT.fits (FRAME... | --registration TABLE.json [--interpolation I])\n\n"
+    "                   [--normalize N] --out OUT.fits\n"
+    "                   (FRAME... | --registration TABLE.json [--interpolation I])\n\n"
     "Combines frames of equal size pixel by pixel, each normalised and calibrated first (minus bias,\n"
     "dark, divided by the flat). OUT must not exist; nothing is written unless the stack completes.\n"
     "Ctrl-C stops the stack without writing anything.\n"
@@ -200,6 +209,9 @@ const CliCommand kStackCommand = {
     "  --interpolation I with --registration, how each frame is sampled in the common frame:\n"
     "                    nearest (default: the pixel at the truncated position), bilinear or\n"
     "                    lanczos3 (both at the exact position; lanczos3 keeps stars sharpest)\n"
-    "  --json            print frames, size, method, rejection, interpolation, registered, bands,\n"
-    "                    seconds and output as JSON\n",
+    "  --normalize N     bring each frame to the first frame's sky before combining, from each frame's\n"
+    "                    median and noise measured once first: none (default), add (offset), mul\n"
+    "                    (scale) or addscale (offset and noise scale); the log lists each frame's factors\n"
+    "  --json            print frames, size, method, rejection, interpolation, normalization,\n"
+    "                    registered, bands, seconds and output as JSON\n",
     runStack};

@@ -1,5 +1,7 @@
 #include "bandcalibration.h"
 
+#include "framenormalization.h"
+
 #include "image/imagebuffer.h"
 #include "registeredgeometry.h"
 
@@ -288,4 +290,26 @@ void calibrateSample(float rgb[3], const BandMasters &masters, int x, int y)
 {
     calibratePixel(rgb, at(masterRow(masters.bias, y), masters.bias, x), at(masterRow(masters.dark, y), masters.dark, x),
                    nullptr, at(masterRow(masters.flat, y), masters.flat, x), masters.flat != nullptr);
+}
+
+void normalizeInsideRows(const SourceRowTable &source, ImageBuffer &band, int firstBandRow, int rowCount, int first,
+                         const FrameRotation &rotation, const OutputBounds &bounds,
+                         const NormalizationFactors &factors)
+{
+    const float leftColumn = std::trunc(bounds.minX);
+    std::vector<int> columns(static_cast<std::size_t>(std::max(band.width, 0)));
+    std::vector<int> rows(columns.size());
+    const int endRow = std::min(firstBandRow + rowCount, band.height);
+    for (int j = std::max(firstBandRow, 0); j < endRow; ++j) {
+        sourcePositions(rotation, leftColumn, static_cast<float>(first + j) + bounds.minY, band.width, columns.data(),
+                        rows.data());
+        float *p = band.pixel(0, j);
+        for (int u = 0; u < band.width; ++u, p += kFloatsPerPixel) {
+            const int sx = columns[static_cast<std::size_t>(u)];
+            if (!source.row(rows[static_cast<std::size_t>(u)]) || sx < 0 || sx >= source.width)
+                continue;
+            for (int c = 0; c < 3; ++c)
+                p[c] = p[c] * factors.scale[c] + factors.offset[c];
+        }
+    }
 }

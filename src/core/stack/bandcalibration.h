@@ -16,6 +16,7 @@
 
 class ImageBuffer;
 struct FrameRotation;
+struct NormalizationFactors;
 struct OutputBounds;
 
 // The masters a stack applies, borrowed; null = not given.
@@ -50,3 +51,10 @@ bool resampleRows(const SourceRowTable &source, ImageBuffer &band, int firstBand
 // One registered sample's colours through the masters at frame position (x, y), as a Nearest
 // sample meets them (bias, dark, flat; a master not reaching (x, y) reads as zero there).
 void calibrateSample(float rgb[3], const BandMasters &masters, int x, int y);
+
+// Registered frames, after resampleRows (or its interpolating kind) filled those band rows:
+// v x scale + offset for the pixels inside the frame, those whose truncated source position is
+// a column and a held row of `source`; pixels outside keep their value.
+void normalizeInsideRows(const SourceRowTable &source, ImageBuffer &band, int firstBandRow, int rowCount, int first,
+                         const FrameRotation &rotation, const OutputBounds &bounds,
+                         const NormalizationFactors &factors);

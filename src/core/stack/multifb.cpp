@@ -298,6 +298,10 @@ std::unique_ptr<ImageBuffer> MultiFB::drive(int mode, const QString &startLine, 
         return nullptr;
     }
     log.logMessage(startLine);
+    if (!measureNormalization()) {
+        log.setStatusText(QStringLiteral("Error, aborted."));
+        return nullptr;
+    }
 
     waiter = std::make_unique<RunWaiter>();
     bandCount = 0;
@@ -438,6 +442,49 @@ void MultiFB::loadBand(int first)
     reportFramesOfOtherSize();
 }
 
+bool MultiFB::measureNormalization()
+{
+    frameFactors.clear();
+    if (normalizationMode == StackNormalization::None)
+        return true;
+    log.logMessage(QStringLiteral("Measuring the sky of every frame for %1 normalization...")
+                       .arg(normalizationName(normalizationMode)));
+    std::vector<FrameSky> skies(static_cast<std::size_t>(frameCount()));
+    std::vector<int> codes(skies.size(), 0);
+    const BandMasters masters = bandMasters();
+    ParallelRunOptions options;
+    options.threads = maxThreads;
+    options.abort = &abortRequested;
+    runParallel(frameCount(), options, [&](int frame) {
+        try {
+            codes[static_cast<std::size_t>(frame)] =
+                measureFrameSky(framePaths.at(frame), width, height, masters, skies[static_cast<std::size_t>(frame)]);
+        } catch (const std::bad_alloc &) {
+            codes[static_cast<std::size_t>(frame)] = kNotEnoughMemory;
+        }
+    });
+    if (abortRequested) {
+        errorCode = kStackAborted;
+        return false;
+    }
+    for (int frame = 0; frame < frameCount(); ++frame) {
+        const int code = codes[static_cast<std::size_t>(frame)];
+        if (code == 0)
+            continue;
+        log.logMessage(errorLine(QStringLiteral("Could not measure the sky of %1: %2 (error %3)")
+                                     .arg(framePaths.at(frame), imageLoadErrorText(code))
+                                     .arg(code)));
+        errorCode = code;
+        return false;
+    }
+    for (int frame = 0; frame < frameCount(); ++frame) {
+        frameFactors.push_back(::normalizationFactors(normalizationMode, skies.front(),
+                                                      skies[static_cast<std::size_t>(frame)]));
+        log.logMessage(normalizationLine(framePaths.at(frame), frameFactors.back()));
+    }
+    return true;
+}
+
 void MultiFB::startLoader(int frame, int first, int rows)
 {
     FrameBandRequest request;
@@ -456,6 +503,8 @@ void MultiFB::startLoader(int frame, int first, int rows)
         request.interpolation = interpolationMode;
     }
     request.abort = &abortRequested;
+    if (!frameFactors.empty())
+        request.normalization = frameFactors[static_cast<std::size_t>(frame)];
 
     loaders.push_back(std::make_unique<MultiFBThread>(request));
     MultiFBThread *loader = loaders.back().get();

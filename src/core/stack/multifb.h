@@ -22,6 +22,7 @@
 // 1.0, black level 0.0, channels 3; a pixel without any sample is NaN. The same bits for any
 // thread count and any band size.
 #include "bandcalibration.h"
+#include "framenormalization.h"
 #include "calib/resourcelimits.h"
 #include "mfbworker.h"
 #include "registeredgeometry.h"
@@ -77,6 +78,12 @@ public:
     // stack does not use it.
     void setInterpolation(StackInterpolation mode) { interpolationMode = mode; }
     StackInterpolation interpolation() const { return interpolationMode; }
+    // Bringing every frame to the first frame's sky before combining (framenormalization.h);
+    // None (the default) reads nothing extra. Set before the stack runs.
+    void setNormalization(StackNormalization mode) { normalizationMode = mode; }
+    StackNormalization normalization() const { return normalizationMode; }
+    // Each frame's factors after a normalised stack started, in frame order.
+    const std::vector<NormalizationFactors> &normalizationFactors() const { return frameFactors; }
 
     // The drivers; each returns the stack, or null on error or abort (errorCode says which).
     std::unique_ptr<ImageBuffer> stackAverage();
@@ -177,6 +184,10 @@ private:
     int registeredWidth = 0;
     int registeredHeight = 0;
     StackInterpolation interpolationMode = StackInterpolation::Nearest;
+    StackNormalization normalizationMode = StackNormalization::None;
+    std::vector<NormalizationFactors> frameFactors;
+    // Measures every frame's sky and logs its factors; false (errorCode set) when a frame fails.
+    bool measureNormalization();
 
     // One band slot per frame, and the rows the slots hold (-1 before the first load).
     std::vector<std::unique_ptr<ImageBuffer>> bands;

@@ -69,6 +69,7 @@ std::unique_ptr<ImageBuffer> MultiFBThread::loadPlainBand(std::unique_ptr<ImageB
         return nullptr;
     }
     calibrateBand(*loaded, request.firstRow, request.masters);
+    applyNormalization(*loaded, request.normalization);
     sizeDiffers = loaded->width != request.frameWidth || loaded->height != request.rowCount;
     return fitBand(std::move(loaded), request.frameWidth, request.rowCount);
 }
@@ -114,6 +115,11 @@ std::unique_ptr<ImageBuffer> MultiFBThread::loadRegisteredBand(std::unique_ptr<I
                                                  request.bounds, request.masters, request.abort);
         if (!complete)
             break;
+        // Only pixels that sample the frame are brought to the common level; those outside it
+        // keep the value they have always had.
+        if (!request.normalization.identity())
+            normalizeInsideRows(source.table(), *resampled, done, rows, request.firstRow, rotation, request.bounds,
+                                request.normalization);
     }
     sourceWidth = source.sourceWidth;
     sizeDiffers = sourceWidth != 0 && sourceWidth != request.frameWidth;

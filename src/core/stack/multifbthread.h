@@ -9,6 +9,7 @@
 // to the MultiFB on its thread. The result fields are written before the signal and read only
 // after it, so they need no lock. The thread logs nothing itself: the MultiFB reports.
 #include "bandcalibration.h"
+#include "framenormalization.h"
 #include "registeredgeometry.h"
 #include "subpixelresample.h"
 
@@ -36,6 +37,8 @@ struct FrameBandRequest {
     int outputWidth = 0;
     // How a registered band samples its frame (subpixelresample.h).
     StackInterpolation interpolation = StackInterpolation::Nearest;
+    // The frame's normalization, applied to its calibrated pixels (identity: none).
+    NormalizationFactors normalization;
     // Set by the MultiFB's Abort; a registered band stops resampling at the next row.
     const std::atomic<bool> *abort = nullptr;
 };

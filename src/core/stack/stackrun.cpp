@@ -22,6 +22,7 @@ std::unique_ptr<ImageBuffer> runStack(MultiFB &fb, const StackOptions &options,
     if (!options.biasPath.isEmpty())
         fb.setBias(options.biasPath);
     fb.setInterpolation(options.interpolation);
+    fb.setNormalization(options.normalization);
     for (std::size_t k = 0; k < transforms.size(); ++k)
         fb.setTransform(static_cast<int>(k), transforms[k].offsetX, transforms[k].offsetY, transforms[k].angle);
     fb.sigmaFactor = options.sigma;

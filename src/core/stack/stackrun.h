@@ -5,6 +5,7 @@
 // of them first (registeredgeometry.h).
 //
 // Threads: runs a MultiFB driver, so it is called where that may run (see multifb.h).
+#include "framenormalization.h"
 #include "subpixelresample.h"
 
 #include <QString>
@@ -26,6 +27,8 @@ struct StackOptions {
     QString biasPath;
     // How registered frames are sampled; unregistered stacks ignore it.
     StackInterpolation interpolation = StackInterpolation::Nearest;
+    // Frames brought to the first frame's sky before they are combined (framenormalization.h).
+    StackNormalization normalization = StackNormalization::None;
 };
 
 // A frame's registration: offset in pixels and angle in degrees, as the registration reports.

@@ -52,6 +52,9 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
     // The choice's items follow the enumeration: Nearest, Bilinear, Lanczos-3.
     options.interpolation = static_cast<StackInterpolation>(
         std::clamp(sender->options.cbInterpolation->currentIndex(), 0, static_cast<int>(StackInterpolation::Lanczos3)));
+    // And so do these: None, Additive, Multiplicative, Additive with scaling.
+    options.normalization = static_cast<StackNormalization>(std::clamp(
+        sender->cbNormalize->currentIndex(), 0, static_cast<int>(StackNormalization::AdditiveScaling)));
     // The median takes no rejection; for the others the fraction must leave samples to combine.
     if (options.algorithm != stackstats::CombineMedian) {
         const QString problem = stackstats::rejectionFractionProblem(options.rejection, options.fraction, paths.size());

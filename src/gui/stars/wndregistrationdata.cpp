@@ -143,6 +143,13 @@ void wndRegistrationData::buildForm()
     stackingForm->addRow(QStringLiteral("Sigma Units:"), dsSigma);
     dsThreshold = realBox(stacking, "dsThreshold", 0.0, 99.99, 2, 0.1, 0.1);
     stackingForm->addRow(QStringLiteral("Reject Threshold:"), dsThreshold);
+    // Beyond the stacking options as they always were: off ("None") when the dialog opens.
+    cbNormalize = comboBox(stacking, "cbNormalize",
+                           {QStringLiteral("None"), QStringLiteral("Additive"), QStringLiteral("Multiplicative"),
+                            QStringLiteral("Additive with scaling")});
+    cbNormalize->setToolTip(QStringLiteral("Bring every frame to the first frame's sky level (and noise) before the "
+                                           "frames are combined; the log lists each frame's factors."));
+    stackingForm->addRow(QStringLiteral("Normalization:"), cbNormalize);
     integrationColumn->addWidget(stacking);
     tabWidget->addTab(integration, QStringLiteral("Integration"));
     tabWidget->setCurrentIndex(0);

@@ -75,6 +75,7 @@ public:
     QComboBox *cbReject = nullptr;
     QDoubleSpinBox *dsSigma = nullptr;
     QDoubleSpinBox *dsThreshold = nullptr;
+    QComboBox *cbNormalize = nullptr; // None, Additive, Multiplicative, Additive with scaling
     QPushButton *pbRegister = nullptr;
     // Automatic threshold, refinement and interpolation (registrationoptions.h).
     RegistrationOptionBoxes options;

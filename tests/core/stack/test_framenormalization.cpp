@@ -1,0 +1,131 @@
+// Frames brought to a common sky before they are combined: the factors from known skies, the
+// sky measured on frames of known level and noise, and stacks of frames whose skies differ.
+#include "stack/framenormalization.h"
+#include "stack/multifb.h"
+#include "stackfixtures.h"
+#include "support/capturinglog.h"
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+using namespace stacktest;
+
+namespace {
+
+FrameSky sky(float level, float noise)
+{
+    FrameSky s;
+    for (int c = 0; c < 3; ++c) {
+        s.level[c] = level;
+        s.noise[c] = noise;
+    }
+    return s;
+}
+
+// A colour frame at `level` with Gaussian noise of `noise` (seeded), the sky a stack compares.
+QString writeSkyFrame(const QString &path, double level, double noise, unsigned seed, int width = 64, int height = 48)
+{
+    std::mt19937 random(seed);
+    std::normal_distribution<double> gauss(0.0, noise);
+    return writeFrame(path, width, height, [&](int, int, int) { return level + gauss(random); });
+}
+
+} // namespace
+
+TEST(FrameNormalization, FactorsBringAFrameToTheReferenceSky)
+{
+    const FrameSky reference = sky(0.10f, 0.010f);
+    const FrameSky frame = sky(0.12f, 0.020f);
+    struct Case {
+        StackNormalization mode;
+        float scale;
+        float offset;
+    } cases[] = {{StackNormalization::None, 1.0f, 0.0f},
+                 {StackNormalization::Additive, 1.0f, 0.10f - 0.12f},
+                 {StackNormalization::Multiplicative, 0.10f / 0.12f, 0.0f},
+                 {StackNormalization::AdditiveScaling, 0.5f, 0.10f - 0.5f * 0.12f}};
+    for (const Case &c : cases) {
+        const NormalizationFactors f = normalizationFactors(c.mode, reference, frame);
+        EXPECT_FLOAT_EQ(f.scale[1], c.scale) << normalizationName(c.mode).toStdString();
+        EXPECT_FLOAT_EQ(f.offset[1], c.offset) << normalizationName(c.mode).toStdString();
+        // The frame's sky lands on the reference's.
+        EXPECT_NEAR(0.12f * f.scale[2] + f.offset[2], c.mode == StackNormalization::None ? 0.12f : 0.10f, 1e-7);
+    }
+    // A sky of 0 or no noise cannot be divided by: that channel stays as it is.
+    const NormalizationFactors flat = normalizationFactors(StackNormalization::AdditiveScaling, reference, sky(0.1f, 0));
+    EXPECT_TRUE(flat.identity());
+    EXPECT_TRUE(normalizationFactors(StackNormalization::Multiplicative, reference, sky(0.0f, 0.01f)).identity());
+
+    ImageBuffer band(2, 1);
+    band.pixel(0, 0)[0] = 0.2f;
+    band.pixel(0, 0)[3] = 1.0f;
+    band.pixel(1, 0)[0] = 0.2f; // alpha 0: no sample, left alone
+    NormalizationFactors twice;
+    twice.scale[0] = 2.0f;
+    twice.offset[0] = 0.5f;
+    applyNormalization(band, twice);
+    EXPECT_FLOAT_EQ(band.pixel(0, 0)[0], 0.9f);
+    EXPECT_FLOAT_EQ(band.pixel(1, 0)[0], 0.2f);
+}
+
+TEST(FrameNormalization, SkyOfFramesOfKnownLevelAndNoiseIsMeasuredRobustly)
+{
+    for (const auto &[level, noise] : {std::pair{0.1, 0.01}, std::pair{0.5, 0.002}, std::pair{0.02, 0.005}}) {
+        const QString path = writeSkyFrame("sky.fits", level, noise, 7, 300, 200);
+        FrameSky measured;
+        ASSERT_EQ(measureFrameSky(path, 300, 200, BandMasters{}, measured), 0);
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(measured.level[c], level, noise * 0.05) << level;
+            EXPECT_NEAR(measured.noise[c], noise, noise * 0.05) << level;
+        }
+    }
+    FrameSky missing;
+    EXPECT_NE(measureFrameSky("no-such-frame.fits", 300, 200, BandMasters{}, missing), 0);
+}
+
+TEST(FrameNormalization, StacksOfFramesWhoseSkiesDifferComeOutAtTheFirstFramesSky)
+{
+    // Skies 0.1, 0.12, 0.09, 0.11 with noise 0.01, 0.02, 0.01, 0.01.
+    const double levels[] = {0.10, 0.12, 0.09, 0.11};
+    const double noises[] = {0.01, 0.02, 0.01, 0.01};
+    QStringList frames;
+    for (int i = 0; i < 4; ++i)
+        frames << writeSkyFrame(QStringLiteral("norm-%1.fits").arg(i), levels[i], noises[i], 20 + i);
+    struct Case {
+        StackNormalization mode;
+        double expected;
+    } cases[] = {{StackNormalization::None, 0.105}, {StackNormalization::Additive, 0.10},
+                 {StackNormalization::AdditiveScaling, 0.10}};
+    for (const Case &c : cases) {
+        testsupport::CapturingLog log;
+        MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+        fb.setNormalization(c.mode);
+        const auto stack = fb.stackAverage();
+        ASSERT_TRUE(stack);
+        double sum = 0.0;
+        for (int y = 0; y < stack->height; ++y)
+            for (int x = 0; x < stack->width; ++x)
+                sum += stack->pixel(x, y)[1];
+        EXPECT_NEAR(sum / (stack->width * stack->height), c.expected, 0.002) << normalizationName(c.mode).toStdString();
+        EXPECT_EQ(log.lines().filter("Normalization of ").size(), c.mode == StackNormalization::None ? 0 : 4);
+    }
+}
+
+TEST(FrameNormalization, RegisteredFramesAreNormalisedOnlyWhereTheyCoverTheStack)
+{
+    const QStringList frames = {writeConstantFrame("cover-0.fits", 64, 48, 0.10),
+                                writeConstantFrame("cover-1.fits", 64, 48, 0.12)};
+    testsupport::CapturingLog log;
+    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+    fb.setNormalization(StackNormalization::Additive);
+    fb.setTransform(0, 0.0f, 0.0f, 0.0f);
+    fb.setTransform(1, 10.0f, 0.0f, 0.0f);
+    const auto stack = fb.stackAverage();
+    ASSERT_TRUE(stack);
+    ASSERT_EQ(stack->width, 73);
+    // Where only one frame covers the stack the other adds its outside value, 0, unchanged.
+    EXPECT_FLOAT_EQ(stack->pixel(5, 20)[0], 0.05f);
+    EXPECT_FLOAT_EQ(stack->pixel(30, 20)[0], 0.10f);
+    EXPECT_FLOAT_EQ(stack->pixel(70, 20)[0], 0.05f);
+}
