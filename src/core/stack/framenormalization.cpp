@@ -11,10 +11,13 @@
 #include <memory>
 #include <vector>
 
+
 namespace {
 
 constexpr float kMadToSigma = 1.4826f;
-constexpr int kSampleStep = 2;
+// Every fourth pixel of the blocks: some 100 000 samples of a 3000 x 2000 frame put the median
+// within half a percent of the noise, and a stack of many frames does not wait for them.
+constexpr int kSampleStep = 4;
 
 float median(std::vector<float> &values)
 {
@@ -44,6 +47,8 @@ int measureFrameSky(const QString &path, int frameWidth, int frameHeight, const 
 {
     sky = FrameSky();
     std::vector<float> samples[3];
+    // A grey frame holds the same value in every channel: measure one.
+    int channels = 3;
     ImageLoader loader;
     const int blocks = std::max(1, std::min(kSkyBlocks, frameHeight / kSkyBlockRows));
     for (int b = 0; b < blocks; ++b) {
@@ -55,16 +60,23 @@ int measureFrameSky(const QString &path, int frameWidth, int frameHeight, const 
         if (block->whiteLevel != 1.0f && !normalizeImage(*block))
             return kFrameNotNormalizable;
         calibrateBand(*block, first, masters);
+        if (block->channels < 3 && !masters.any())
+            channels = 1;
         for (int y = 0; y < block->height; ++y) {
             const float *p = block->pixel(0, y);
             for (int x = 0; x < block->width; x += kSampleStep, p += kSampleStep * ImageBuffer::kFloatsPerPixel)
-                for (int c = 0; c < 3; ++c)
+                for (int c = 0; c < channels; ++c)
                     if (std::isfinite(p[c]))
                         samples[c].push_back(p[c]);
         }
         loader.reusableBuffer = std::move(block);
     }
     for (int c = 0; c < 3; ++c) {
+        if (c >= channels) {
+            sky.level[c] = sky.level[0];
+            sky.noise[c] = sky.noise[0];
+            continue;
+        }
         sky.level[c] = median(samples[c]);
         for (float &v : samples[c])
             v = std::abs(v - sky.level[c]);
@@ -106,14 +118,16 @@ void applyNormalization(ImageBuffer &band, const NormalizationFactors &factors)
 {
     if (!band.hasPixels() || factors.identity())
         return;
-    const std::int64_t pixels = static_cast<std::int64_t>(band.width) * band.height;
+    const std::int64_t floats = static_cast<std::int64_t>(band.width) * band.height * ImageBuffer::kFloatsPerPixel;
     float *p = band.data.get();
-    for (std::int64_t i = 0; i < pixels; ++i, p += ImageBuffer::kFloatsPerPixel) {
-        if (!(p[3] > 0.0f))
-            continue;
-        for (int c = 0; c < 3; ++c)
-            p[c] = p[c] * factors.scale[c] + factors.offset[c];
-    }
+    // Alpha is multiplied by 1 and shifted by 0, so every pixel goes through the same two
+    // operations and the loop needs no test; the combination skips pixels without a sample
+    // whatever their colours.
+    const float scale[4] = {factors.scale[0], factors.scale[1], factors.scale[2], 1.0f};
+    const float offset[4] = {factors.offset[0], factors.offset[1], factors.offset[2], 0.0f};
+    for (std::int64_t i = 0; i < floats; i += ImageBuffer::kFloatsPerPixel)
+        for (int c = 0; c < 4; ++c)
+            p[i + c] = p[i + c] * scale[c] + offset[c];
 }
 
 QString normalizationName(StackNormalization mode)

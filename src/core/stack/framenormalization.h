@@ -33,7 +33,7 @@ struct NormalizationFactors {
 };
 
 // Measures a frame from kSkyBlocks blocks of kSkyBlockRows rows spread evenly over its height
-// (every second pixel of them), read, normalised and calibrated as the stack reads bands.
+// (every fourth pixel of them), read, normalised and calibrated as the stack reads bands.
 // 0 on success, else the loader's code (kFrameNotNormalizable for a frame without range).
 constexpr int kSkyBlocks = 16;
 constexpr int kSkyBlockRows = 16;
@@ -42,8 +42,7 @@ int measureFrameSky(const QString &path, int frameWidth, int frameHeight, const 
 
 NormalizationFactors normalizationFactors(StackNormalization mode, const FrameSky &reference, const FrameSky &frame);
 
-// v x scale + offset for every colour of every pixel that holds a sample (alpha above 0);
-// NaN stays NaN.
+// v x scale + offset for every colour of every pixel (alpha is kept); NaN stays NaN.
 void applyNormalization(ImageBuffer &band, const NormalizationFactors &factors);
 
 // "Additive" and so on, and the log line of one frame's factors:
