@@ -71,7 +71,7 @@ bool framesFromTable(const QString &tablePath, QStringList &frames, std::vector<
 
 int runStack(const QStringList &arguments, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")},
+    const CliArgs args(arguments, {QStringLiteral("--json"), QStringLiteral("--coverage")},
                        {QStringLiteral("--method"), QStringLiteral("--reject"), QStringLiteral("--sigma"),
                         QStringLiteral("--fraction"), QStringLiteral("--bias"), QStringLiteral("--dark"),
                         QStringLiteral("--flat"), QStringLiteral("--threads"), QStringLiteral("--mem"),
@@ -95,6 +95,9 @@ int runStack(const QStringList &arguments, CliContext &context)
     if (normalization < 0)
         return kExitUsage;
     options.normalization = static_cast<StackNormalization>(normalization);
+    options.coverage = args.has(QStringLiteral("--coverage"));
+    if (options.coverage && !args.value(QStringLiteral("--registration")))
+        return failWith(context, QStringLiteral("--coverage is only used with --registration"), kExitUsage);
     if (args.has(QStringLiteral("--interpolation")) && !args.value(QStringLiteral("--registration")))
         return failWith(context, QStringLiteral("--interpolation is only used with --registration"), kExitUsage);
     if (!parseFactor(args, QStringLiteral("--sigma"), options.sigma, context)
@@ -177,6 +180,7 @@ int runStack(const QStringList &arguments, CliContext &context)
                                   {QStringLiteral("rejection"), kRejections.at(options.rejection)},
                                   {QStringLiteral("interpolation"), kInterpolations.at(interpolation)},
                                   {QStringLiteral("normalization"), kNormalizations.at(normalization)},
+                                  {QStringLiteral("coverage"), options.coverage},
                                   {QStringLiteral("registered"), fb.registered()}};
         status = saveStack(*result, *output, fb, clock.nsecsElapsed() * 1e-9, args.has(QStringLiteral("--json")),
                            summary, context);
@@ -193,7 +197,7 @@ const CliCommand kStackCommand = {
     "verdanix-cli stack [--method average|median|sigma] [--reject none|winsorize|trim] [--sigma K]\n"
     "                   [--fraction F] [--bias B] [--dark D] [--flat F] [--threads N] [--mem MB] [--json]\n"
     "                   [--normalize N] --out OUT.fits\n"
-    "                   (FRAME... | --registration TABLE.json [--interpolation I])\n\n"
+    "                   (FRAME... | --registration TABLE.json [--interpolation I] [--coverage])\n\n"
     "Combines frames of equal size pixel by pixel, each normalised and calibrated first (minus bias,\n"
     "dark, divided by the flat). OUT must not exist; nothing is written unless the stack completes.\n"
     "Ctrl-C stops the stack without writing anything.\n"
@@ -209,9 +213,13 @@ const CliCommand kStackCommand = {
     "  --interpolation I with --registration, how each frame is sampled in the common frame:\n"
     "                    nearest (default: the pixel at the truncated position), bilinear or\n"
     "                    lanczos3 (both at the exact position; lanczos3 keeps stars sharpest)\n"
+    "  --coverage        with --registration, a frame gives no sample where it does not cover the stack\n"
+    "                    (by default it adds black there): each pixel combines the frames that cover it,\n"
+    "                    a pixel none covers is NaN; the log counts the pixels whose rejection had too\n"
+    "                    few samples and took their plain mean\n"
     "  --normalize N     bring each frame to the first frame's sky before combining, from each frame's\n"
     "                    median and noise measured once first: none (default), add (offset), mul\n"
     "                    (scale) or addscale (offset and noise scale); the log lists each frame's factors\n"
-    "  --json            print frames, size, method, rejection, interpolation, normalization,\n"
+    "  --json            print frames, size, method, rejection, interpolation, normalization, coverage,\n"
     "                    registered, bands, seconds and output as JSON\n",
     runStack};

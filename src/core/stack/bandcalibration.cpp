@@ -292,10 +292,11 @@ void calibrateSample(float rgb[3], const BandMasters &masters, int x, int y)
                    nullptr, at(masterRow(masters.flat, y), masters.flat, x), masters.flat != nullptr);
 }
 
-void normalizeInsideRows(const SourceRowTable &source, ImageBuffer &band, int firstBandRow, int rowCount, int first,
-                         const FrameRotation &rotation, const OutputBounds &bounds,
-                         const NormalizationFactors &factors)
+void finishRegisteredRows(const SourceRowTable &source, ImageBuffer &band, int firstBandRow, int rowCount, int first,
+                          const FrameRotation &rotation, const OutputBounds &bounds,
+                          const NormalizationFactors &factors, bool excludeOutside)
 {
+    const bool normalize = !factors.identity();
     const float leftColumn = std::trunc(bounds.minX);
     std::vector<int> columns(static_cast<std::size_t>(std::max(band.width, 0)));
     std::vector<int> rows(columns.size());
@@ -306,10 +307,14 @@ void normalizeInsideRows(const SourceRowTable &source, ImageBuffer &band, int fi
         float *p = band.pixel(0, j);
         for (int u = 0; u < band.width; ++u, p += kFloatsPerPixel) {
             const int sx = columns[static_cast<std::size_t>(u)];
-            if (!source.row(rows[static_cast<std::size_t>(u)]) || sx < 0 || sx >= source.width)
+            if (!source.row(rows[static_cast<std::size_t>(u)]) || sx < 0 || sx >= source.width) {
+                if (excludeOutside)
+                    p[0] = p[1] = p[2] = p[3] = 0.0f;
                 continue;
-            for (int c = 0; c < 3; ++c)
-                p[c] = p[c] * factors.scale[c] + factors.offset[c];
+            }
+            if (normalize)
+                for (int c = 0; c < 3; ++c)
+                    p[c] = p[c] * factors.scale[c] + factors.offset[c];
         }
     }
 }

@@ -54,7 +54,8 @@ void calibrateSample(float rgb[3], const BandMasters &masters, int x, int y);
 
 // Registered frames, after resampleRows (or its interpolating kind) filled those band rows:
 // v x scale + offset for the pixels inside the frame, those whose truncated source position is
-// a column and a held row of `source`; pixels outside keep their value.
-void normalizeInsideRows(const SourceRowTable &source, ImageBuffer &band, int firstBandRow, int rowCount, int first,
-                         const FrameRotation &rotation, const OutputBounds &bounds,
-                         const NormalizationFactors &factors);
+// a column and a held row of `source`; pixels outside keep their value, or with excludeOutside
+// become (0, 0, 0, alpha 0): no sample.
+void finishRegisteredRows(const SourceRowTable &source, ImageBuffer &band, int firstBandRow, int rowCount, int first,
+                          const FrameRotation &rotation, const OutputBounds &bounds,
+                          const NormalizationFactors &factors, bool excludeOutside);

@@ -49,6 +49,8 @@ public:
     const int workerIndex;
     // The row being combined, -1 between rows.
     std::atomic<int> currentRow{-1};
+    // Pixels whose rejection fell back to the plain mean; read after the worker has stopped.
+    std::int64_t fallbacks() const { return combiner.fallbacks(); }
 
 signals:
     void workDone(QObject *sender);

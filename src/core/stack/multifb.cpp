@@ -360,6 +360,9 @@ std::unique_ptr<ImageBuffer> MultiFB::drive(int mode, const QString &startLine, 
 
     stopWorkers();
     releaseBands();
+    if (coverageMode)
+        log.logMessage(QStringLiteral("Pixels whose frames were too few for the rejection (their plain mean used): %1")
+                           .arg(fallbackPixels));
     log.logMessage(endLine);
     if (mode == stackstats::CombineSigma) {
         const std::int64_t milliseconds = clock.nsecsElapsed() / kNanosecondsPerMillisecond;
@@ -377,7 +380,9 @@ std::unique_ptr<ImageBuffer> MultiFB::drive(int mode, const QString &startLine, 
 bool MultiFB::startWorkers(ImageBuffer &output, int mode)
 {
     const int count = std::max(1, std::min(maxThreads, output.height));
-    const CombineSettings settings{mode, rejectionMode, rejectFraction, sigmaFactor};
+    CombineSettings settings{mode, rejectionMode, rejectFraction, sigmaFactor};
+    settings.fallBackToMean = coverageMode;
+    fallbackPixels = 0;
     {
         std::lock_guard<std::mutex> guard(rowQueue.lock);
         rowQueue.stop = false;
@@ -408,8 +413,10 @@ void MultiFB::stopWorkers()
         rowQueue.stop = true;
     }
     rowQueue.changed.notify_all();
-    for (auto &worker : workers)
+    for (auto &worker : workers) {
         worker->wait();
+        fallbackPixels += worker->fallbacks();
+    }
     workers.clear();
 }
 
@@ -505,6 +512,7 @@ void MultiFB::startLoader(int frame, int first, int rows)
     request.abort = &abortRequested;
     if (!frameFactors.empty())
         request.normalization = frameFactors[static_cast<std::size_t>(frame)];
+    request.excludeOutside = coverageMode;
 
     loaders.push_back(std::make_unique<MultiFBThread>(request));
     MultiFBThread *loader = loaders.back().get();

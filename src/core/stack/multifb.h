@@ -82,6 +82,12 @@ public:
     // None (the default) reads nothing extra. Set before the stack runs.
     void setNormalization(StackNormalization mode) { normalizationMode = mode; }
     StackNormalization normalization() const { return normalizationMode; }
+    // Registered stacks: a pixel outside a frame gives no sample, instead of a zero one, so each
+    // output pixel combines only the frames that cover it; a pixel no frame covers is NaN.
+    void setCoverage(bool on) { coverageMode = on; }
+    bool coverage() const { return coverageMode; }
+    // After a stack with coverage: pixels whose rejection fell back to the plain mean.
+    std::int64_t fallbacks() const { return fallbackPixels; }
     // Each frame's factors after a normalised stack started, in frame order.
     const std::vector<NormalizationFactors> &normalizationFactors() const { return frameFactors; }
 
@@ -185,6 +191,8 @@ private:
     int registeredHeight = 0;
     StackInterpolation interpolationMode = StackInterpolation::Nearest;
     StackNormalization normalizationMode = StackNormalization::None;
+    bool coverageMode = false;
+    std::int64_t fallbackPixels = 0;
     std::vector<NormalizationFactors> frameFactors;
     // Measures every frame's sky and logs its factors; false (errorCode set) when a frame fails.
     bool measureNormalization();

@@ -116,10 +116,10 @@ std::unique_ptr<ImageBuffer> MultiFBThread::loadRegisteredBand(std::unique_ptr<I
         if (!complete)
             break;
         // Only pixels that sample the frame are brought to the common level; those outside it
-        // keep the value they have always had.
-        if (!request.normalization.identity())
-            normalizeInsideRows(source.table(), *resampled, done, rows, request.firstRow, rotation, request.bounds,
-                                request.normalization);
+        // keep the value they have always had, or give no sample at all.
+        if (!request.normalization.identity() || request.excludeOutside)
+            finishRegisteredRows(source.table(), *resampled, done, rows, request.firstRow, rotation, request.bounds,
+                                 request.normalization, request.excludeOutside);
     }
     sourceWidth = source.sourceWidth;
     sizeDiffers = sourceWidth != 0 && sourceWidth != request.frameWidth;

@@ -39,6 +39,8 @@ struct FrameBandRequest {
     StackInterpolation interpolation = StackInterpolation::Nearest;
     // The frame's normalization, applied to its calibrated pixels (identity: none).
     NormalizationFactors normalization;
+    // Registered bands: pixels outside the frame get alpha 0 (no sample) instead of 1.
+    bool excludeOutside = false;
     // Set by the MultiFB's Abort; a registered band stops resampling at the next row.
     const std::atomic<bool> *abort = nullptr;
 };

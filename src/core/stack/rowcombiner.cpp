@@ -158,8 +158,17 @@ void RowCombiner::combinePixel(const float *const *rows, int x, float *o)
         b[n] = sampleValue(p[2]);
         ++n;
     }
+    o[3] = 1.0f;
+    if (settings.fallBackToMean) {
+        bool fell[3] = {false, false, false};
+        float *channels[3] = {r, g, b};
+        for (int c = 0; c < 3; ++c)
+            o[c] = stackstats::combineOrMean(channels[c], n, settings.mode, settings.rejection, settings.fraction,
+                                             settings.sigmaFactor, fell[c]);
+        fallbackPixels += (fell[0] || fell[1] || fell[2]) ? 1 : 0;
+        return;
+    }
     o[0] = stackstats::combine(r, n, settings.mode, settings.rejection, settings.fraction, settings.sigmaFactor);
     o[1] = stackstats::combine(g, n, settings.mode, settings.rejection, settings.fraction, settings.sigmaFactor);
     o[2] = stackstats::combine(b, n, settings.mode, settings.rejection, settings.fraction, settings.sigmaFactor);
-    o[3] = 1.0f;
 }

@@ -10,6 +10,7 @@
 // at construction, and only reads the rows it is given.
 #include "lanestatistics.h"
 
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -18,6 +19,9 @@ struct CombineSettings {
     int rejection = 0;        // stackstats::Rejection
     float fraction = 0.1f;    // the rejection fraction
     float sigmaFactor = 1.0f; // k of the sigma combination
+    // Pixels may have any number of samples (frames that do not cover them give none): a
+    // rejection that leaves no sample gives the plain mean instead (combineOrMean).
+    bool fallBackToMean = false;
 };
 
 class RowCombiner {
@@ -28,6 +32,8 @@ public:
     // rows[i]: the first float of frame i's row (width pixels of r, g, b, a), or null. Writes
     // width pixels (r, g, b, 1.0) to out.
     void combineRow(const float *const *rows, float *out);
+    // Pixels whose rejection fell back to the plain mean so far (fallBackToMean only).
+    std::int64_t fallbacks() const { return fallbackPixels; }
 
 private:
     void averageRow(const float *const *rows, float *out);
@@ -47,4 +53,5 @@ private:
     // Four pixels at once where every frame gives each a sample (see lanestatistics.h).
     std::unique_ptr<LaneCombiner> lanes;
     std::vector<float> laneSamples; // red, green, blue: frames x 4 floats each
+    std::int64_t fallbackPixels = 0;
 };

@@ -23,6 +23,7 @@ std::unique_ptr<ImageBuffer> runStack(MultiFB &fb, const StackOptions &options,
         fb.setBias(options.biasPath);
     fb.setInterpolation(options.interpolation);
     fb.setNormalization(options.normalization);
+    fb.setCoverage(options.coverage);
     for (std::size_t k = 0; k < transforms.size(); ++k)
         fb.setTransform(static_cast<int>(k), transforms[k].offsetX, transforms[k].offsetY, transforms[k].angle);
     fb.sigmaFactor = options.sigma;

@@ -29,6 +29,8 @@ struct StackOptions {
     StackInterpolation interpolation = StackInterpolation::Nearest;
     // Frames brought to the first frame's sky before they are combined (framenormalization.h).
     StackNormalization normalization = StackNormalization::None;
+    // Registered stacks: pixels outside a frame give no sample (MultiFB::setCoverage).
+    bool coverage = false;
 };
 
 // A frame's registration: offset in pixels and angle in degrees, as the registration reports.

@@ -182,6 +182,21 @@ float combine(float *arr, int n, int mode, int rejection, float f, float k)
     }
 }
 
+float combineOrMean(float *arr, int n, int mode, int rejection, float f, float k, bool &fellBack)
+{
+    fellBack = false;
+    if (mode == CombineMedian || n <= 0)
+        return combine(arr, n, mode, rejection, f, k);
+    // Taken before the rejection rearranges the samples; the samples themselves are never NaN.
+    const float plainMean = (1.0f / static_cast<float>(n)) * sumOf(arr, n);
+    const float result = combine(arr, n, mode, rejection, f, k);
+    if (std::isnan(result) && !std::isnan(plainMean)) {
+        fellBack = true;
+        return plainMean;
+    }
+    return result;
+}
+
 bool rejectionFractionUsable(int rejection, float f, int n)
 {
     return rejectionFractionProblem(rejection, f, n).isEmpty();

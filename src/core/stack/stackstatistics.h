@@ -49,6 +49,11 @@ float combineMedian(float *arr, int n);
 float combineSigma(float *arr, int n, int rejection, float f, float k);
 // Dispatches on the combine mode.
 float combine(float *arr, int n, int mode, int rejection, float f, float k);
+// combine(), except that where a rejection leaves no sample (trimming one sample, clipping two
+// that lie exactly at the bounds) the result is the plain mean of the n samples and fellBack is
+// set. For stacks whose pixels have differing numbers of samples (frames that do not cover
+// them), where a rejection meant for many samples meets one or two.
+float combineOrMean(float *arr, int n, int mode, int rejection, float f, float k, bool &fellBack);
 
 // Whether a rejection fraction leaves values to combine for n frames: winsorize needs
 // c < n - c and trim m >= 1; a NaN or negative fraction is never usable; no rejection always

@@ -8,6 +8,7 @@
 #include "stack/stackstatistics.h"
 #include "stars/wndregistrationdata.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLineEdit>
@@ -55,6 +56,7 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
     // And so do these: None, Additive, Multiplicative, Additive with scaling.
     options.normalization = static_cast<StackNormalization>(std::clamp(
         sender->cbNormalize->currentIndex(), 0, static_cast<int>(StackNormalization::AdditiveScaling)));
+    options.coverage = sender->cbCoverage->isChecked();
     // The median takes no rejection; for the others the fraction must leave samples to combine.
     if (options.algorithm != stackstats::CombineMedian) {
         const QString problem = stackstats::rejectionFractionProblem(options.rejection, options.fraction, paths.size());

@@ -4,6 +4,7 @@
 #include "app/formwidgets.h"
 #include "app/framefilefilter.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QFormLayout>
@@ -150,6 +151,11 @@ void wndRegistrationData::buildForm()
     cbNormalize->setToolTip(QStringLiteral("Bring every frame to the first frame's sky level (and noise) before the "
                                            "frames are combined; the log lists each frame's factors."));
     stackingForm->addRow(QStringLiteral("Normalization:"), cbNormalize);
+    cbCoverage = new QCheckBox(QStringLiteral("Ignore pixels outside a frame"), stacking);
+    cbCoverage->setObjectName(QStringLiteral("cbCoverage"));
+    cbCoverage->setToolTip(QStringLiteral("Each pixel of the stack combines only the frames that cover it, so the "
+                                          "borders where frames do not overlap stay as bright as the centre."));
+    stackingForm->addRow(QString(), cbCoverage);
     integrationColumn->addWidget(stacking);
     tabWidget->addTab(integration, QStringLiteral("Integration"));
     tabWidget->setCurrentIndex(0);

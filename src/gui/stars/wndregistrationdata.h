@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QWidget>
 
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
 class QGroupBox;
@@ -76,6 +77,7 @@ public:
     QDoubleSpinBox *dsSigma = nullptr;
     QDoubleSpinBox *dsThreshold = nullptr;
     QComboBox *cbNormalize = nullptr; // None, Additive, Multiplicative, Additive with scaling
+    QCheckBox *cbCoverage = nullptr;  // "Ignore pixels outside a frame", off
     QPushButton *pbRegister = nullptr;
     // Automatic threshold, refinement and interpolation (registrationoptions.h).
     RegistrationOptionBoxes options;

@@ -2,6 +2,7 @@
 // sky measured on frames of known level and noise, and stacks of frames whose skies differ.
 #include "stack/framenormalization.h"
 #include "stack/multifb.h"
+#include "stack/stackstatistics.h"
 #include "stackfixtures.h"
 #include "support/capturinglog.h"
 
@@ -127,4 +128,53 @@ TEST(FrameNormalization, RegisteredFramesAreNormalisedOnlyWhereTheyCoverTheStack
     EXPECT_FLOAT_EQ(stack->pixel(5, 20)[0], 0.05f);
     EXPECT_FLOAT_EQ(stack->pixel(30, 20)[0], 0.10f);
     EXPECT_FLOAT_EQ(stack->pixel(70, 20)[0], 0.05f);
+}
+
+TEST(StackCoverage, EachPixelCombinesOnlyTheFramesThatCoverIt)
+{
+    // Frame 1 is moved by 32 of its 64 columns: they overlap by half.
+    const QStringList frames = {writeConstantFrame("half-0.fits", 64, 8, 0.2),
+                                writeConstantFrame("half-1.fits", 64, 8, 0.4)};
+    struct Case {
+        int mode;
+        int rejection;
+        bool coverage;
+        float alone0, both, alone1;
+        std::int64_t fallbacks;
+    } cases[] = {{stackstats::CombineAverage, stackstats::RejectNone, false, 0.1f, 0.3f, 0.2f, 0},
+                 {stackstats::CombineAverage, stackstats::RejectNone, true, 0.2f, 0.3f, 0.4f, 0},
+                 {stackstats::CombineMedian, stackstats::RejectNone, true, 0.2f, 0.2f, 0.4f, 0},
+                 // Trimming one sample by 10 % keeps none: the plain mean of the one sample.
+                 {stackstats::CombineAverage, stackstats::RejectTrim, true, 0.2f, 0.2f, 0.4f, (32 + 31) * 8}};
+    for (const Case &c : cases) {
+        testsupport::CapturingLog log;
+        MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
+        fb.setTransform(0, 0.0f, 0.0f, 0.0f);
+        fb.setTransform(1, 32.0f, 0.0f, 0.0f);
+        fb.setCoverage(c.coverage);
+        fb.rejectionMode = c.rejection;
+        fb.rejectFraction = 0.1f;
+        const auto stack = c.mode == stackstats::CombineMedian ? fb.stackMedian() : fb.stackAverage();
+        ASSERT_TRUE(stack);
+        ASSERT_EQ(stack->width, 95);
+        const std::string what = std::to_string(c.mode) + "/" + std::to_string(c.rejection) + (c.coverage ? " covered" : "");
+        EXPECT_FLOAT_EQ(stack->pixel(10, 4)[0], c.alone0) << what;
+        EXPECT_FLOAT_EQ(stack->pixel(40, 4)[0], c.both) << what;
+        EXPECT_FLOAT_EQ(stack->pixel(90, 4)[0], c.alone1) << what;
+        EXPECT_EQ(fb.fallbacks(), c.fallbacks) << what;
+        EXPECT_EQ(log.lines().filter("too few for the rejection").size(), c.coverage ? 1 : 0) << what;
+    }
+    // A pixel no frame covers (frame 1 turned away from a corner) is not a number.
+    testsupport::CapturingLog log;
+    MultiFB turned(log, frames, preferences(2), kPlentyOfMemory);
+    turned.setTransform(0, 0.0f, 0.0f, 0.0f);
+    turned.setTransform(1, 0.0f, 20.0f, 30.0f);
+    turned.setCoverage(true);
+    const auto stack = turned.stackAverage();
+    ASSERT_TRUE(stack);
+    int uncovered = 0;
+    for (int y = 0; y < stack->height; ++y)
+        for (int x = 0; x < stack->width; ++x)
+            uncovered += std::isnan(stack->pixel(x, y)[0]) ? 1 : 0;
+    EXPECT_GT(uncovered, 0);
 }
