@@ -292,29 +292,85 @@ void calibrateSample(float rgb[3], const BandMasters &masters, int x, int y)
                    nullptr, at(masterRow(masters.flat, y), masters.flat, x), masters.flat != nullptr);
 }
 
+namespace {
+
+// The columns u (as doubles) where a + b u lies strictly between low and high.
+void narrowToOpenRange(double a, double b, double low, double high, double &from, double &to)
+{
+    if (std::abs(b) < 1e-12) {
+        if (!(a > low && a < high))
+            to = from - 1.0;
+        return;
+    }
+    double first = (low - a) / b;
+    double last = (high - a) / b;
+    if (first > last)
+        std::swap(first, last);
+    from = std::max(from, first);
+    to = std::min(to, last);
+}
+
+} // namespace
+
 void finishRegisteredRows(const SourceRowTable &source, ImageBuffer &band, int firstBandRow, int rowCount, int first,
                           const FrameRotation &rotation, const OutputBounds &bounds,
                           const NormalizationFactors &factors, bool excludeOutside)
 {
     const bool normalize = !factors.identity();
     const float leftColumn = std::trunc(bounds.minX);
-    std::vector<int> columns(static_cast<std::size_t>(std::max(band.width, 0)));
+    // A pixel is inside when its truncated source position is a column and a held row: the
+    // positions are affine along a row, so that is one run of columns. It is found in double
+    // precision and only the few columns at either end of it are tested pixel by pixel, as
+    // resampleRows computes them.
+    constexpr int kEdge = 3;
+    const int width = band.width;
+    std::vector<int> columns(2 * kEdge);
     std::vector<int> rows(columns.size());
+    const auto inside = [&](int u, float Y) {
+        sourcePositions(rotation, leftColumn + static_cast<float>(u), Y, 1, columns.data(), rows.data());
+        return source.row(rows[0]) && columns[0] >= 0 && columns[0] < source.width;
+    };
+    const double cosine = rotation.cosine;
+    const double sine = rotation.sine;
     const int endRow = std::min(firstBandRow + rowCount, band.height);
     for (int j = std::max(firstBandRow, 0); j < endRow; ++j) {
-        sourcePositions(rotation, leftColumn, static_cast<float>(first + j) + bounds.minY, band.width, columns.data(),
-                        rows.data());
-        float *p = band.pixel(0, j);
-        for (int u = 0; u < band.width; ++u, p += kFloatsPerPixel) {
-            const int sx = columns[static_cast<std::size_t>(u)];
-            if (!source.row(rows[static_cast<std::size_t>(u)]) || sx < 0 || sx >= source.width) {
-                if (excludeOutside)
-                    p[0] = p[1] = p[2] = p[3] = 0.0f;
-                continue;
-            }
-            if (normalize)
-                for (int c = 0; c < 3; ++c)
-                    p[c] = p[c] * factors.scale[c] + factors.offset[c];
+        const float Y = static_cast<float>(first + j) + bounds.minY;
+        const double dy = static_cast<double>(Y) - rotation.ty - rotation.cy;
+        const double dx0 = static_cast<double>(leftColumn) - rotation.tx - rotation.cx;
+        double from = -1.0;
+        double to = width + 1.0;
+        // x = cos (dx0 + u) - sin dy + cx and y = sin (dx0 + u) + cos dy + cy.
+        narrowToOpenRange(cosine * dx0 - sine * dy + rotation.cx, cosine, -1.0, source.width, from, to);
+        narrowToOpenRange(sine * dx0 + cosine * dy + rotation.cy, sine, -1.0,
+                          static_cast<double>(source.rows.size()), from, to);
+        int runStart = width;
+        int runEnd = width;
+        if (to >= from) {
+            const int lo = static_cast<int>(std::clamp(std::floor(from), -1.0, static_cast<double>(width)));
+            const int hi = static_cast<int>(std::clamp(std::ceil(to), -1.0, static_cast<double>(width)));
+            // Settle the ends pixel by pixel around the computed bounds.
+            runStart = std::max(lo - kEdge, 0);
+            while (runStart < std::min(lo + kEdge, width) && !inside(runStart, Y))
+                ++runStart;
+            runEnd = std::min(hi + kEdge, width);
+            while (runEnd > std::max(hi - kEdge, runStart) && !inside(runEnd - 1, Y))
+                --runEnd;
+            if (runStart >= std::min(lo + kEdge, width) && !inside(std::min(runStart, width - 1), Y))
+                runStart = runEnd = width; // nothing of this row is inside
         }
+        float *row = band.pixel(0, j);
+        if (excludeOutside) {
+            std::fill(row, row + static_cast<std::ptrdiff_t>(runStart) * kFloatsPerPixel, 0.0f);
+            std::fill(row + static_cast<std::ptrdiff_t>(runEnd) * kFloatsPerPixel,
+                      row + static_cast<std::ptrdiff_t>(width) * kFloatsPerPixel, 0.0f);
+        }
+        if (!normalize)
+            continue;
+        const float scale[4] = {factors.scale[0], factors.scale[1], factors.scale[2], 1.0f};
+        const float offset[4] = {factors.offset[0], factors.offset[1], factors.offset[2], 0.0f};
+        for (std::ptrdiff_t f = static_cast<std::ptrdiff_t>(runStart) * kFloatsPerPixel;
+             f < static_cast<std::ptrdiff_t>(runEnd) * kFloatsPerPixel; f += kFloatsPerPixel)
+            for (int c = 0; c < 4; ++c)
+                row[f + c] = row[f + c] * scale[c] + offset[c];
     }
 }

@@ -2,6 +2,8 @@
 // sky measured on frames of known level and noise, and stacks of frames whose skies differ.
 #include "stack/framenormalization.h"
 #include "stack/multifb.h"
+#include "stack/registeredgeometry.h"
+#include "stack/sourcewindow.h"
 #include "stack/stackstatistics.h"
 #include "stackfixtures.h"
 #include "support/capturinglog.h"
@@ -177,4 +179,32 @@ TEST(StackCoverage, EachPixelCombinesOnlyTheFramesThatCoverIt)
         for (int x = 0; x < stack->width; ++x)
             uncovered += std::isnan(stack->pixel(x, y)[0]) ? 1 : 0;
     EXPECT_GT(uncovered, 0);
+}
+
+TEST(StackCoverage, TheCoveredRunOfEachRowIsThePixelsNearestSamplingReads)
+{
+    constexpr int kFrameWidth = 50, kFrameHeight = 40, kBandWidth = 90, kBandRows = 60;
+    std::vector<float> dummy(4);
+    SourceRowTable source;
+    source.width = kFrameWidth;
+    source.rows.assign(kFrameHeight, dummy.data());
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> shift(-20.0f, 20.0f), turn(-180.0f, 180.0f);
+    for (int trial = 0; trial < 40; ++trial) {
+        const FramePlacement placement{shift(random), shift(random), trial % 4 == 0 ? 90.0f * (trial % 3) : turn(random)};
+        const FrameRotation rotation(placement, kFrameWidth, kFrameHeight);
+        const OutputBounds bounds{-25.5f, 0.0f, -18.25f, 0.0f};
+        ImageBuffer band(kBandWidth, kBandRows);
+        std::fill(band.data.get(), band.data.get() + band.floatCount, 1.0f);
+        finishRegisteredRows(source, band, 0, kBandRows, 0, rotation, bounds, NormalizationFactors{}, true);
+        for (int j = 0; j < kBandRows; ++j)
+            for (int u = 0; u < kBandWidth; ++u) {
+                float x = 0.0f, y = 0.0f;
+                rotation.inverse(std::trunc(bounds.minX) + static_cast<float>(u), static_cast<float>(j) + bounds.minY,
+                                 x, y);
+                const bool covered = x > -1.0f && y > -1.0f && static_cast<int>(x) < kFrameWidth
+                                     && static_cast<int>(y) < kFrameHeight;
+                ASSERT_EQ(band.pixel(u, j)[3], covered ? 1.0f : 0.0f) << "trial " << trial << " at " << u << "," << j;
+            }
+    }
 }
