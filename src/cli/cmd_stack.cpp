@@ -25,6 +25,8 @@ const QStringList kRejections = {QStringLiteral("none"), QStringLiteral("winsori
 const QStringList kInterpolations = {QStringLiteral("nearest"), QStringLiteral("bilinear"),
                                      QStringLiteral("lanczos3")};
 // In the order of StackNormalization.
+// In the order of StackWeighting.
+const QStringList kWeightings = {QStringLiteral("none"), QStringLiteral("noise"), QStringLiteral("noise-fwhm")};
 const QStringList kNormalizations = {QStringLiteral("none"), QStringLiteral("add"), QStringLiteral("mul"),
                                      QStringLiteral("addscale")};
 
@@ -59,7 +61,7 @@ bool framesFromTable(const QString &tablePath, QStringList &frames, std::vector<
         if (!row.stackable)
             continue;
         frames << row.file;
-        transforms.push_back(StackTransform{row.offsetX, row.offsetY, row.angle});
+        transforms.push_back(StackTransform{row.offsetX, row.offsetY, row.angle, row.fwhm});
     }
     if (frames.size() < 2) {
         failWith(context,
@@ -76,7 +78,8 @@ int runStack(const QStringList &arguments, CliContext &context)
                         QStringLiteral("--fraction"), QStringLiteral("--bias"), QStringLiteral("--dark"),
                         QStringLiteral("--flat"), QStringLiteral("--threads"), QStringLiteral("--mem"),
                         QStringLiteral("--out"), QStringLiteral("--registration"),
-                        QStringLiteral("--interpolation"), QStringLiteral("--normalize")});
+                        QStringLiteral("--interpolation"), QStringLiteral("--normalize"),
+                        QStringLiteral("--weights")});
     if (!args.ok())
         return failWith(context, args.error(), kExitUsage);
 
@@ -95,6 +98,12 @@ int runStack(const QStringList &arguments, CliContext &context)
     if (normalization < 0)
         return kExitUsage;
     options.normalization = static_cast<StackNormalization>(normalization);
+    const int weighting = parseChoice(args, QStringLiteral("--weights"), kWeightings, 0, context);
+    if (weighting < 0)
+        return kExitUsage;
+    options.weighting = static_cast<StackWeighting>(weighting);
+    if (options.weighting == StackWeighting::NoiseFwhm && !args.value(QStringLiteral("--registration")))
+        return failWith(context, QStringLiteral("--weights noise-fwhm takes the FWHM from --registration"), kExitUsage);
     options.coverage = args.has(QStringLiteral("--coverage"));
     if (options.coverage && !args.value(QStringLiteral("--registration")))
         return failWith(context, QStringLiteral("--coverage is only used with --registration"), kExitUsage);
@@ -181,6 +190,7 @@ int runStack(const QStringList &arguments, CliContext &context)
                                   {QStringLiteral("interpolation"), kInterpolations.at(interpolation)},
                                   {QStringLiteral("normalization"), kNormalizations.at(normalization)},
                                   {QStringLiteral("coverage"), options.coverage},
+                                  {QStringLiteral("weights"), kWeightings.at(weighting)},
                                   {QStringLiteral("registered"), fb.registered()}};
         status = saveStack(*result, *output, fb, clock.nsecsElapsed() * 1e-9, args.has(QStringLiteral("--json")),
                            summary, context);
@@ -196,7 +206,7 @@ const CliCommand kStackCommand = {
     "stack", "combine light frames into one image (average, median or sigma clipping)",
     "verdanix-cli stack [--method average|median|sigma] [--reject none|winsorize|trim] [--sigma K]\n"
     "                   [--fraction F] [--bias B] [--dark D] [--flat F] [--threads N] [--mem MB] [--json]\n"
-    "                   [--normalize N] --out OUT.fits\n"
+    "                   [--normalize N] [--weights W] --out OUT.fits\n"
     "                   (FRAME... | --registration TABLE.json [--interpolation I] [--coverage])\n\n"
     "Combines frames of equal size pixel by pixel, each normalised and calibrated first (minus bias,\n"
     "dark, divided by the flat). OUT must not exist; nothing is written unless the stack completes.\n"
@@ -220,6 +230,10 @@ const CliCommand kStackCommand = {
     "  --normalize N     bring each frame to the first frame's sky before combining, from each frame's\n"
     "                    median and noise measured once first: none (default), add (offset), mul\n"
     "                    (scale) or addscale (offset and noise scale); the log lists each frame's factors\n"
+    "  --weights W       weigh each frame in the average and the sigma-clipped mean (not the median):\n"
+    "                    none (default), noise (inverse sky variance, measured once first) or\n"
+    "                    noise-fwhm (also divided by the FWHM squared, from --registration); scaled\n"
+    "                    to a mean of 1, so equal frames give the unweighted stack; logged per frame\n"
     "  --json            print frames, size, method, rejection, interpolation, normalization, coverage,\n"
-    "                    registered, bands, seconds and output as JSON\n",
+    "                    weights, registered, bands, seconds and output as JSON\n",
     runStack};

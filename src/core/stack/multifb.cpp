@@ -298,7 +298,7 @@ std::unique_ptr<ImageBuffer> MultiFB::drive(int mode, const QString &startLine, 
         return nullptr;
     }
     log.logMessage(startLine);
-    if (!measureNormalization()) {
+    if (!measureFrames()) {
         log.setStatusText(QStringLiteral("Error, aborted."));
         return nullptr;
     }
@@ -382,6 +382,8 @@ bool MultiFB::startWorkers(ImageBuffer &output, int mode)
     const int count = std::max(1, std::min(maxThreads, output.height));
     CombineSettings settings{mode, rejectionMode, rejectFraction, sigmaFactor};
     settings.fallBackToMean = coverageMode;
+    if (!frameWeightList.empty())
+        settings.weights = frameWeightList.data();
     fallbackPixels = 0;
     {
         std::lock_guard<std::mutex> guard(rowQueue.lock);
@@ -449,13 +451,18 @@ void MultiFB::loadBand(int first)
     reportFramesOfOtherSize();
 }
 
-bool MultiFB::measureNormalization()
+bool MultiFB::measureFrames()
 {
     frameFactors.clear();
-    if (normalizationMode == StackNormalization::None)
+    frameWeightList.clear();
+    if (normalizationMode == StackNormalization::None && weightingMode == StackWeighting::None)
         return true;
-    log.logMessage(QStringLiteral("Measuring the sky of every frame for %1 normalization...")
-                       .arg(normalizationName(normalizationMode)));
+    if (normalizationMode != StackNormalization::None)
+        log.logMessage(QStringLiteral("Measuring the sky of every frame for %1 normalization...")
+                           .arg(normalizationName(normalizationMode)));
+    if (weightingMode != StackWeighting::None)
+        log.logMessage(QStringLiteral("Measuring the sky of every frame for weighting by %1...")
+                           .arg(weightingName(weightingMode).toLower()));
     std::vector<FrameSky> skies(static_cast<std::size_t>(frameCount()));
     std::vector<int> codes(skies.size(), 0);
     const BandMasters masters = bandMasters();
@@ -484,10 +491,16 @@ bool MultiFB::measureNormalization()
         errorCode = code;
         return false;
     }
-    for (int frame = 0; frame < frameCount(); ++frame) {
-        frameFactors.push_back(::normalizationFactors(normalizationMode, skies.front(),
-                                                      skies[static_cast<std::size_t>(frame)]));
-        log.logMessage(normalizationLine(framePaths.at(frame), frameFactors.back()));
+    if (normalizationMode != StackNormalization::None)
+        for (int frame = 0; frame < frameCount(); ++frame) {
+            frameFactors.push_back(::normalizationFactors(normalizationMode, skies.front(),
+                                                          skies[static_cast<std::size_t>(frame)]));
+            log.logMessage(normalizationLine(framePaths.at(frame), frameFactors.back()));
+        }
+    if (weightingMode != StackWeighting::None) {
+        frameWeightList = frameWeights(weightingMode, skies, frameFwhm);
+        for (int frame = 0; frame < frameCount(); ++frame)
+            log.logMessage(weightLine(framePaths.at(frame), frameWeightList[static_cast<std::size_t>(frame)]));
     }
     return true;
 }

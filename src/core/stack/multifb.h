@@ -23,6 +23,7 @@
 // thread count and any band size.
 #include "bandcalibration.h"
 #include "framenormalization.h"
+#include "frameweights.h"
 #include "calib/resourcelimits.h"
 #include "mfbworker.h"
 #include "registeredgeometry.h"
@@ -85,6 +86,11 @@ public:
     // Registered stacks: a pixel outside a frame gives no sample, instead of a zero one, so each
     // output pixel combines only the frames that cover it; a pixel no frame covers is NaN.
     void setCoverage(bool on) { coverageMode = on; }
+    // Frame weights (frameweights.h); NoiseFwhm takes each frame's FWHM from setFrameFwhm.
+    void setWeighting(StackWeighting mode) { weightingMode = mode; }
+    void setFrameFwhm(std::vector<float> fwhm) { frameFwhm = std::move(fwhm); }
+    // Each frame's weight after a weighted stack started, in frame order.
+    const std::vector<float> &weights() const { return frameWeightList; }
     bool coverage() const { return coverageMode; }
     // After a stack with coverage: pixels whose rejection fell back to the plain mean.
     std::int64_t fallbacks() const { return fallbackPixels; }
@@ -192,10 +198,14 @@ private:
     StackInterpolation interpolationMode = StackInterpolation::Nearest;
     StackNormalization normalizationMode = StackNormalization::None;
     bool coverageMode = false;
+    StackWeighting weightingMode = StackWeighting::None;
+    std::vector<float> frameFwhm;
+    std::vector<float> frameWeightList;
     std::int64_t fallbackPixels = 0;
     std::vector<NormalizationFactors> frameFactors;
-    // Measures every frame's sky and logs its factors; false (errorCode set) when a frame fails.
-    bool measureNormalization();
+    // Measures every frame's sky when the stack is normalised or weighted and logs each frame's
+    // factors and weight; false (errorCode set) when a frame fails.
+    bool measureFrames();
 
     // One band slot per frame, and the rows the slots hold (-1 before the first load).
     std::vector<std::unique_ptr<ImageBuffer>> bands;

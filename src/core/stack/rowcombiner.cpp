@@ -1,6 +1,7 @@
 #include "rowcombiner.h"
 
 #include "stackstatistics.h"
+#include "weightedstatistics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -26,12 +27,17 @@ RowCombiner::RowCombiner(int frameCount, int rowWidth, const CombineSettings &co
     : frames(std::max(frameCount, 0)), width(std::max(rowWidth, 0)), settings(combineSettings)
 {
     const auto samples = static_cast<std::size_t>(frames);
+    weighted = settings.weights
+               && std::any_of(settings.weights, settings.weights + frames, [](float w) { return w != 1.0f; });
+    if (weighted)
+        for (auto &w : sampleWeights)
+            w.resize(samples);
     red.resize(samples);
     green.resize(samples);
     blue.resize(samples);
     if (settings.mode == stackstats::CombineAverage && settings.rejection == stackstats::RejectNone) {
         sums.resize(static_cast<std::size_t>(width) * kFloatsPerPixel);
-    } else if (LaneCombiner::available() && frames >= 1 && frames <= kMaxLaneSamples) {
+    } else if (!weighted && LaneCombiner::available() && frames >= 1 && frames <= kMaxLaneSamples) {
         lanes = std::make_unique<LaneCombiner>(settings.mode, settings.rejection, settings.fraction,
                                                settings.sigmaFactor, frames);
         laneSamples.resize(static_cast<std::size_t>(frames) * 4 * 3);
@@ -58,6 +64,20 @@ void RowCombiner::averageRow(const float *const *rows, float *out)
         if (!row)
             continue;
         const std::ptrdiff_t floats = static_cast<std::ptrdiff_t>(width) * kFloatsPerPixel;
+        if (weighted) {
+            // The weight scales the colours and counts in place of the sample.
+            const float w = settings.weights[i];
+            for (std::ptrdiff_t f = 0; f < floats; f += kFloatsPerPixel) {
+                const float *p = row + f;
+                if (!(p[3] > 0.0f))
+                    continue;
+                sum[f] += w * sampleValue(p[0]);
+                sum[f + 1] += w * sampleValue(p[1]);
+                sum[f + 2] += w * sampleValue(p[2]);
+                sum[f + 3] += w;
+            }
+            continue;
+        }
 #if defined(__SSE2__)
         // One pixel is one vector: the same additions per colour, four floats at a time.
         const __m128 colours = _mm_castsi128_ps(_mm_setr_epi32(-1, -1, -1, 0));
@@ -156,9 +176,22 @@ void RowCombiner::combinePixel(const float *const *rows, int x, float *o)
         r[n] = sampleValue(p[0]);
         g[n] = sampleValue(p[1]);
         b[n] = sampleValue(p[2]);
+        if (weighted)
+            for (auto &w : sampleWeights)
+                w[static_cast<std::size_t>(n)] = settings.weights[i];
         ++n;
     }
     o[3] = 1.0f;
+    if (weighted) {
+        bool fell[3] = {false, false, false};
+        float *channels[3] = {r, g, b};
+        for (int c = 0; c < 3; ++c)
+            o[c] = stackstats::combineWeighted(channels[c], sampleWeights[c].data(), n, settings.mode,
+                                               settings.rejection, settings.fraction, settings.sigmaFactor,
+                                               settings.fallBackToMean, fell[c]);
+        fallbackPixels += (fell[0] || fell[1] || fell[2]) ? 1 : 0;
+        return;
+    }
     if (settings.fallBackToMean) {
         bool fell[3] = {false, false, false};
         float *channels[3] = {r, g, b};

@@ -22,6 +22,8 @@ struct CombineSettings {
     // Pixels may have any number of samples (frames that do not cover them give none): a
     // rejection that leaves no sample gives the plain mean instead (combineOrMean).
     bool fallBackToMean = false;
+    // One weight per frame (frameweights.h), borrowed; null or all 1: unweighted.
+    const float *weights = nullptr;
 };
 
 class RowCombiner {
@@ -49,6 +51,8 @@ private:
     std::vector<float> red;
     std::vector<float> green;
     std::vector<float> blue;
+    std::vector<float> sampleWeights[3];
+    bool weighted = false;
     std::vector<float> sums; // r, g, b and the sample count per pixel, for the plain average
     // Four pixels at once where every frame gives each a sample (see lanestatistics.h).
     std::unique_ptr<LaneCombiner> lanes;

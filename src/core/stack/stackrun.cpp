@@ -24,6 +24,11 @@ std::unique_ptr<ImageBuffer> runStack(MultiFB &fb, const StackOptions &options,
     fb.setInterpolation(options.interpolation);
     fb.setNormalization(options.normalization);
     fb.setCoverage(options.coverage);
+    fb.setWeighting(options.weighting);
+    std::vector<float> fwhm;
+    for (const StackTransform &transform : transforms)
+        fwhm.push_back(transform.fwhm);
+    fb.setFrameFwhm(std::move(fwhm));
     for (std::size_t k = 0; k < transforms.size(); ++k)
         fb.setTransform(static_cast<int>(k), transforms[k].offsetX, transforms[k].offsetY, transforms[k].angle);
     fb.sigmaFactor = options.sigma;

@@ -6,6 +6,7 @@
 //
 // Threads: runs a MultiFB driver, so it is called where that may run (see multifb.h).
 #include "framenormalization.h"
+#include "frameweights.h"
 #include "subpixelresample.h"
 
 #include <QString>
@@ -31,6 +32,8 @@ struct StackOptions {
     StackNormalization normalization = StackNormalization::None;
     // Registered stacks: pixels outside a frame give no sample (MultiFB::setCoverage).
     bool coverage = false;
+    // Frame weights (frameweights.h); NoiseFwhm takes the FWHM of the transforms.
+    StackWeighting weighting = StackWeighting::None;
 };
 
 // A frame's registration: offset in pixels and angle in degrees, as the registration reports.
@@ -38,6 +41,8 @@ struct StackTransform {
     float offsetX = 0.0f;
     float offsetY = 0.0f;
     float angle = 0.0f;
+    // The frame's average FWHM from its registration, for weighting by noise and FWHM.
+    float fwhm = 0.0f;
 };
 
 // Sets the masters named in the options, the interpolation, the transforms (none:

@@ -34,7 +34,7 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
         if (!entry.selected || !entry.stackable)
             continue;
         paths << entry.path;
-        transforms.push_back(StackTransform{entry.offsetX, entry.offsetY, entry.angle});
+        transforms.push_back(StackTransform{entry.offsetX, entry.offsetY, entry.angle, entry.fwhm});
     }
     if (paths.size() < 2) {
         outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">You need at least two stackable (successfully "
@@ -57,6 +57,9 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
     options.normalization = static_cast<StackNormalization>(std::clamp(
         sender->cbNormalize->currentIndex(), 0, static_cast<int>(StackNormalization::AdditiveScaling)));
     options.coverage = sender->cbCoverage->isChecked();
+    // None, Noise, Noise and FWHM.
+    options.weighting = static_cast<StackWeighting>(
+        std::clamp(sender->cbWeights->currentIndex(), 0, static_cast<int>(StackWeighting::NoiseFwhm)));
     // The median takes no rejection; for the others the fraction must leave samples to combine.
     if (options.algorithm != stackstats::CombineMedian) {
         const QString problem = stackstats::rejectionFractionProblem(options.rejection, options.fraction, paths.size());

@@ -156,6 +156,11 @@ void wndRegistrationData::buildForm()
     cbCoverage->setToolTip(QStringLiteral("Each pixel of the stack combines only the frames that cover it, so the "
                                           "borders where frames do not overlap stay as bright as the centre."));
     stackingForm->addRow(QString(), cbCoverage);
+    cbWeights = comboBox(stacking, "cbWeights",
+                         {QStringLiteral("None"), QStringLiteral("Noise"), QStringLiteral("Noise and FWHM")});
+    cbWeights->setToolTip(QStringLiteral("Weigh each frame by its sky noise (and FWHM) in the average and the "
+                                         "sigma-clipped mean; the log lists each frame's weight."));
+    stackingForm->addRow(QStringLiteral("Weights:"), cbWeights);
     integrationColumn->addWidget(stacking);
     tabWidget->addTab(integration, QStringLiteral("Integration"));
     tabWidget->setCurrentIndex(0);

@@ -78,6 +78,7 @@ public:
     QDoubleSpinBox *dsThreshold = nullptr;
     QComboBox *cbNormalize = nullptr; // None, Additive, Multiplicative, Additive with scaling
     QCheckBox *cbCoverage = nullptr;  // "Ignore pixels outside a frame", off
+    QComboBox *cbWeights = nullptr;   // None, Noise, Noise and FWHM
     QPushButton *pbRegister = nullptr;
     // Automatic threshold, refinement and interpolation (registrationoptions.h).
     RegistrationOptionBoxes options;
