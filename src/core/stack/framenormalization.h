@@ -35,8 +35,8 @@ struct NormalizationFactors {
 // Measures a frame from kSkyBlocks blocks of kSkyBlockRows rows spread evenly over its height
 // (every fourth pixel of them), read, normalised and calibrated as the stack reads bands.
 // 0 on success, else the loader's code (kFrameNotNormalizable for a frame without range).
-constexpr int kSkyBlocks = 16;
-constexpr int kSkyBlockRows = 16;
+constexpr int kSkyBlocks = 8;
+constexpr int kSkyBlockRows = 8;
 int measureFrameSky(const QString &path, int frameWidth, int frameHeight, const BandMasters &masters,
                     FrameSky &sky);
 

@@ -44,6 +44,8 @@ private:
     // Samples of pixels x .. x + 3 into the lane arrays; false when a frame gives one of them
     // no sample (the pixels then take the one-pixel path).
     bool gatherLanes(const float *const *rows, int x);
+    // Weighted sigma clipping of four pixels' samples (frames x 4 floats) into result[4].
+    void weightedSigmaLanes(const float *samples, float *result) const;
 
     int frames;
     int width;

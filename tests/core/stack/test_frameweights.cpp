@@ -113,4 +113,24 @@ TEST(FrameWeights, NoisyFramesCountLessAndEqualFramesGiveTheUnweightedStack)
     const double weighted = spread(*weighed.stackAverage());
     EXPECT_LT(weighted, 0.75 * unweighted);
     EXPECT_NEAR(weighed.weights()[3] / weighed.weights()[0], 1.0 / 25.0, 0.01);
+
+    // The weighted sigma clipping of four pixels at once gives the one-pixel statistics' bits.
+    MultiFB sigma(log, frames, preferences(2), kPlentyOfMemory);
+    sigma.setWeighting(StackWeighting::Noise);
+    const auto clipped = sigma.stackSigma();
+    ASSERT_TRUE(clipped);
+    std::vector<std::unique_ptr<ImageBuffer>> images;
+    for (const QString &path : frames)
+        images.push_back(loadImage(path));
+    for (int y = 0; y < clipped->height; y += 7)
+        for (int x = 0; x < clipped->width; x += 5) {
+            std::vector<float> values, weights = sigma.weights();
+            for (const auto &image : images)
+                values.push_back(image->pixel(x, y)[0]);
+            bool fell = false;
+            const float expected = stackstats::combineWeighted(values.data(), weights.data(), 4,
+                                                               stackstats::CombineSigma, stackstats::RejectNone, 0.1f,
+                                                               1.0f, false, fell);
+            ASSERT_TRUE(sameBits(clipped->pixel(x, y)[0], expected)) << x << "," << y;
+        }
 }
