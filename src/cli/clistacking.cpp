@@ -6,8 +6,6 @@
 #include "log/messagelog.h"
 #include "stack/multifb.h"
 
-#include <QFileInfo>
-#include <QJsonDocument>
 
 namespace {
 
@@ -44,24 +42,23 @@ int parseChoice(const CliArgs &args, const QString &option, const QStringList &n
 
 bool parseResourceOptions(const CliArgs &args, ResourcePreferences &prefs, CliContext &context)
 {
-    return parseWholeNumber(args, QStringLiteral("--threads"), prefs.maxThreads, context)
+    return optionWholeNumber(args, QStringLiteral("--threads"), 1, kMaxCliThreads, prefs.maxThreads, context)
            && parseWholeNumber(args, QStringLiteral("--mem"), prefs.maxMem, context);
 }
 
 bool checkFramesExist(const QStringList &frames, CliContext &context)
 {
     for (const QString &frame : frames) {
-        if (!QFileInfo(frame).isFile()) {
-            failWith(context, QStringLiteral("cannot read %1: no such file").arg(frame));
+        // Also a folder, a pipe or a device: refused before anything opens it.
+        if (!checkInputFile(frame, context))
             return false;
-        }
     }
     return true;
 }
 
 int failStack(const MultiFB &fb, CliContext &context)
 {
-    return failWith(context, QStringLiteral("%1 (error %2)").arg(fb.errorText()).arg(fb.errorCode));
+    return failWith(context, fb.errorText(), kExitFailure, fb.errorCode);
 }
 
 int saveStack(const ImageBuffer &result, const QString &output, const MultiFB &fb, double seconds, bool json,
@@ -73,7 +70,7 @@ int saveStack(const ImageBuffer &result, const QString &output, const MultiFB &f
         summary.insert(QStringLiteral("bands"), fb.bandsLoaded());
         summary.insert(QStringLiteral("seconds"), seconds);
         summary.insert(QStringLiteral("output"), output);
-        context.out << QJsonDocument(summary).toJson(QJsonDocument::Compact) << "\n";
+        printJson(context, summary);
     } else {
         context.out << output << ": " << fb.frameCount() << " frames, " << result.width << " x " << result.height
                     << ", " << fb.bandsLoaded() << (fb.bandsLoaded() == 1 ? " band, " : " bands, ")

@@ -1,11 +1,11 @@
 #include "calib/framecalibration.h"
 #include "cliargs.h"
+#include "cliimages.h"
 #include "commands.h"
 #include "interrupt.h"
 #include "terminallog.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 int runCalibrate(const QStringList &arguments, CliContext &context)
@@ -27,21 +27,25 @@ int runCalibrate(const QStringList &arguments, CliContext &context)
     if (!args.has(QStringLiteral("--out")))
         return failWith(context, QStringLiteral("calibrate needs an output folder (--out DIR)"), kExitUsage);
     parameters.preferences = readRunPreferences();
-    if (const auto threads = args.value(QStringLiteral("--threads"))) {
-        bool ok = false;
-        parameters.preferences.maxThreads = threads->toInt(&ok);
-        if (!ok || parameters.preferences.maxThreads < 1)
-            return failWith(context, QStringLiteral("--threads needs a whole number of at least 1"), kExitUsage);
-    }
+    if (!optionWholeNumber(args, QStringLiteral("--threads"), 1, kMaxCliThreads, parameters.preferences.maxThreads,
+                           context))
+        return kExitUsage;
     const QString problem = calibrationRequestProblem(parameters);
     if (!problem.isEmpty())
         return failWith(context, TerminalLog::plainText(problem));
+    // Every file is looked at before any work: a missing master or a pipe among the frames is
+    // named at once, not after a long run.
+    for (const QString &path : parameters.lightFrames + QStringList{parameters.biasPath, parameters.darkPath,
+                                                                    parameters.flatPath}) {
+        if (!path.isEmpty() && !checkInputFile(path, context))
+            return kExitFailure;
+    }
 
     MessageLog &log = messageLog();
     log.logMessage(QStringLiteral("Calibrating frames..."));
     const bool json = args.has(QStringLiteral("--json"));
     frameCalibration run(parameters);
-    run.loadMasters();
+    const int masterError = run.loadMasters();
 
     QJsonArray written;
     QJsonArray failed;
@@ -51,12 +55,14 @@ int runCalibrate(const QStringList &arguments, CliContext &context)
                              written.append(output);
                          else
                              failed.append(QJsonObject{{QStringLiteral("output"), output},
+                                                       {QStringLiteral("error"), errorCodeText(frameError)},
                                                        {QStringLiteral("errorCode"), frameError}});
                          if (json)
                              return;
                          context.out << "[" << finished << "/" << total << "] " << output;
                          if (frameError != 0)
-                             context.out << " failed (error " << frameError << ")";
+                             context.out << " failed: " << errorCodeText(frameError) << " (error " << frameError
+                                         << ")";
                          context.out << "\n";
                          context.out.flush();
                      });
@@ -70,14 +76,21 @@ int runCalibrate(const QStringList &arguments, CliContext &context)
     log.logMessage(outcome.logLine);
     log.setProgress(0.0f);
     log.setStatusText(QString());
-    if (json) {
-        const QJsonObject result{{QStringLiteral("written"), written},
-                                 {QStringLiteral("failed"), failed},
-                                 {QStringLiteral("threads"), run.threadLimit()},
-                                 {QStringLiteral("errorCode"), code}};
-        context.out << QJsonDocument(result).toJson(QJsonDocument::Compact) << "\n";
-    }
+    // The designed line above stays as it is; the command's own line says what happened in words.
+    QString failure;
+    if (code == kCalibrationAborted)
+        failure = QStringLiteral("calibration aborted");
+    else if (code != 0 && masterError != 0)
+        failure = QStringLiteral("calibration stopped: a master frame cannot be used: ") + errorCodeText(code);
+    else if (code != 0)
+        failure = QStringLiteral("calibration failed: ") + errorCodeText(code);
+    if (json)
+        printJson(context, QJsonObject{{QStringLiteral("written"), written},
+                                       {QStringLiteral("failed"), failed},
+                                       {QStringLiteral("threads"), run.threadLimit()},
+                                       {QStringLiteral("errorCode"), code != 0 ? QJsonValue(code) : QJsonValue()},
+                                       {QStringLiteral("error"), code != 0 ? QJsonValue(failure) : QJsonValue()}});
     if (code != 0)
-        return failWith(context, TerminalLog::plainText(outcome.logLine) + QStringLiteral(" (error %1)").arg(code));
+        return failWith(context, failure, kExitFailure, code);
     return kExitOk;
 }

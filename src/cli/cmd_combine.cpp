@@ -5,11 +5,13 @@
 #include "log/outofmemory.h"
 #include "process/combination.h"
 
+#include <QJsonObject>
+
 #include <map>
 
 int runCombine(const QStringList &arguments, CliContext &context)
 {
-    const CliArgs args(arguments, {}, {QStringLiteral("--op"), QStringLiteral("--opacity")});
+    const CliArgs args(arguments, {QStringLiteral("--json")}, {QStringLiteral("--op"), QStringLiteral("--opacity")});
     if (!args.ok())
         return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 3)
@@ -25,14 +27,11 @@ int runCombine(const QStringList &arguments, CliContext &context)
     if (!opName || operators.find(*opName) == operators.end())
         return failWith(context, QStringLiteral("--op takes add, subtract, multiply, divide or negmultiply"), kExitUsage);
     double opacity = 100.0;
-    if (const auto text = args.value(QStringLiteral("--opacity"));
-        text && !parseNumber(*text, QStringLiteral("--opacity"), opacity, context))
+    if (!optionNumber(args, QStringLiteral("--opacity"), 0.0, 100.0, opacity, context))
         return kExitUsage;
-    if (opacity < 0.0 || opacity > 100.0)
-        return failWith(context, QStringLiteral("--opacity takes a percentage from 0 to 100"), kExitUsage);
     const QString output = args.positionals().at(2);
-    if (!checkFitsTarget(output, context))
-        return kExitFailure;
+    if (const int refused = refuseFitsTarget(output, context))
+        return refused;
 
     int status = kExitFailure;
     const bool enoughMemory = guardMemory(messageLog(), [&] {
@@ -56,5 +55,9 @@ int runCombine(const QStringList &arguments, CliContext &context)
         result->blackLevel = a->blackLevel;
         status = saveFitsOrFail(*result, output, context);
     });
-    return enoughMemory ? status : failWith(context, QStringLiteral("not enough memory"));
+    if (!enoughMemory)
+        return failWith(context, QStringLiteral("not enough memory"), kExitFailure, kNotEnoughMemory);
+    if (status == kExitOk && context.json)
+        printJson(context, QJsonObject{{QStringLiteral("output"), output}, {QStringLiteral("opacity"), opacity}});
+    return status;
 }

@@ -6,6 +6,7 @@
 #include "process/flattenpipeline.h"
 
 #include <QFile>
+#include <QJsonObject>
 #include <QRegularExpression>
 
 namespace {
@@ -13,15 +14,24 @@ namespace {
 constexpr int kDefaultMarkerSize = 21;
 constexpr int kDefaultBoxCount = 100;
 constexpr double kDefaultSigma = 0.1;
+// The flatten window's bounds; the grid's count also bounds the boxes measured.
+constexpr int kMaxMarkerSize = 99;
+constexpr int kMaxBoxCount = 10000;
+constexpr double kMaxSigma = 10.0;
+constexpr double kMaxExponent = 100.0;
+constexpr double kMaxMultiplier = 100.0;
+constexpr int kMaxDistance = 10000;
 
-// A markers file holds one "x y" (or "x,y") per line; '#' starts a comment.
-bool readMarkers(const QString &path, QVector<int> &xs, QVector<int> &ys, CliContext &context)
+// A markers file holds one "x y" (or "x,y") per line; '#' starts a comment. Every marker must
+// lie on the image (width x height). Returns the exit status: a file that cannot be read is a
+// failed run, a line that does not hold a marker on the image a usage error.
+int readMarkers(const QString &path, int width, int height, QVector<int> &xs, QVector<int> &ys, CliContext &context)
 {
+    if (!checkInputFile(path, context))
+        return kExitFailure;
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        failWith(context, QStringLiteral("cannot read the markers file %1").arg(path));
-        return false;
-    }
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return failWith(context, failureLine(QStringLiteral("cannot open"), path, file.errorString()));
     static const QRegularExpression separator(QStringLiteral("[\\s,]+"));
     int lineNumber = 0;
     while (!file.atEnd()) {
@@ -34,40 +44,30 @@ bool readMarkers(const QString &path, QVector<int> &xs, QVector<int> &ys, CliCon
         bool okY = false;
         const int x = parts.value(0).toInt(&okX);
         const int y = parts.value(1).toInt(&okY);
-        if (parts.size() != 2 || !okX || !okY) {
-            failWith(context, QStringLiteral("%1:%2: expected two whole numbers, x and y").arg(path).arg(lineNumber),
-                     kExitUsage);
-            return false;
-        }
+        if (parts.size() != 2 || !okX || !okY)
+            return failWith(context,
+                            QStringLiteral("%1:%2: expected two whole numbers, x and y").arg(path).arg(lineNumber),
+                            kExitUsage);
+        if (x < 0 || y < 0 || x >= width || y >= height)
+            return failWith(context, QStringLiteral("%1:%2: the marker %3 %4 lies outside the %5 x %6 image")
+                                         .arg(path)
+                                         .arg(lineNumber)
+                                         .arg(x)
+                                         .arg(y)
+                                         .arg(width)
+                                         .arg(height),
+                            kExitUsage);
         xs.append(x);
         ys.append(y);
     }
-    return true;
-}
-
-bool readInt(const CliArgs &args, const char *option, int &value, CliContext &context)
-{
-    const auto text = args.value(QString::fromLatin1(option));
-    if (!text)
-        return true;
-    bool ok = false;
-    value = text->toInt(&ok);
-    if (!ok)
-        failWith(context, QStringLiteral("%1 takes a whole number").arg(QString::fromLatin1(option)), kExitUsage);
-    return ok;
-}
-
-bool readDouble(const CliArgs &args, const char *option, double &value, CliContext &context)
-{
-    const auto text = args.value(QString::fromLatin1(option));
-    return !text || parseNumber(*text, QString::fromLatin1(option), value, context);
+    return kExitOk;
 }
 
 } // namespace
 
 int runFlatten(const QStringList &arguments, CliContext &context)
 {
-    const CliArgs args(arguments, {},
+    const CliArgs args(arguments, {QStringLiteral("--json")},
                        {QStringLiteral("--model"), QStringLiteral("--grid"), QStringLiteral("--sigma"),
                         QStringLiteral("--markers"), QStringLiteral("--size"), QStringLiteral("--exponent"),
                         QStringLiteral("--distance"), QStringLiteral("--multiplier")});
@@ -82,30 +82,39 @@ int runFlatten(const QStringList &arguments, CliContext &context)
     params.boxSize = kDefaultMarkerSize;
     int boxCount = kDefaultBoxCount;
     double sigma = kDefaultSigma;
-    if (!readInt(args, "--size", params.boxSize, context) || !readInt(args, "--grid", boxCount, context)
-        || !readDouble(args, "--sigma", sigma, context) || !readDouble(args, "--exponent", params.exponent, context)
-        || !readInt(args, "--distance", params.distance, context)
-        || !readDouble(args, "--multiplier", params.multiplier, context))
+    if (!optionWholeNumber(args, QStringLiteral("--size"), 1, kMaxMarkerSize, params.boxSize, context)
+        || !optionWholeNumber(args, QStringLiteral("--grid"), 1, kMaxBoxCount, boxCount, context)
+        || !optionNumber(args, QStringLiteral("--sigma"), 0.0, kMaxSigma, sigma, context)
+        || !optionNumber(args, QStringLiteral("--exponent"), 0.0, kMaxExponent, params.exponent, context)
+        || !optionWholeNumber(args, QStringLiteral("--distance"), -1, kMaxDistance, params.distance, context)
+        || !optionNumber(args, QStringLiteral("--multiplier"), -kMaxMultiplier, kMaxMultiplier, params.multiplier,
+                         context))
         return kExitUsage;
-    if (params.boxSize < 1 || boxCount < 1)
-        return failWith(context, QStringLiteral("--size and --grid take positive numbers"), kExitUsage);
 
+    const QString input = args.positionals().at(0);
     const QString output = args.positionals().at(1);
     const auto modelPath = args.value(QStringLiteral("--model"));
-    if (!checkFitsTarget(output, context) || (modelPath && !checkFitsTarget(*modelPath, context)))
-        return kExitFailure;
-    QVector<int> xs;
-    QVector<int> ys;
-    if (const auto markersPath = args.value(QStringLiteral("--markers"));
-        markersPath && !readMarkers(*markersPath, xs, ys, context))
-        return kExitUsage;
+    if (const int refused = refuseFitsTarget(output, context))
+        return refused;
+    if (modelPath) {
+        if (const int refused = refuseFitsTarget(*modelPath, context))
+            return refused;
+    }
+    const auto markersPath = args.value(QStringLiteral("--markers"));
 
     int status = kExitFailure;
+    int markerCount = 0;
     const bool enoughMemory = guardMemory(messageLog(), [&] {
-        auto image = loadImageOrFail(args.positionals().at(0), context);
+        auto image = loadImageOrFail(input, context);
         if (!image)
             return;
-        if (!args.has(QStringLiteral("--markers"))) {
+        QVector<int> xs;
+        QVector<int> ys;
+        if (markersPath) {
+            status = readMarkers(*markersPath, image->width, image->height, xs, ys, context);
+            if (status != kExitOk)
+                return;
+        } else {
             float step = 0.0f;
             for (const GridMarker &marker : gridMarkerPositions(*image, params.boxSize, boxCount, sigma, step)) {
                 xs.append(marker.x);
@@ -114,6 +123,7 @@ int runFlatten(const QStringList &arguments, CliContext &context)
             params.autoStep = step;
             messageLog().logMessage(QString::number(xs.size()) + QStringLiteral(" markers set."));
         }
+        markerCount = static_cast<int>(xs.size());
         FlattenResult result = flattenImage(*image, xs, ys, params, messageLog());
         if (result.status != FlattenStatus::Done) {
             status = failWith(context, flattenRefusalLines(result.status).join(QLatin1Char(' ')));
@@ -123,5 +133,11 @@ int runFlatten(const QStringList &arguments, CliContext &context)
         if (status == kExitOk && modelPath)
             status = saveFitsOrFail(*result.background, *modelPath, context);
     });
-    return enoughMemory ? status : failWith(context, QStringLiteral("not enough memory"));
+    if (!enoughMemory)
+        return failWith(context, QStringLiteral("not enough memory"), kExitFailure, kNotEnoughMemory);
+    if (status == kExitOk && context.json)
+        printJson(context, QJsonObject{{QStringLiteral("output"), output},
+                                       {QStringLiteral("model"), modelPath ? QJsonValue(*modelPath) : QJsonValue()},
+                                       {QStringLiteral("markers"), markerCount}});
+    return status;
 }

@@ -4,9 +4,12 @@
 #include "image/imagebuffer.h"
 #include "process/colourbalance.h"
 
+// The gain window's bound.
+constexpr double kMaxGain = 1000.0;
+
 int runGain(const QStringList &arguments, CliContext &context)
 {
-    const CliArgs args(arguments, {}, {});
+    const CliArgs args(arguments, {QStringLiteral("--json")}, {});
     if (!args.ok())
         return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 5)
@@ -14,7 +17,8 @@ int runGain(const QStringList &arguments, CliContext &context)
     double factors[3];
     const char *const names[3] = {"R", "G", "B"};
     for (int c = 0; c < 3; ++c) {
-        if (!parseNumber(args.positionals().at(2 + c), QString::fromLatin1(names[c]), factors[c], context))
+        if (!parseNumber(args.positionals().at(2 + c), QString::fromLatin1(names[c]), 0.0, kMaxGain, factors[c],
+                         context))
             return kExitUsage;
     }
     return transformImageFile(args.positionals().at(0), args.positionals().at(1), context,

@@ -1,6 +1,7 @@
 #include "cliargs.h"
 #include "commands.h"
 #include "image/imageinfo.h"
+#include "log/errorcodes.h"
 #include "log/outofmemory.h"
 
 #include <QJsonArray>
@@ -22,8 +23,8 @@ QJsonObject toJson(const ImageInfo &info)
                        {QStringLiteral("maxValue"), static_cast<double>(info.maxValue)},
                        {QStringLiteral("lowClip"), static_cast<double>(info.lowClip)},
                        {QStringLiteral("highClip"), static_cast<double>(info.highClip)}};
-    if (info.bitpix)
-        object.insert(QStringLiteral("bitpix"), *info.bitpix);
+    // Only a FITS file has a BITPIX; every other file says null.
+    object.insert(QStringLiteral("bitpix"), info.bitpix ? QJsonValue(*info.bitpix) : QJsonValue());
     return object;
 }
 
@@ -53,22 +54,38 @@ int runInfo(const QStringList &arguments, CliContext &context)
     if (args.positionals().isEmpty())
         return failWith(context, QStringLiteral("info needs at least one file"), kExitUsage);
 
-    const bool json = args.has(QStringLiteral("--json"));
     QJsonArray described;
-    int status = kExitOk;
+    QString firstFailure;
+    int firstCode = 0;
     for (const QString &path : args.positionals()) {
         std::optional<ImageInfo> info;
         int errorCode = 0;
         if (!guardMemory(messageLog(), [&] { info = describeImage(path, errorCode); }) || !info) {
-            status = failWith(context, QStringLiteral("cannot read %1 (error %2)").arg(path).arg(errorCode));
+            if (errorCode == 0)
+                errorCode = kNotEnoughMemory;
+            const QString reason = failureLine(QStringLiteral("cannot open"), path, fileFailureText(path, errorCode));
+            // The other files are still described; the object lists this one with its reason.
+            context.err << "verdanix-cli: " << reason << " (error " << errorCode << ")\n";
+            described.append(QJsonObject{{QStringLiteral("path"), path},
+                                         {QStringLiteral("error"), reason},
+                                         {QStringLiteral("errorCode"), errorCode}});
+            if (firstFailure.isEmpty()) {
+                firstFailure = reason;
+                firstCode = errorCode;
+            }
             continue;
         }
-        if (json)
+        if (context.json)
             described.append(toJson(*info));
         else
             printText(context.out, *info);
     }
-    if (json)
-        context.out << QJsonDocument(described).toJson(QJsonDocument::Indented);
-    return status;
+    context.err.flush();
+    if (context.json) {
+        QJsonObject result{{QStringLiteral("files"), described}};
+        result.insert(QStringLiteral("error"), firstFailure.isEmpty() ? QJsonValue() : QJsonValue(firstFailure));
+        result.insert(QStringLiteral("errorCode"), firstCode != 0 ? QJsonValue(firstCode) : QJsonValue());
+        printJson(context, result);
+    }
+    return firstFailure.isEmpty() ? kExitOk : kExitFailure;
 }

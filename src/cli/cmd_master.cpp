@@ -70,8 +70,12 @@ int runMaster(const QStringList &arguments, CliContext &context)
         return failWith(context, QStringLiteral("master needs at least two frames"), kExitUsage);
     const QString biasPath = args.value(QStringLiteral("--bias")).value_or(QString());
     const QString darkFlatPath = args.value(QStringLiteral("--darkflat")).value_or(QString());
-    if (!checkFitsTarget(*output, context) || !checkFramesExist(frames, context))
-        return kExitFailure;
+    if (const int refused = refuseFitsTarget(*output, context))
+        return refused;
+    for (const QString &path : frames + QStringList{biasPath, darkFlatPath}) {
+        if (!path.isEmpty() && !checkInputFile(path, context))
+            return kExitFailure;
+    }
 
     MessageLog &log = messageLog();
     QElapsedTimer clock;
@@ -114,7 +118,7 @@ int runMaster(const QStringList &arguments, CliContext &context)
                            summary, context);
     });
     if (!enoughMemory)
-        return failWith(context, QStringLiteral("not enough memory"));
+        return failWith(context, QStringLiteral("not enough memory"), kExitFailure, kNotEnoughMemory);
     return status;
 }
 
@@ -128,13 +132,14 @@ const CliCommand kMasterCommand = {
     "Stacks the frames (median by default) and writes the master as a 32-bit float FITS file with\n"
     "white level 1.0. A dark, bias or dark flat reports its highest pixel data (99 % point).\n"
     "OUT must not exist. Ctrl-C stops the stack without writing anything.\n"
-    "  --type T          flat, dark, bias or darkflat\n"
+    "  --type T          flat, dark, bias or darkflat (no default: required)\n"
     "  --method M        median (default), average or sigma\n"
     "  --reject R        with average or sigma: none (default), winsorize or trim (a tenth each)\n"
-    "  --normalize       flat: scale each channel so that its 99.9 % point becomes 1.0\n"
-    "  --bias B          flat, dark, dark flat: a master bias subtracted from every frame\n"
-    "  --darkflat DF     flat: a master dark flat subtracted from every frame\n"
+    "  --normalize       flat: scale each channel so that its 99.9 % point becomes 1.0 (default: off)\n"
+    "  --bias B          flat, dark, dark flat: a master bias subtracted from every frame (default: none)\n"
+    "  --darkflat DF     flat: a master dark flat subtracted from every frame (default: none)\n"
     "  --threads N       loading and combining threads (default maxThreads of verdanix.ini, 8)\n"
     "  --mem MB          memory for the frames' bands (default maxMem of verdanix.ini, 1024)\n"
-    "  --json            print frames, size, type, method, rejection, bands, seconds and output\n",
+    "  --json            print frames, size, type, method, rejection, bands, seconds and output\n"
+    "                    (default: one line)\n",
     runMaster};

@@ -8,7 +8,6 @@
 #include "stars/starcompare.h"
 #include "stars/starfinder.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
@@ -87,19 +86,20 @@ int runMatch(const QStringList &arguments, CliContext &context)
         t = compare.computeTransformation(compare.matchPatterns(1));
     });
     if (!enoughMemory)
-        return failWith(context, QStringLiteral("not enough memory to match %1 with %2").arg(framePath, referencePath));
+        return failWith(context,
+                        QStringLiteral("not enough memory to match '%1' with '%2'").arg(framePath, referencePath),
+                        kExitFailure, kNotEnoughMemory);
     if (!searched)
         return kExitFailure;
 
-    if (args.has(QStringLiteral("--json"))) {
-        const QJsonObject result{{QStringLiteral("offsetX"), jsonNumber(t.offsetX)},
-                                 {QStringLiteral("offsetY"), jsonNumber(t.offsetY)},
-                                 {QStringLiteral("angle"), jsonNumber(t.angle)},
-                                 {QStringLiteral("matchCount"), t.matchCount},
-                                 {QStringLiteral("stackable"), t.stackable()},
-                                 {QStringLiteral("reference"), frameJson(reference)},
-                                 {QStringLiteral("frame"), frameJson(frame)}};
-        context.out << QJsonDocument(result).toJson(QJsonDocument::Indented);
+    if (context.json) {
+        printJson(context, QJsonObject{{QStringLiteral("offsetX"), jsonNumber(t.offsetX)},
+                                       {QStringLiteral("offsetY"), jsonNumber(t.offsetY)},
+                                       {QStringLiteral("angle"), jsonNumber(t.angle)},
+                                       {QStringLiteral("matchCount"), t.matchCount},
+                                       {QStringLiteral("stackable"), t.stackable()},
+                                       {QStringLiteral("reference"), frameJson(reference)},
+                                       {QStringLiteral("frame"), frameJson(frame)}});
         return kExitOk;
     }
     // The automatic threshold differs from frame to frame, so each line names its own.

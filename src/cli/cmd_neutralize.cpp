@@ -8,7 +8,7 @@
 
 int runNeutralize(const QStringList &arguments, CliContext &context)
 {
-    const CliArgs args(arguments, {}, {});
+    const CliArgs args(arguments, {QStringLiteral("--json")}, {});
     if (!args.ok())
         return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 2)

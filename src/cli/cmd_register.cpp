@@ -1,14 +1,13 @@
 // verdanix-cli register: the registration run of the desktop program's "Register" button, with
 // its table printed (or saved) for a later `stack --registration`.
 #include "cliargs.h"
+#include "cliimages.h"
 #include "commands.h"
 #include "interrupt.h"
 #include "stars/registrationtable.h"
 #include "stars/starcollector.h"
 
 #include <QElapsedTimer>
-#include <QFileInfo>
-#include <QJsonDocument>
 
 #include <algorithm>
 #include <atomic>
@@ -58,12 +57,12 @@ QString failureText(const StarCollector &collector)
 {
     const int code = collector.errorCode;
     if (code == kRegistrationAborted)
-        return QStringLiteral("registration aborted (error %1)").arg(code);
+        return QStringLiteral("registration aborted");
     if (collector.errorFile.isEmpty())
-        return QStringLiteral("registration stopped (error %1)").arg(code);
-    return QStringLiteral("registration stopped: cannot read %1: %2 (error %3)")
-        .arg(collector.errorFile, imageLoadErrorText(code))
-        .arg(code);
+        return QStringLiteral("registration stopped: ") + errorCodeText(code);
+    const QString &file = collector.errorFile;
+    return QStringLiteral("registration stopped: ")
+           + failureLine(QStringLiteral("cannot open"), file, fileFailureText(file, code));
 }
 
 int runRegister(const QStringList &arguments, CliContext &context)
@@ -92,23 +91,18 @@ int runRegister(const QStringList &arguments, CliContext &context)
     parameters.autoThreshold = search.autoThreshold;
 
     int threads = 0; // 0: maxThreads of the preferences
-    if (const auto text = args.value(QStringLiteral("--threads"))) {
-        bool ok = false;
-        threads = text->toInt(&ok);
-        if (!ok || threads < 1)
-            return failWith(context, QStringLiteral("--threads needs a whole number of at least 1"), kExitUsage);
-    }
+    if (!optionWholeNumber(args, QStringLiteral("--threads"), 1, kMaxCliThreads, threads, context))
+        return kExitUsage;
     // Every file is looked at before any work, so that a typo does not cost a long run.
     for (const QString &path : parameters.files + QStringList{parameters.biasPath, parameters.darkPath,
                                                               parameters.flatPath}) {
-        if (!path.isEmpty() && !QFileInfo(path).isFile())
-            return failWith(context, QStringLiteral("cannot read %1: no such file").arg(path));
+        if (!path.isEmpty() && !checkInputFile(path, context))
+            return kExitFailure;
     }
     const std::optional<QString> save = args.value(QStringLiteral("--save"));
     if (save) {
-        const QString problem = registrationTableTargetProblem(*save);
-        if (!problem.isEmpty())
-            return failWith(context, problem);
+        if (const int refused = refuseOutputTarget(*save, {QStringLiteral("json")}, context))
+            return refused;
     }
 
     QElapsedTimer clock;
@@ -130,23 +124,27 @@ int runRegister(const QStringList &arguments, CliContext &context)
     log.setProgress(0.0f);
     log.setStatusText(QString());
     if (!finished)
-        return failWith(context, failureText(collector));
+        return failWith(context, failureText(collector), kExitFailure, collector.errorCode);
 
     RegistrationTable table = makeRegistrationTable(collector.files, collector.results, collector.threshold,
                                                     static_cast<double>(clock.nsecsElapsed()) * 1e-9);
     table.refined = collector.refine;
     table.autoThreshold = collector.autoThreshold;
-    if (args.has(QStringLiteral("--json")))
-        context.out << QJsonDocument(registrationTableJson(table)).toJson(QJsonDocument::Indented);
-    else
-        printTable(table, context.out);
-    context.out.flush();
-    if (save) {
-        QString error;
-        if (writeRegistrationTable(*save, table, error) != 0)
-            return failWith(context, error);
+    // The table is saved first, so that the JSON can say whether that worked.
+    QString saveError;
+    if (save && writeRegistrationTable(*save, table, saveError) == 0)
         log.logMessage(QStringLiteral("Registration table written to ") + *save);
+    if (context.json) {
+        QJsonObject result = registrationTableJson(table);
+        if (!saveError.isEmpty())
+            result.insert(QStringLiteral("error"), saveError);
+        printJson(context, result);
+    } else {
+        printTable(table, context.out);
     }
+    context.out.flush();
+    if (!saveError.isEmpty())
+        return failWith(context, saveError);
     return kExitOk;
 }
 
@@ -161,17 +159,18 @@ const CliCommand kRegisterCommand = {
     "and compares its four-star patterns with those of the first FRAME, the reference. Prints one row per\n"
     "frame: X and Y offset in pixels and angle in degrees that map it onto the reference, stars found,\n"
     "average FWHM, and whether it can be stacked. Ctrl-C stops starting frames; running ones finish.\n"
-    "  --bias B, --dark D, --flat F   master frames (each optional)\n"
+    "  --bias B, --dark D, --flat F   master frames (each optional; default: none)\n"
     "  --threshold L  a star stands L above the background, 0 to 1 of full scale (default 0.1; faint\n"
     "                 stars on sky-limited frames need about 0.01), or 'auto': each frame's own from\n"
     "                 its sky level and noise, logged per frame and kept in the table\n"
     "  --max H        a star with a pixel at or above H is saturated and left out (default 0.98)\n"
     "  --size S       half width of the star search window in pixels, 1 to 20 (default 10)\n"
-    "  --threads N    frames at a time (default maxThreads of verdanix.ini, 8), lowered when the\n"
+    "  --threads N    frames at a time, 1 to 100 (default maxThreads of verdanix.ini, 8), lowered when the\n"
     "                 frames do not fit in the memory limit\n"
     "  --refine       refine each stackable frame with all its stars: precise centres, star pairs\n"
     "                 through the pattern estimate, a least-squares fit without outliers; adds the\n"
     "                 pairs and their RMS residual in pixels per frame (default: off)\n"
-    "  --json         print the table as JSON: {\"frames\": [...], \"threshold\", \"seconds\"}\n"
-    "  --save TABLE   also write that JSON to TABLE for 'stack --registration' (never overwrites)\n",
+    "  --json         print the table as JSON: {\"frames\": [...], \"threshold\", \"seconds\"} (default: text)\n"
+    "  --save TABLE   also write that JSON to TABLE.json for 'stack --registration' (never overwrites;\n"
+    "                 default: not saved)\n",
     runRegister};

@@ -1,4 +1,5 @@
 #include "cliargs.h"
+#include "cliimages.h"
 #include "commands.h"
 #include "image/autostretch.h"
 #include "image/imageloader.h"
@@ -8,22 +9,26 @@
 #include "previewfile.h"
 
 #include <QImage>
+#include <QJsonObject>
 
 #include <optional>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 namespace {
 
-std::optional<float> number(const CliArgs &args, const QString &option, bool &ok)
+// The dialogs' bounds: the view correction's boxes and its automatic clipping value.
+constexpr double kMaxViewValue = 99.99;
+constexpr double kMinGamma = 0.01;
+constexpr double kMaxAutoClip = 0.4;
+
+std::optional<float> number(const CliArgs &args, const QString &option, double low, double high, bool &ok,
+                            CliContext &context)
 {
     const auto text = args.value(option);
-    if (!text)
+    if (!text || !ok)
         return std::nullopt;
-    bool parsed = false;
-    const float value = text->toFloat(&parsed);
-    ok = ok && parsed;
-    return value;
+    double value = 0.0;
+    ok = parseNumber(*text, option, low, high, value, context);
+    return static_cast<float>(value);
 }
 
 } // namespace
@@ -38,32 +43,35 @@ int runRender(const QStringList &arguments, CliContext &context)
     if (args.positionals().size() != 2)
         return failWith(context, QStringLiteral("render needs an input file and an output image"), kExitUsage);
     bool numbersOk = true;
-    const auto clip = number(args, QStringLiteral("--auto"), numbersOk);
-    const auto black = number(args, QStringLiteral("--black"), numbersOk);
-    const auto gamma = number(args, QStringLiteral("--gamma"), numbersOk);
-    const auto white = number(args, QStringLiteral("--white"), numbersOk);
+    const auto clip = number(args, QStringLiteral("--auto"), 0.0, kMaxAutoClip, numbersOk, context);
+    const auto black = number(args, QStringLiteral("--black"), 0.0, kMaxViewValue, numbersOk, context);
+    const auto gamma = number(args, QStringLiteral("--gamma"), kMinGamma, kMaxViewValue, numbersOk, context);
+    const auto white = number(args, QStringLiteral("--white"), 0.0, kMaxViewValue, numbersOk, context);
     if (!numbersOk)
-        return failWith(context, QStringLiteral("--auto, --black, --gamma and --white take numbers"), kExitUsage);
+        return kExitUsage;
     if (clip && (black || gamma || white))
         return failWith(context, QStringLiteral("--auto cannot be combined with --black, --gamma or --white"), kExitUsage);
-    if (clip && (*clip < 0.0f || *clip >= 0.5f))
-        return failWith(context, QStringLiteral("--auto takes a clipping fraction from 0 to below 0.5"), kExitUsage);
+    if (!(white.value_or(1.0f) > black.value_or(0.0f)))
+        return failWith(context, QStringLiteral("--white must lie above --black"), kExitUsage);
 
     const QString input = args.positionals().at(0);
     const QString output = args.positionals().at(1);
+    if (const int refused = refuseOutputTarget(output,
+                                              {QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                               QStringLiteral("bmp"), QStringLiteral("tif"), QStringLiteral("tiff")},
+                                              context))
+        return refused;
     PreviewParams params;
     // The preview gamma of the preferences applies here as it does in an image window.
     params.usePreviewGamma = settingsfile::usePreviewGamma();
     params.previewGamma = settingsfile::previewGamma();
     QImage image;
-    int loadError = 0;
+    bool loaded = false;
     const bool enoughMemory = guardMemory(messageLog(), [&] {
-        ImageLoader loader;
-        auto buffer = loader.loadFile(input, false);
-        if (!buffer) {
-            loadError = loader.errorCode;
+        auto buffer = loadImageOrFail(input, context);
+        if (!buffer)
             return;
-        }
+        loaded = true;
         StretchPoints points{black.value_or(0.0f), white.value_or(1.0f)};
         if (clip)
             points = normalisedStretch(autoStretchPoints(*buffer, *clip), buffer->whiteLevel);
@@ -76,20 +84,20 @@ int runRender(const QStringList &arguments, CliContext &context)
         if (!image.isNull())
             renderPreview(*buffer, params, reinterpret_cast<std::uint32_t *>(image.bits()), image.bytesPerLine() / 4);
     });
-    if (!enoughMemory || (loadError == 0 && image.isNull()))
-        return failWith(context, QStringLiteral("not enough memory to render %1").arg(input));
-    if (loadError != 0)
-        return failWith(context, QStringLiteral("cannot read %1 (error %2)").arg(input).arg(loadError));
+    if (enoughMemory && !loaded)
+        return kExitFailure;
+    if (!enoughMemory || image.isNull())
+        return failWith(context, QStringLiteral("not enough memory to render '%1'").arg(input), kExitFailure,
+                        kNotEnoughMemory);
     const QString error = writePreviewFile(image, output);
     if (!error.isEmpty())
         return failWith(context, error);
 
-    if (args.has(QStringLiteral("--json"))) {
-        const QJsonObject result{{QStringLiteral("output"), output},
-                                 {QStringLiteral("black"), static_cast<double>(params.vcBlack[0])},
-                                 {QStringLiteral("gamma"), static_cast<double>(params.vcGamma[0])},
-                                 {QStringLiteral("white"), static_cast<double>(params.vcWhite[0])}};
-        context.out << QJsonDocument(result).toJson(QJsonDocument::Compact) << "\n";
+    if (context.json) {
+        printJson(context, QJsonObject{{QStringLiteral("output"), output},
+                                       {QStringLiteral("black"), static_cast<double>(params.vcBlack[0])},
+                                       {QStringLiteral("gamma"), static_cast<double>(params.vcGamma[0])},
+                                       {QStringLiteral("white"), static_cast<double>(params.vcWhite[0])}});
     } else {
         context.out << "Wrote " << output << " (black " << logNumber(params.vcBlack[0]) << ", gamma "
                     << logNumber(params.vcGamma[0]) << ", white " << logNumber(params.vcWhite[0]) << ")\n";

@@ -7,9 +7,7 @@
 #include "log/outofmemory.h"
 #include "stars/starfinder.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include <cmath>
@@ -26,34 +24,18 @@ QJsonValue jsonNumber(double value)
 
 bool parseStarSearchOptions(const CliArgs &args, StarSearchParameters &parameters, CliContext &context)
 {
-    if (const auto text = args.value(QStringLiteral("--size"))) {
-        bool ok = false;
-        parameters.maxStarSize = text->toInt(&ok);
-        if (!ok || parameters.maxStarSize < kMinStarSize || parameters.maxStarSize > kMaxStarSize) {
-            failWith(context,
-                     QStringLiteral("--size takes a whole number from %1 to %2").arg(kMinStarSize).arg(kMaxStarSize),
-                     kExitUsage);
-            return false;
-        }
-    }
-    const auto fraction = [&](const QString &option, float &target) {
-        const auto text = args.value(option);
-        if (!text)
-            return true;
-        double value = 0.0;
-        if (!parseNumber(*text, option, value, context))
-            return false;
-        if (!(value >= 0.0 && value <= 1.0)) {
-            failWith(context, QStringLiteral("%1 takes a value from 0 to 1 of full scale").arg(option), kExitUsage);
-            return false;
-        }
-        target = static_cast<float>(value);
-        return true;
-    };
+    double threshold = parameters.threshold;
+    double maxBrightness = parameters.maxBrightness;
     // "auto": each image's threshold follows from its own sky noise.
     parameters.autoThreshold = args.value(QStringLiteral("--threshold")) == QStringLiteral("auto");
-    return (parameters.autoThreshold || fraction(QStringLiteral("--threshold"), parameters.threshold))
-           && fraction(QStringLiteral("--max"), parameters.maxBrightness);
+    if (!optionWholeNumber(args, QStringLiteral("--size"), kMinStarSize, kMaxStarSize, parameters.maxStarSize, context)
+        || (!parameters.autoThreshold
+            && !optionNumber(args, QStringLiteral("--threshold"), 0.0, 1.0, threshold, context))
+        || !optionNumber(args, QStringLiteral("--max"), 0.0, 1.0, maxBrightness, context))
+        return false;
+    parameters.threshold = static_cast<float>(threshold);
+    parameters.maxBrightness = static_cast<float>(maxBrightness);
+    return true;
 }
 
 bool normaliseForStarSearch(ImageBuffer &image, const QString &path, CliContext &context)
@@ -61,7 +43,8 @@ bool normaliseForStarSearch(ImageBuffer &image, const QString &path, CliContext 
     // As the registration does: only a frame that is not on the 0 ... 1 scale yet.
     if (image.whiteLevel == 1.0f || normalizeImage(image))
         return true;
-    failWith(context, QStringLiteral("cannot normalise %1: its white level equals its black level").arg(path));
+    failWith(context, failureLine(QStringLiteral("cannot normalise"), path, errorCodeText(kFrameNotNormalizable)),
+             kExitFailure, kFrameNotNormalizable);
     return false;
 }
 
@@ -78,8 +61,10 @@ int runStars(const QStringList &arguments, CliContext &context)
     if (!parseStarSearchOptions(args, parameters, context))
         return kExitUsage;
     const std::optional<QString> marked = args.value(QStringLiteral("--marked"));
-    if (marked && !checkFitsTarget(*marked, context))
-        return QFileInfo::exists(*marked) ? kExitFailure : kExitUsage;
+    if (marked) {
+        if (const int refused = refuseFitsTarget(*marked, context))
+            return refused;
+    }
 
     const QString input = args.positionals().first();
     std::unique_ptr<ImageBuffer> image;
@@ -95,26 +80,27 @@ int runStars(const QStringList &arguments, CliContext &context)
         searched = true;
     });
     if (!enoughMemory)
-        return failWith(context, QStringLiteral("not enough memory to search %1").arg(input));
+        return failWith(context, QStringLiteral("not enough memory to search '%1'").arg(input), kExitFailure,
+                        kNotEnoughMemory);
     if (!searched)
         return kExitFailure;
     if (marked && saveFitsOrFail(*finder->outputImage, *marked, context) != kExitOk)
         return kExitFailure;
 
     const std::vector<StarRecord> &stars = finder->acceptedStars();
-    if (args.has(QStringLiteral("--json"))) {
+    if (context.json) {
         QJsonArray list;
         for (const StarRecord &star : stars)
             list.append(QJsonObject{{QStringLiteral("x"), jsonNumber(star.x)},
                                     {QStringLiteral("y"), jsonNumber(star.y)},
                                     {QStringLiteral("fwhm"), jsonNumber(star.fwhm)},
                                     {QStringLiteral("brightness"), jsonNumber(star.brightness)}});
-        const QJsonObject result{{QStringLiteral("starCount"), finder->starCount},
-                                 {QStringLiteral("averageFwhm"), jsonNumber(finder->averageFwhm)},
-                                 {QStringLiteral("patternCount"), finder->patternCount},
-                                 {QStringLiteral("threshold"), jsonNumber(finder->thresholdUsed)},
-                                 {QStringLiteral("stars"), list}};
-        context.out << QJsonDocument(result).toJson(QJsonDocument::Indented);
+        printJson(context, QJsonObject{{QStringLiteral("starCount"), finder->starCount},
+                                       {QStringLiteral("averageFwhm"), jsonNumber(finder->averageFwhm)},
+                                       {QStringLiteral("patternCount"), finder->patternCount},
+                                       {QStringLiteral("threshold"), jsonNumber(finder->thresholdUsed)},
+                                       {QStringLiteral("marked"), marked ? QJsonValue(*marked) : QJsonValue()},
+                                       {QStringLiteral("stars"), list}});
         return kExitOk;
     }
     if (parameters.autoThreshold)

@@ -2,18 +2,19 @@
 #include "cliimages.h"
 #include "commands.h"
 #include "image/imagebuffer.h"
+#include "image/imageloader.h"
 #include "log/outofmemory.h"
 #include "process/regionstats.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 namespace {
 
-QJsonObject colourJson(const std::optional<FloatRGB> &colour)
+// A statistic of no pixel is null.
+QJsonValue colourJson(const std::optional<FloatRGB> &colour)
 {
     if (!colour)
-        return {};
+        return QJsonValue();
     return QJsonObject{{QStringLiteral("r"), double(colour->r)},
                        {QStringLiteral("g"), double(colour->g)},
                        {QStringLiteral("b"), double(colour->b)}};
@@ -42,6 +43,9 @@ bool parseRegion(const QString &text, int values[4])
 
 } // namespace
 
+// The clipped mean's K: any sensible number of sigmas.
+constexpr double kMaxClip = 100.0;
+
 int runStats(const QStringList &arguments, CliContext &context)
 {
     const CliArgs args(arguments, {QStringLiteral("--json")}, {QStringLiteral("--region"), QStringLiteral("--clip")});
@@ -50,17 +54,33 @@ int runStats(const QStringList &arguments, CliContext &context)
     if (args.positionals().size() != 1)
         return failWith(context, QStringLiteral("stats needs one image file"), kExitUsage);
     int region[4] = {0, 0, -1, 0};
-    if (const auto text = args.value(QStringLiteral("--region")); text && !parseRegion(*text, region))
+    const auto regionText = args.value(QStringLiteral("--region"));
+    if (regionText && !parseRegion(*regionText, region))
         return failWith(context, QStringLiteral("--region takes X,Y,W,H with a positive width and height"), kExitUsage);
     double clip = 1.0;
-    if (const auto text = args.value(QStringLiteral("--clip"));
-        text && !parseNumber(*text, QStringLiteral("--clip"), clip, context))
+    if (!optionNumber(args, QStringLiteral("--clip"), 0.0, kMaxClip, clip, context))
         return kExitUsage;
+    const QString input = args.positionals().first();
+    // The region is checked against the image before anything is read: one that reaches past
+    // it would be measured pixel by pixel, outside ones as black, for as long as it is.
+    if (regionText) {
+        int width = 0;
+        int height = 0;
+        ImageLoader().querySize(input, width, height);
+        const bool inside = region[0] >= 0 && region[1] >= 0 && qint64(region[0]) + region[2] <= width
+                            && qint64(region[1]) + region[3] <= height;
+        if (width > 0 && !inside)
+            return failWith(context, QStringLiteral("--region %1 does not lie within the %2 x %3 image")
+                                         .arg(*regionText)
+                                         .arg(width)
+                                         .arg(height),
+                            kExitUsage);
+    }
 
     std::unique_ptr<ImageBuffer> image;
     std::optional<FloatRGB> mean, sigma, clipped, background;
     const bool enoughMemory = guardMemory(messageLog(), [&] {
-        image = loadImageOrFail(args.positionals().first(), context);
+        image = loadImageOrFail(input, context);
         if (!image)
             return;
         const PixelRegion pixels = selectionRegion(*image, region[0], region[1], region[2], region[3]);
@@ -70,16 +90,15 @@ int runStats(const QStringList &arguments, CliContext &context)
         background = estimateBackgroundColor(*image);
     });
     if (!enoughMemory)
-        return failWith(context, QStringLiteral("not enough memory"));
+        return failWith(context, QStringLiteral("not enough memory"), kExitFailure, kNotEnoughMemory);
     if (!image)
         return kExitFailure;
 
-    if (args.has(QStringLiteral("--json"))) {
-        const QJsonObject result{{QStringLiteral("mean"), colourJson(mean)},
-                                 {QStringLiteral("sigma"), colourJson(sigma)},
-                                 {QStringLiteral("clippedMean"), colourJson(clipped)},
-                                 {QStringLiteral("backgroundColor"), colourJson(background)}};
-        context.out << QJsonDocument(result).toJson(QJsonDocument::Indented);
+    if (context.json) {
+        printJson(context, QJsonObject{{QStringLiteral("mean"), colourJson(mean)},
+                                       {QStringLiteral("sigma"), colourJson(sigma)},
+                                       {QStringLiteral("clippedMean"), colourJson(clipped)},
+                                       {QStringLiteral("backgroundColor"), colourJson(background)}});
     } else {
         context.out << "mean:             " << colourText(mean) << "\n"
                     << "sigma:            " << colourText(sigma) << "\n"

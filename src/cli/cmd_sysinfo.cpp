@@ -2,7 +2,6 @@
 #include "commands.h"
 #include "platform/machine.h"
 
-#include <QJsonDocument>
 #include <QJsonObject>
 
 int runSysinfo(const QStringList &arguments, CliContext &context)
@@ -16,11 +15,10 @@ int runSysinfo(const QStringList &arguments, CliContext &context)
     const MachineMemory memory = queryPhysicalMemory();
     const auto totalMB = static_cast<qint64>(bytesToMegabytes(memory.totalBytes));
     const auto availableMB = static_cast<qint64>(bytesToMegabytes(memory.availableBytes));
-    if (args.has(QStringLiteral("--json"))) {
-        const QJsonObject object{{QStringLiteral("hardwareThreads"), hardwareThreads()},
-                                 {QStringLiteral("totalMemoryMB"), totalMB},
-                                 {QStringLiteral("availableMemoryMB"), availableMB}};
-        context.out << QJsonDocument(object).toJson(QJsonDocument::Compact) << "\n";
+    if (context.json) {
+        printJson(context, QJsonObject{{QStringLiteral("hardwareThreads"), hardwareThreads()},
+                                       {QStringLiteral("totalMemoryMB"), totalMB},
+                                       {QStringLiteral("availableMemoryMB"), availableMB}});
     } else {
         context.out << "Available CPU cores/threads: " << hardwareThreads() << "\n"
                     << "Total physical memory: " << totalMB << " MB\n"

@@ -1,7 +1,10 @@
 #pragma once
 // The command line's subcommands: one table of name, one-line summary, usage and handler.
-// A handler writes its result to `out` (human-readable, or JSON with --json), reports a
-// failure as one line on `err`, and returns the exit status (0 on success).
+// A handler writes its result to `out` (human-readable, or with --json one JSON object), reports
+// a failure as one line on `err` (and with --json as an object with an "error" member on
+// `out`), and returns the exit status: 0 on success, 1 when the run failed, 2 for a command
+// line that cannot be run.
+#include <QJsonObject>
 #include <QStringList>
 #include <QTextStream>
 
@@ -10,6 +13,10 @@
 struct CliContext {
     QTextStream &out;
     QTextStream &err;
+    // The command line asked for --json (set by the dispatcher).
+    bool json = false;
+    // The command printed its JSON object; a failure after it adds no second one.
+    bool jsonPrinted = false;
 };
 
 struct CliCommand {
@@ -29,5 +36,11 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
 
-// Writes "verdanix-cli: <message>" to err and returns `status`.
-int failWith(CliContext &context, const QString &message, int status = kExitFailure);
+// Writes "verdanix-cli: <message>" to err, with " (error <code>)" when a code is given, and with
+// --json the object {"error": message, "errorCode": code or null} to out unless the command
+// printed its own already. Returns `status`.
+int failWith(CliContext &context, const QString &message, int status = kExitFailure, int code = 0);
+
+// Prints the command's result with --json: one line holding `object`, with "error": null
+// unless the object carries its own "error".
+void printJson(CliContext &context, QJsonObject object);

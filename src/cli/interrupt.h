@@ -1,9 +1,13 @@
 #pragma once
-// Ctrl-C during a long command: the first one sets the run's abort flag, as the desktop
-// program's Abort button does, so the run ends cleanly and leaves no half-written file. The
-// handler resets itself, so a second Ctrl-C ends the program at once.
+// Signals during a command. The first Ctrl-C of a long run sets the run's abort flag, as the
+// desktop program's Abort button does, so the run ends cleanly and leaves no half-written
+// file. Any further Ctrl-C, and SIGTERM, SIGHUP or SIGQUIT, end the program at once as the
+// signal would, after removing the scratch files of writes in progress (newfile.h): a file
+// being written never appears under its name, and nothing is left beside it.
 #include <atomic>
-#include <csignal>
+
+// Installs the handlers; called once at start-up (and by InterruptSetsFlag, to be sure).
+void installTerminationHandlers();
 
 class InterruptSetsFlag {
 public:
@@ -11,7 +15,4 @@ public:
     ~InterruptSetsFlag();
     InterruptSetsFlag(const InterruptSetsFlag &) = delete;
     InterruptSetsFlag &operator=(const InterruptSetsFlag &) = delete;
-
-private:
-    struct sigaction previous {};
 };

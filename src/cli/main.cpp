@@ -1,4 +1,5 @@
 #include "commandtable.h"
+#include "interrupt.h"
 #include "registerformats.h"
 #include "terminallog.h"
 
@@ -9,12 +10,16 @@
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    installTerminationHandlers();
     registerImageFormats();
     TerminalLog log(stderr);
     installMessageLog(&log);
 
-    QTextStream out(stdout);
-    QTextStream err(stderr);
+    // Results and failures go around the progress line, never into it.
+    TerminalStream outDevice(stdout, log);
+    TerminalStream errDevice(stderr, log);
+    QTextStream out(&outDevice);
+    QTextStream err(&errDevice);
     CliContext context{out, err};
     const int status = dispatchCommandLine(QCoreApplication::arguments().mid(1), context);
     out.flush();

@@ -4,7 +4,31 @@
 
 #include <unistd.h>
 
-TerminalLog::TerminalLog(std::FILE *out) : stream(out), interactive(isatty(fileno(out)) != 0) {}
+TerminalLog::TerminalLog(std::FILE *out) : TerminalLog(out, isatty(fileno(out)) != 0) {}
+
+TerminalLog::TerminalLog(std::FILE *out, bool terminal) : stream(out), interactive(terminal) {}
+
+void TerminalLog::writeAroundStatus(std::FILE *target, const char *data, qint64 size)
+{
+    QMutexLocker locker(&lock);
+    clearStatusLine();
+    std::fflush(stream);
+    std::fwrite(data, 1, static_cast<std::size_t>(size), target);
+    std::fflush(target);
+    if (size > 0 && data[size - 1] == '\n')
+        redrawStatusLine();
+}
+
+TerminalStream::TerminalStream(std::FILE *out, TerminalLog &terminalLog) : stream(out), log(terminalLog)
+{
+    open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+}
+
+qint64 TerminalStream::writeData(const char *data, qint64 size)
+{
+    log.writeAroundStatus(stream, data, size);
+    return size;
+}
 
 TerminalLog::~TerminalLog()
 {

@@ -1,4 +1,5 @@
 #include "app/verdanix.h"
+#include "platform/newfile.h"
 #include "registerformats.h"
 
 #include <QApplication>
@@ -9,6 +10,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
     registerImageFormats();
+    // A save cut short by a signal leaves nothing behind.
+    removeScratchFilesOnEndingSignals();
     Verdanix window;
     window.show();
     return app.exec();

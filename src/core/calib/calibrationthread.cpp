@@ -37,6 +37,7 @@ void calibrationThread::calibrateFrame()
         frame = loader.loadFile(input, false);
         if (!frame) {
             error = loader.errorCode;
+            log.logMessage(failureLine(QStringLiteral("cannot open"), input, fileFailureText(input, error), error));
             return;
         }
     }
@@ -66,6 +67,8 @@ void calibrationThread::calibrateFrame()
         error = record.status;
         log.logMessage(
             QStringLiteral("<font color=\"#ff6666\">%1: %2</font>").arg(output, fitsStatusText(record.status)));
+        if (!record.reason.isEmpty())
+            log.logMessage(failureLine(QStringLiteral("cannot write"), output, record.reason));
         return;
     }
     log.logMessage(output + QStringLiteral(" done."));

@@ -8,6 +8,8 @@
 // Reporting: log lines from the worker thread, then fileWritten(this), delivered queued to
 // the controller on the GUI thread. The result fields are written before that signal and
 // read by the controller only after it, so they need no lock.
+#include "log/errorcodes.h"
+
 #include <QString>
 #include <QThread>
 
@@ -20,9 +22,6 @@ struct CalibrationMasterSet {
     const ImageBuffer *dark = nullptr;
     const ImageBuffer *flat = nullptr;
 };
-
-// A light frame whose white level equals its black level: it has no range to normalise.
-constexpr int kFrameNotNormalizable = 1107;
 
 class calibrationThread : public QThread {
     Q_OBJECT

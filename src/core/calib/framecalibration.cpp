@@ -24,6 +24,9 @@ std::unique_ptr<ImageBuffer> loadMaster(const QString &path, const char *kind, i
     if (!master && firstError == 0)
         firstError = loader.errorCode;
     log.logMessage(QStringLiteral("Setting %1 frame to: ").arg(QLatin1String(kind)) + path);
+    if (!master)
+        log.logMessage(failureLine(QStringLiteral("cannot open master %1").arg(QLatin1String(kind)), path,
+                                   fileFailureText(path, loader.errorCode), loader.errorCode));
     // The frames are normalised before the masters are applied, so a master in other units
     // (a 16-bit FITS master as most programs write them, a RAW file) is brought to 0 ... 1 too.
     if (master && master->whiteLevel != 1.0f) {

@@ -30,8 +30,7 @@
 
 class ImageBuffer;
 
-// The run's error code after abort.
-constexpr int kCalibrationAborted = 1011;
+// The run's error code after abort: kCalibrationAborted (errorcodes.h).
 
 // What one calibration run is asked to do. The dialog, the console and the command line fill
 // it; `preferences` come from readRunPreferences() (the command line may override maxThreads).

@@ -290,6 +290,22 @@ bool FitsReader::openImage()
     if (naxes[0] > INT_MAX || naxes[1] > INT_MAX) {
         failure = FitsFailure::TooLarge;
         bytesNeeded = UINT64_MAX;
+        // A file that does not even hold what its header claims is damaged: saying so tells
+        // the user more than a size no machine has.
+        int compressed = 0;
+        int probe = 0;
+        LONGLONG headStart = 0, dataStart = 0, dataEnd = 0;
+        compressed = fits_is_compressed_image(file, &probe);
+        ffghadll(file, &headStart, &dataStart, &dataEnd, &probe);
+        LONGLONG claimed = 0;
+        const bool overflow = __builtin_mul_overflow(naxes[0], naxes[1], &claimed)
+            || __builtin_mul_overflow(claimed, LONGLONG(naxis == 3 ? naxes[2] : 1), &claimed)
+            || __builtin_mul_overflow(claimed, LONGLONG(bitsPerSample / 8), &claimed)
+            || __builtin_add_overflow(claimed, dataStart, &claimed);
+        if (probe == 0 && !compressed && (overflow || claimed > file->Fptr->filesize)) {
+            failure = FitsFailure::Cfitsio;
+            status = END_OF_FILE;
+        }
         close();
         return false;
     }

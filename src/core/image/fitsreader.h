@@ -111,7 +111,7 @@ struct FitsReader {
     // The most a gzip-compressed file may unpack to, in bytes; 0 means the machine's physical
     // memory. Unpacking stops there whatever the file claims.
     std::uint64_t unpackLimit = 0;
-    // For FitsFailure::DamagedCompression: what was wrong.
+    // For FitsFailure::DamagedCompression: what was wrong; after a failed write (fitswriter.h): why.
     QString reason;
 
 private:

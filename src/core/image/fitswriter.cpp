@@ -5,20 +5,29 @@
 #include "log/messagelog.h"
 #include "log/outofmemory.h"
 
-#include <QFile>
-#include <QFileInfo>
-#include <QRandomGenerator>
+#include "platform/newfile.h"
 
+#include <QtEndian>
+
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
-
-static_assert(kFitsNotEnoughMemory == kNotEnoughMemory, "one code for running out of memory on load and save");
+#include <vector>
 
 namespace {
 
 constexpr int kPlanes = 3;
+// FITS files are made of blocks of 2880 bytes; header and data are each padded to whole blocks.
+constexpr std::size_t kFitsBlock = 2880;
+
+std::size_t paddingFor(std::uint64_t bytes)
+{
+    return static_cast<std::size_t>((kFitsBlock - bytes % kFitsBlock) % kFitsBlock);
+}
 
 // Bytes of the three planes of a width x height image; UINT64_MAX when that overflows.
 std::uint64_t planeBytes(int width, int height)
@@ -37,19 +46,59 @@ float nanToZero(float v)
     return std::isnan(v) ? 0.0f : v;
 }
 
-// The file that cfitsio writes into, next to the target so that it can be renamed onto it.
-QString scratchPathFor(const QFileInfo &target)
+// The header cfitsio writes for a float image of width x height x 3, padded to whole blocks.
+// cfitsio makes it in memory that may grow to one block only: that keeps the header exactly
+// as cfitsio has always written it, while closing the memory file stops (with a status this
+// ignores) before cfitsio would fill the image's data unit with zeros.
+QByteArray floatImageHeader(int width, int height, int &status)
 {
-    const quint64 random = QRandomGenerator::global()->generate64();
-    return target.absolutePath() + QStringLiteral("/verdanix-%1.part").arg(random, 16, 16, QLatin1Char('0'));
+    struct BlockMemory {
+        static void *grow(void *p, std::size_t bytes) { return bytes <= kFitsBlock ? std::realloc(p, bytes) : nullptr; }
+    };
+    std::size_t size = kFitsBlock;
+    void *memory = std::calloc(1, size);
+    if (!memory) {
+        status = kNotEnoughMemory;
+        return QByteArray();
+    }
+    fitsfile *file = nullptr;
+    ffimem(&file, &memory, &size, kFitsBlock, &BlockMemory::grow, &status);
+    LONGLONG axes[3] = {width, height, kPlanes};
+    ffcrimll(file, FLOAT_IMG, 3, axes, &status);
+    char *cards = nullptr;
+    int count = 0;
+    ffhdr2str(file, 0, nullptr, 0, &cards, &count, &status);
+    QByteArray header;
+    if (status == 0 && cards) {
+        header = QByteArray(cards);
+        header.append(QByteArray(static_cast<int>(paddingFor(header.size())), ' '));
+    }
+    int ignored = 0;
+    if (cards)
+        fffree(cards, &ignored);
+    if (file)
+        ffclos(file, &ignored);
+    std::free(memory);
+    return header;
 }
 
-// Removes the empty file that reserved a name, never one that has grown since.
-void releaseReservation(const QString &path)
+// The samples of the planes in the file's byte order (big-endian), a slice at a time.
+bool writeBigEndianFloats(NewFile &out, const float *samples, std::size_t count)
 {
-    const QFileInfo info(path);
-    if (info.isFile() && !info.isSymLink() && info.size() == 0)
-        QFile::remove(path);
+    constexpr std::size_t kSlice = 64 * 1024;
+    std::vector<quint32> words(std::min(count, kSlice));
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min(kSlice, count - done);
+        for (std::size_t i = 0; i < n; ++i) {
+            quint32 bits = 0;
+            std::memcpy(&bits, samples + done + i, sizeof bits);
+            words[i] = qToBigEndian(bits);
+        }
+        if (!out.write(reinterpret_cast<const char *>(words.data()), static_cast<qint64>(n * sizeof(quint32))))
+            return false;
+        done += n;
+    }
+    return true;
 }
 
 } // namespace
@@ -64,7 +113,7 @@ void preparePlanes(FitsReader &record, const ImageBuffer &buffer)
     }
     const std::uint64_t bytes = planeBytes(buffer.width, buffer.height);
     if (bytes > static_cast<std::uint64_t>(std::numeric_limits<std::ptrdiff_t>::max())) {
-        record.status = kFitsNotEnoughMemory;
+        record.status = kNotEnoughMemory;
         return;
     }
     const auto planeSize = static_cast<std::size_t>(buffer.width) * static_cast<std::size_t>(buffer.height);
@@ -72,7 +121,7 @@ void preparePlanes(FitsReader &record, const ImageBuffer &buffer)
         // Uninitialised on purpose: every float is written below.
         record.planes.reset(new float[planeSize * kPlanes]);
     } catch (const std::bad_alloc &) {
-        record.status = kFitsNotEnoughMemory;
+        record.status = kNotEnoughMemory;
         return;
     }
     float *red = record.planes.get();
@@ -103,41 +152,37 @@ void writeFits(FitsReader &record, int width, int height)
         return;
     }
 
-    // Creating the name exclusively is the one step that cannot overwrite a file, even one
-    // that appeared a moment ago. The empty file holds the name while cfitsio writes into a
-    // scratch file beside it, which replaces it only once complete.
-    const QFileInfo target(record.path);
-    const QString finalPath = target.absoluteFilePath();
-    {
-        QFile reservation(finalPath);
-        if (!reservation.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
-            record.status = kFitsFileNotCreated;
-            return;
-        }
-    }
-
-    // The disk-file create takes the name literally, without cfitsio's extended syntax, and
-    // an absolute path cannot start with its overwrite mark '!'.
-    const QString scratchPath = scratchPathFor(target);
-    const QByteArray scratchName = QFile::encodeName(scratchPath);
-    ffdkinit(&record.file, scratchName.constData(), &record.status);
-    const bool scratchCreated = record.status == 0;
-    if (!scratchCreated)
-        record.file = nullptr;
-
-    LONGLONG axes[3] = {width, height, kPlanes};
-    ffcrimll(record.file, FLOAT_IMG, 3, axes, &record.status);
-    LONGLONG firstPixel[3] = {1, 1, 1};
-    const LONGLONG count = static_cast<LONGLONG>(width) * height * kPlanes;
-    ffppxll(record.file, TFLOAT, firstPixel, count, record.planes.get(), &record.status);
-    record.close();
-
-    if (record.status == 0 && std::rename(scratchName.constData(), QFile::encodeName(finalPath).constData()) != 0)
+    // Everything goes to an unnamed file that takes the name only once complete (newfile.h):
+    // no signal, full disk or failure leaves anything under the name, or beside it.
+    // A name that is taken is refused before anything is written; the link that names the
+    // file stays the step that cannot overwrite, even a file that appeared a moment ago.
+    const QString problem = newFileProblem(record.path);
+    if (!problem.isEmpty()) {
         record.status = kFitsFileNotCreated;
-    if (record.status != 0) {
-        if (scratchCreated)
-            QFile::remove(scratchPath);
-        releaseReservation(finalPath);
+        record.reason = problem;
+        return;
+    }
+    NewFile out(record.path);
+    if (out.error() != 0) {
+        record.status = kFitsFileNotCreated;
+        record.reason = out.errorText();
+        return;
+    }
+    const QByteArray header = floatImageHeader(width, height, record.status);
+    if (record.status != 0)
+        return;
+    const std::size_t samples = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * kPlanes;
+    const QByteArray fill(static_cast<int>(paddingFor(samples * sizeof(float))), '\0');
+    if (!out.write(header.constData(), header.size()) || !writeBigEndianFloats(out, record.planes.get(), samples)
+        || !out.write(fill.constData(), fill.size())) {
+        record.status = kFitsWriteError;
+        record.reason = out.errorText();
+        return;
+    }
+    const int published = out.commit();
+    if (published != 0) {
+        record.status = published == EEXIST || published == ENOENT ? kFitsFileNotCreated : kFitsWriteError;
+        record.reason = out.errorText();
     }
 }
 
@@ -150,7 +195,7 @@ QString fitsStatusText(int status)
         return QStringLiteral("Could not create FITS file (may be it already exists?), error %1").arg(status);
     case kFitsWriteError:
         return QStringLiteral("Saving failed: error writing to FITS file, error %1").arg(status);
-    case kFitsNotEnoughMemory:
+    case kNotEnoughMemory:
         return QStringLiteral("Saving failed: not enough memory for the image planes, error %1").arg(status);
     default:
         break;
@@ -163,7 +208,7 @@ QString fitsStatusText(int status)
     return text;
 }
 
-int saveFitsImage(const ImageBuffer &buffer, const QString &path, MessageLog &log)
+int saveFitsImage(const ImageBuffer &buffer, const QString &path, MessageLog &log, QString *reason)
 {
     log.setStatusText(QStringLiteral("Saving FITS ") + path);
     log.logMessage(QStringLiteral("Saving FITS file ") + path);
@@ -177,11 +222,15 @@ int saveFitsImage(const ImageBuffer &buffer, const QString &path, MessageLog &lo
 
     if (record.status == 0)
         log.logMessage(QStringLiteral("File written."));
-    else if (record.status == kFitsNotEnoughMemory)
+    else if (record.status == kNotEnoughMemory)
         log.logMessage(QStringLiteral("Saving failed: %1 (error %2)")
                            .arg(notEnoughMemoryText(planeBytes(buffer.width, buffer.height)))
                            .arg(record.status));
     else
         log.logMessage(fitsStatusText(record.status));
+    if (!record.reason.isEmpty())
+        log.logMessage(failureLine(QStringLiteral("cannot write"), path, record.reason));
+    if (reason)
+        *reason = record.reason.isEmpty() && record.status != 0 ? errorCodeText(record.status) : record.reason;
     return record.status;
 }

@@ -8,6 +8,7 @@
 #include "rawreader.h"
 #include "standardimagedecoder.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 #include <climits>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 
 namespace {
 
@@ -58,6 +60,31 @@ QString memoryText(std::uint64_t bytes)
 }
 
 std::atomic<bool> defaultDebayer{false};
+
+// The decoder's own image (at most 8 bytes a pixel, 16-bit colour) and its 32-bit copy.
+constexpr std::uint64_t kStandardDecoderBytesPerPixel = 12;
+
+// What decoding a width x height standard image holds at its peak: the decoder's images and
+// the loaded buffer; UINT64_MAX when that overflows.
+std::uint64_t standardDecodeBytes(int width, int height)
+{
+    const std::uint64_t buffer = ImageBuffer::bytesFor(width, height);
+    std::uint64_t total = 0;
+    if (buffer == UINT64_MAX
+        || __builtin_mul_overflow(std::uint64_t(width) * std::uint64_t(height), kStandardDecoderBytesPerPixel, &total)
+        || __builtin_add_overflow(total, buffer, &total))
+        return UINT64_MAX;
+    return total;
+}
+
+// A folder, pipe, device or socket under an image's name: refused before anything opens it,
+// since opening a pipe waits until something writes to it. A name that does not exist is left
+// to the readers, whose codes say so.
+bool isNonRegularFile(const QString &path)
+{
+    struct stat status {};
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 && !S_ISREG(status.st_mode);
+}
 
 // The mosaic a load interpolates: a grey image of at least 2 x 2 pixels whose header names
 // one of the four patterns, when the options ask for it.
@@ -105,6 +132,11 @@ std::unique_ptr<ImageBuffer> ImageLoader::loadFile(const QString &path, bool ver
 {
     errorCode = 0;
     bytesNeeded = 0;
+    if (isNonRegularFile(path)) {
+        errorCode = kNotARegularFile;
+        sink().logMessage(failureLine(QStringLiteral("Cannot read"), path, inputFileProblem(path)));
+        return nullptr;
+    }
     switch (formatOf(path)) {
     case Format::Raw: return loadRaw(path, verbose);
     case Format::Fits: return loadFits(path, verbose);
@@ -121,6 +153,10 @@ std::unique_ptr<ImageBuffer> ImageLoader::loadRows(const QString &path, int firs
     std::unique_ptr<ImageBuffer> reusable = std::move(reusableBuffer);
     errorCode = 0;
     bytesNeeded = 0;
+    if (isNonRegularFile(path)) {
+        errorCode = kNotARegularFile;
+        return nullptr;
+    }
     switch (formatOf(path)) {
     case Format::Raw: {
         RawReader reader;
@@ -141,6 +177,10 @@ void ImageLoader::querySize(const QString &path, int &width, int &height)
     errorCode = 0;
     width = 0;
     height = 0;
+    if (isNonRegularFile(path)) {
+        errorCode = kNotARegularFile;
+        return;
+    }
     switch (formatOf(path)) {
     case Format::Raw: {
         RawReader reader;
@@ -241,6 +281,15 @@ std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool who
         errorCode = kBandOutsideImage;
         return nullptr;
     }
+    // A mosaic is read with the row above and below each read, which interpolation needs.
+    const std::optional<BayerLayout> mosaic = mosaicToInterpolate(reader, options);
+    // A file shorter than its header says is damaged, whatever size it claims: saying so
+    // comes before weighing that size against the memory.
+    const RowRange fileRows = mosaic ? debayerSourceRows(firstRow, rows, reader.imageHeight) : RowRange{firstRow, rows};
+    if (!reader.bandInFile(fileRows.first, fileRows.count)) {
+        noteFailure(reader);
+        return nullptr;
+    }
     const int rowsPerRead = static_cast<int>(
         std::clamp<std::int64_t>(kFloatsPerFitsRead / (std::int64_t(reader.width) * reader.planeCount()), 1, rows));
     // Refuse before allocating: a header alone can ask for more than the machine has.
@@ -248,8 +297,6 @@ std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool who
     // A compressed file is held unpacked in memory for the whole load (gzip), or a tile of it
     // at a time (tile compression).
     const std::uint64_t heldBytes = std::max(reader.bytesHeldForFile(), fitsDecompressedSize(path));
-    // A mosaic is read with the row above and below each read, which interpolation needs.
-    const std::optional<BayerLayout> mosaic = mosaicToInterpolate(reader, options);
     const int marginRows = mosaic ? 2 : 0;
     const std::uint64_t workingBytes = std::uint64_t(reader.width) * std::uint64_t(rowsPerRead + marginRows)
         * reader.planeCount() * sizeof(float);
@@ -258,11 +305,6 @@ std::unique_ptr<ImageBuffer> ImageLoader::readFits(const QString &path, bool who
         || __builtin_add_overflow(totalBytes, heldBytes, &totalBytes) || !withinMemoryCeiling(totalBytes)) {
         errorCode = kNotEnoughMemory;
         bytesNeeded = bufferBytes == UINT64_MAX ? UINT64_MAX : totalBytes;
-        return nullptr;
-    }
-    const RowRange fileRows = mosaic ? debayerSourceRows(firstRow, rows, reader.imageHeight) : RowRange{firstRow, rows};
-    if (!reader.bandInFile(fileRows.first, fileRows.count)) {
-        noteFailure(reader);
         return nullptr;
     }
     std::unique_ptr<ImageBuffer> buffer = std::move(reusable);
@@ -357,6 +399,20 @@ std::unique_ptr<ImageBuffer> ImageLoader::decodeStandard(const QString &path)
         errorCode = kUnreadableExtension;
         return nullptr;
     }
+    // A header of a few bytes can claim millions of pixels, which the decoder would allocate
+    // and fill before finding the data missing: the claimed size is weighed first.
+    int claimedWidth = 0;
+    int claimedHeight = 0;
+    int sizeCode = 0;
+    const StandardImageSizeReader readSize = standardImageSizeReader();
+    if (readSize && readSize(path, claimedWidth, claimedHeight, sizeCode)) {
+        const std::uint64_t bytes = standardDecodeBytes(claimedWidth, claimedHeight);
+        if (!withinMemoryCeiling(bytes)) {
+            errorCode = kNotEnoughMemory;
+            bytesNeeded = bytes;
+            return nullptr;
+        }
+    }
     int code = 0;
     std::unique_ptr<ImageBuffer> buffer;
     try {
@@ -376,7 +432,7 @@ std::unique_ptr<ImageBuffer> ImageLoader::decodeStandard(const QString &path)
 
 QString ImageLoader::debayerNote(const QString &path)
 {
-    if (!options.debayer || formatOf(path) != Format::Fits)
+    if (!options.debayer || formatOf(path) != Format::Fits || isNonRegularFile(path))
         return QString();
     FitsReader reader(path);
     reader.unpackLimit = memoryCeiling;

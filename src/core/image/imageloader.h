@@ -4,12 +4,15 @@
 // cr2/nef are camera RAW (LibRaw), fts/fit/fits are FITS (cfitsio), and so are the compressed
 // names .fz, .fit.gz, .fits.gz and .fts.gz (see isFitsFileName); jpg/jpeg/png/tif/tiff/bmp
 // are standard images (decoded by whatever the front end installed, see
-// standardimagedecoder.h). Rows are 0-based from the top, in file order.
+// standardimagedecoder.h). Rows are 0-based from the top, in file order. A folder, pipe,
+// device or socket is refused (kNotARegularFile) before anything opens it, and a file shorter
+// than its header says is refused as damaged before its claimed size is weighed against memory.
 //
 // Threads: one loader per thread. Loads share nothing, so several loaders may run at once.
 // Ownership: the caller owns every buffer returned; the log is borrowed and must outlive
 // the loader. No exception leaves a load: running out of memory is a failure like any other.
 #include "imagebuffer.h"
+#include "log/errorcodes.h"
 
 #include <QString>
 
@@ -20,21 +23,7 @@ class MessageLog;
 struct FitsReader;
 
 // Error codes left in ImageLoader::errorCode besides 0 (success), LibRaw's own codes
-// (negative) and cfitsio statuses (positive, below 1000).
-constexpr int kUnreadableExtension = 1101;
-// A FITS image whose BITPIX, NAXIS or plane count this program cannot show.
-constexpr int kFitsUnsupportedLayout = 1102;
-// The image would not fit in memory (or its size does not fit in a number).
-constexpr int kNotEnoughMemory = 1103;
-// LibRaw developed the image into something other than three 16-bit colours.
-constexpr int kRawUnsupportedLayout = 1104;
-// A standard image that the installed decoder could not read.
-constexpr int kStandardImageUnreadable = 1105;
-// A band that starts outside the image or asks for no rows or no columns.
-constexpr int kBandOutsideImage = 1106;
-// A gzip-compressed FITS file whose compressed data end early or fail their check.
-constexpr int kCompressedDataDamaged = 1108;
-
+// (negative) and cfitsio statuses (positive, below 1000): see errorcodes.h.
 
 // What a load does beyond reading the file as it stands. Everything is off by default, and
 // then every load gives what it gave before these options existed.

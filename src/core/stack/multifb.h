@@ -25,6 +25,7 @@
 #include "framenormalization.h"
 #include "frameweights.h"
 #include "calib/resourcelimits.h"
+#include "log/errorcodes.h"
 #include "mfbworker.h"
 #include "registeredgeometry.h"
 #include "subpixelresample.h"
@@ -43,11 +44,8 @@ class MessageLog;
 class MultiFBThread;
 class RunWaiter;
 
-// Error codes of a stack besides 0 and the loaders' codes (imageloader.h).
-constexpr int kStackTransformIndexInvalid = 1; // setTransform was given a frame index outside 0 .. N - 1
-constexpr int kStackTooFewFrames = 2;          // fewer than two frames to stack
-constexpr int kStackBudgetTooSmall = 1098;     // the memory budget holds not one row of every frame
-constexpr int kStackAborted = 1099;            // the Abort flag ended the stack
+// Error codes of a stack besides 0 and the loaders' codes: kStackTransformIndexInvalid,
+// kStackTooFewFrames, kStackBudgetTooSmall and kStackAborted (log/errorcodes.h).
 
 class MultiFB : public QObject {
     Q_OBJECT

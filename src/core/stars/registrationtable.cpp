@@ -1,5 +1,8 @@
 #include "registrationtable.h"
 
+#include "log/errorcodes.h"
+#include "platform/newfile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,21 +10,13 @@
 #include <QJsonDocument>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
 // A table is a few hundred bytes per frame; anything far beyond that is not a table.
 constexpr qint64 kMaxTableBytes = 64 * 1024 * 1024;
-// A new table gets rw-r--r--, as files made by the program's other writers.
-constexpr mode_t kTableFileMode = 0644;
 
 const QString kFrames = QStringLiteral("frames");
 const QString kFile = QStringLiteral("file");
@@ -179,11 +174,6 @@ bool parseTable(const QByteArray &bytes, const QDir &tableFolder, RegistrationTa
     return true;
 }
 
-QString systemErrorText(int code)
-{
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 // The name to store for `file` in a table kept in `folder`: relative when the file lies in
 // that folder or below it, absolute otherwise.
 QString storedFileName(const QString &file, const QDir &folder)
@@ -193,37 +183,6 @@ QString storedFileName(const QString &file, const QDir &folder)
     if (relative.startsWith(QLatin1String("../")) || relative == QLatin1String("..") || QDir::isAbsolutePath(relative))
         return absolute;
     return relative;
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<std::size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
-}
-
-// Gives the finished temporary file its name without replacing anything: link(2) fails when
-// the name exists in any form. A file system without hard links gets an exclusive rename.
-int publish(const QByteArray &temporary, const QByteArray &target)
-{
-    if (::link(temporary.constData(), target.constData()) == 0)
-        return 0;
-    const int linkError = errno;
-    if (linkError != EPERM && linkError != EOPNOTSUPP && linkError != ENOSYS)
-        return linkError;
-    if (::renameat2(AT_FDCWD, temporary.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
-        return 0;
-    return errno == EINVAL || errno == ENOSYS ? linkError : errno;
 }
 
 } // namespace
@@ -285,6 +244,12 @@ bool readRegistrationTable(const QString &path, RegistrationTable &table, QStrin
 {
     table = RegistrationTable();
     error.clear();
+    // A pipe would keep the open waiting for a writer; a folder has nothing to read.
+    const QString fileProblem = inputFileProblem(path);
+    if (!fileProblem.isEmpty() && fileProblem != QLatin1String("the file is empty")) {
+        error = failureLine(QStringLiteral("cannot open"), path, fileProblem);
+        return false;
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         error = QStringLiteral("cannot open %1: %2").arg(path, file.errorString());
@@ -308,47 +273,22 @@ bool readRegistrationTable(const QString &path, RegistrationTable &table, QStrin
     return true;
 }
 
-QString registrationTableTargetProblem(const QString &path)
-{
-    struct stat status {};
-    if (::lstat(QFile::encodeName(path).constData(), &status) == 0)
-        return QStringLiteral("%1 exists already; it is never overwritten").arg(path);
-    const QFileInfo info(path);
-    if (!QFileInfo(info.absolutePath()).isDir())
-        return QStringLiteral("the folder of %1 does not exist").arg(path);
-    return QString();
-}
-
 int writeRegistrationTable(const QString &path, const RegistrationTable &table, QString &error)
 {
     error.clear();
-    const QFileInfo target(path);
-    const QDir folder(target.absolutePath());
+    const QDir folder(QFileInfo(path).absolutePath());
     RegistrationTable stored = table;
     for (RegistrationTableRow &row : stored.frames)
         row.file = storedFileName(row.file, folder);
     const QByteArray bytes = QJsonDocument(registrationTableJson(stored)).toJson(QJsonDocument::Indented);
 
-    const QByteArray targetName = QFile::encodeName(path);
-    QByteArray temporary = QFile::encodeName(folder.filePath(QStringLiteral(".") + target.fileName()))
-                           + QByteArrayLiteral(".XXXXXX");
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        const int code = errno;
-        error = QStringLiteral("cannot write %1: %2").arg(path, systemErrorText(code));
-        return code;
-    }
-    int code = 0;
-    if (::fchmod(fd, kTableFileMode) != 0 || !writeAll(fd, bytes) || ::fsync(fd) != 0)
-        code = errno;
-    if (::close(fd) != 0 && code == 0)
-        code = errno;
+    NewFile out(path);
+    int code = out.error();
+    if (code == 0 && !out.write(bytes.constData(), bytes.size()))
+        code = out.error();
     if (code == 0)
-        code = publish(temporary, targetName);
-    ::unlink(temporary.constData());
-    if (code == EEXIST)
-        error = QStringLiteral("%1 exists already; it is never overwritten").arg(path);
-    else if (code != 0)
-        error = QStringLiteral("cannot write %1: %2").arg(path, systemErrorText(code));
+        code = out.commit(true);
+    if (code != 0)
+        error = failureLine(QStringLiteral("cannot write"), path, out.errorText());
     return code;
 }

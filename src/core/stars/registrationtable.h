@@ -62,13 +62,9 @@ QJsonObject registrationTableJson(const RegistrationTable &table);
 // with `table` cleared and `error` saying what is wrong and where ("frame 3: ...").
 bool readRegistrationTable(const QString &path, RegistrationTable &table, QString &error);
 
-// Why a table cannot be written to `path` ("" when it can): the name exists already (also as a
-// link, dangling or not), or its folder does not exist. Lets a caller refuse before a run.
-QString registrationTableTargetProblem(const QString &path);
-
 // Writes the table to a new file `path`; never replaces anything and never leaves a partial
-// file: the JSON goes to a temporary file in the same folder, which is then linked to `path`
-// (refused by the system when the name exists, even as a dangling link) and removed. File
-// names that lie inside the table's folder are stored relative to it, others absolute.
+// file: it appears whole or not at all (newfile.h), and a name that exists, even as a
+// dangling link, is refused. File names that lie inside the table's folder are stored
+// relative to it, others absolute.
 // Returns 0, or the system's error number (EEXIST when the name is taken) with `error` set.
 int writeRegistrationTable(const QString &path, const RegistrationTable &table, QString &error);

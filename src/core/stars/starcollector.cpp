@@ -119,7 +119,7 @@ void StarCollector::loadMasters(const QString &biasPath, const QString &darkPath
                 errorFile = path;
             }
             messageLog.logMessage(errorLine(QStringLiteral("Cannot load master %1 %2: %3 (error %4)")
-                                                .arg(name, path, imageLoadErrorText(code))
+                                                .arg(name, path, errorCodeText(code))
                                                 .arg(code)));
             continue;
         }

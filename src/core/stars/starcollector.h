@@ -41,9 +41,8 @@ class ImageBuffer;
 class StarCompare;
 struct Transformation;
 
-// Error codes of a run besides the loader's: fewer than two frames, and abort.
-constexpr int kRegistrationTooFewFrames = 2;
-constexpr int kRegistrationAborted = 1012;
+// Error codes of a run besides the loader's (errorcodes.h): kRegistrationTooFewFrames and
+// kRegistrationAborted.
 
 // Memory a frame in flight is reckoned to need.
 constexpr std::int64_t kRegistrationBytesPerPixel = 28;

@@ -8,8 +8,6 @@
 #include "stars/grayimage.h"
 #include "stars/starfinder.h"
 
-#include <fitsio.h>
-#include <libraw/libraw.h>
 
 namespace {
 
@@ -21,35 +19,6 @@ bool fits(const ImageBuffer *master, const ImageBuffer &frame)
 }
 
 } // namespace
-
-QString imageLoadErrorText(int code)
-{
-    switch (code) {
-    case kUnreadableExtension:
-        return QStringLiteral("its name does not end in an image type the program reads");
-    case kFitsUnsupportedLayout:
-        return QStringLiteral("its FITS image has a layout the program cannot read");
-    case kNotEnoughMemory:
-        return QStringLiteral("not enough memory");
-    case kRawUnsupportedLayout:
-        return QStringLiteral("the camera RAW file does not develop to three colours");
-    case kStandardImageUnreadable:
-        return QStringLiteral("the image could not be decoded");
-    case kCompressedDataDamaged:
-        return QStringLiteral("its compressed data are damaged or end early");
-    case kFrameNotNormalizable:
-        return QStringLiteral("its white level equals its black level, so it has no value range");
-    default:
-        break;
-    }
-    if (code < 0)
-        return QString::fromLocal8Bit(libraw_strerror(code));
-    char description[FLEN_STATUS] = {0};
-    ffgerr(code, description);
-    if (description[0] != '\0')
-        return QString::fromLatin1(description);
-    return QStringLiteral("unknown error");
-}
 
 StarCollectorThread::StarCollectorThread(const QString &path, int index, const RegistrationMasters &masters,
                                          const StarSearchParameters &search, MessageLog *messageLog,
@@ -113,7 +82,7 @@ bool StarCollectorThread::loadAndCalibrate()
         if (!image) {
             errorCode = loader.errorCode;
             log->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot register %1: %2 (error %3)</font>")
-                                .arg(fileName, imageLoadErrorText(errorCode))
+                                .arg(fileName, errorCodeText(errorCode))
                                 .arg(errorCode));
             return false;
         }
@@ -123,7 +92,7 @@ bool StarCollectorThread::loadAndCalibrate()
     if (image->whiteLevel != 1.0f && !normalizeImage(*image)) {
         errorCode = kFrameNotNormalizable;
         log->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot register %1: %2 (error %3)</font>")
-                            .arg(fileName, imageLoadErrorText(errorCode))
+                            .arg(fileName, errorCodeText(errorCode))
                             .arg(errorCode));
         return false;
     }

@@ -10,6 +10,7 @@
 // frame could not be loaded or calibrated, errorRaised(this); both are delivered queued to the
 // collector on its thread. The result fields are written before the signal and read only after
 // the collector has waited for the thread, so they need no lock.
+#include "log/errorcodes.h"
 #include "log/messagelog.h"
 #include "stars/precisecentroid.h"
 #include "stars/starpattern.h"
@@ -30,9 +31,12 @@ struct RegistrationMasters {
     const ImageBuffer *flat = nullptr;
 };
 
-// Why a frame or master could not be loaded, from the loader's error code: the program's own
-// codes, cfitsio's statuses (positive) and LibRaw's codes (negative).
-QString imageLoadErrorText(int code);
+// Why a frame or master could not be loaded: errorCodeText under its older name, for the
+// stack's messages until they call errorCodeText themselves.
+inline QString imageLoadErrorText(int code)
+{
+    return errorCodeText(code);
+}
 
 // Keeps the lines of a chatty step (the star finder, the transformation estimate) out of the
 // console while a run logs its own progress: each line becomes a trace of `target`. Status

@@ -107,7 +107,7 @@ bool StarSearchRun::loadMaster(const QString &path, Master &master)
     if (master.image)
         return true;
     log.logMessage(errorLine(QStringLiteral("Cannot load master %1 %2: %3 (error %4)")
-                                 .arg(QLatin1String(master.name), path, imageLoadErrorText(code))
+                                 .arg(QLatin1String(master.name), path, errorCodeText(code))
                                  .arg(code)));
     lastError = code;
     return false;
@@ -157,7 +157,7 @@ bool StarSearchRun::searchFrame(int index)
         if (!frame) {
             lastError = loader.errorCode;
             log.logMessage(errorLine(QStringLiteral("Cannot register %1: %2 (error %3)")
-                                         .arg(path, imageLoadErrorText(lastError))
+                                         .arg(path, errorCodeText(lastError))
                                          .arg(lastError)));
             return false;
         }
@@ -167,7 +167,7 @@ bool StarSearchRun::searchFrame(int index)
         if (!normalizeImage(*frame)) {
             lastError = kFrameNotNormalizable;
             log.logMessage(errorLine(QStringLiteral("Cannot register %1: %2 (error %3)")
-                                         .arg(path, imageLoadErrorText(lastError))
+                                         .arg(path, errorCodeText(lastError))
                                          .arg(lastError)));
             return false;
         }

@@ -7,7 +7,7 @@
 #include "image/fitswriter.h"
 #include "image/histogram.h"
 #include "image/imageloader.h"
-#include "loadfailure.h"
+#include "log/errorcodes.h"
 #include "log/outofmemory.h"
 #include "previewfile.h"
 #include "view/mdiimage.h"
@@ -48,7 +48,7 @@ void Verdanix::loadImage()
         outputWindow->logMessage(QStringLiteral("An error occoured while opening the image."));
         outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot open %1: %2.</font>")
                                      .arg(QFileInfo(file).fileName().toHtmlEscaped(),
-                                          loadFailureReason(file, loader.errorCode).toHtmlEscaped()));
+                                          fileFailureText(file, loader.errorCode).toHtmlEscaped()));
         return;
     }
 

@@ -1,11 +1,13 @@
 #pragma once
 // Runs the command-line program as a user would and keeps what it printed.
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 
 #include <csignal>
+#include <initializer_list>
 
 struct CliRun {
     int status = -1; // the exit code, -1 after a crash
@@ -24,9 +26,11 @@ inline CliRun runCli(const QStringList &arguments)
                   QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
-// Starts the program, presses Ctrl-C (SIGINT) once its stderr shows `cue`, and waits for it
-// to end. `status` is -1 unless it ended normally: the first Ctrl-C must not kill it.
-inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue)
+// Starts the program, sends `signalNumbers` (Ctrl-C, SIGINT, by default) a moment apart once its
+// stderr shows `cue`, and waits for it to end. `status` is -1 unless it ended normally: the
+// first Ctrl-C must not kill it.
+inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue,
+                             std::initializer_list<int> signalNumbers = {SIGINT})
 {
     QProcess process;
     process.setReadChannel(QProcess::StandardError);
@@ -35,7 +39,10 @@ inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue
     if (process.waitForStarted()) {
         while (!err.contains(cue) && process.waitForReadyRead(60000))
             err += process.readAllStandardError();
-        ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+        for (const int signalNumber : signalNumbers) {
+            ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+            process.waitForFinished(50);
+        }
         process.waitForFinished(60000);
     }
     err += process.readAllStandardError();

@@ -84,7 +84,7 @@ TEST(CliInfo, DescribesAFitsFileAndFailsCleanlyOnBadOnes)
     const QString path = writeGradient("info.fits");
     const CliRun run = runCli({"info", "--json", path});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    const QJsonObject info = QJsonDocument::fromJson(run.out.toUtf8()).array().first().toObject();
+    const QJsonObject info = run.json().value("files").toArray().first().toObject();
     EXPECT_EQ(info.value("format").toString(), "FITS");
     EXPECT_EQ(info.value("width").toInt(), 40);
     EXPECT_EQ(info.value("height").toInt(), 30);
@@ -96,9 +96,14 @@ TEST(CliInfo, DescribesAFitsFileAndFailsCleanlyOnBadOnes)
     const CliRun text = runCli({"info", path});
     EXPECT_TRUE(text.out.contains("size:        40 x 30"));
 
-    const CliRun missing = runCli({"info", "no-such-file.fits"});
-    EXPECT_NE(missing.status, 0);
-    EXPECT_TRUE(missing.err.contains("verdanix-cli: cannot read no-such-file.fits"));
+    const CliRun missing = runCli({"info", "--json", path, "no-such-file.fits"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(missing.err.endsWith("verdanix-cli: cannot open 'no-such-file.fits': no such file (error 104)\n"))
+        << missing.err.toStdString();
+    const QJsonArray files = missing.json().value("files").toArray();
+    EXPECT_EQ(files.at(0).toObject().value("width").toInt(), 40) << "the readable file is still described";
+    EXPECT_EQ(files.at(1).toObject().value("errorCode").toInt(), 104);
+    EXPECT_EQ(missing.json().value("error").toString(), "cannot open 'no-such-file.fits': no such file");
 }
 
 TEST(CliConvert, WritesFloatingPointFitsAndNeverOverwrites)
@@ -108,7 +113,7 @@ TEST(CliConvert, WritesFloatingPointFitsAndNeverOverwrites)
     QFile::remove(output);
     ASSERT_EQ(runCli({"convert", input, output}).status, 0);
     const CliRun info = runCli({"info", "--json", output});
-    const QJsonObject described = QJsonDocument::fromJson(info.out.toUtf8()).array().first().toObject();
+    const QJsonObject described = info.json().value("files").toArray().first().toObject();
     EXPECT_EQ(described.value("bitpix").toInt(), -32);
     EXPECT_EQ(described.value("channels").toInt(), 3);
     EXPECT_EQ(described.value("maxValue").toDouble(), 39029.0);

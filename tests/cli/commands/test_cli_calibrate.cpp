@@ -50,13 +50,17 @@ TEST(CliCalibrate, CalibratesEachFrameWithProgressAndNeverOverwrites)
     ASSERT_TRUE(QFileInfo::exists(out + "/cal-b.light.fts"));
     // (0.75 - 0.25) / 0.5 = 1.0 everywhere: the info command reads it back.
     const CliRun info = runCli({"info", "--json", out + "/cal-b.light.fts"});
-    const QJsonObject described = QJsonDocument::fromJson(info.out.toUtf8()).array().first().toObject();
+    const QJsonObject described = info.json().value("files").toArray().first().toObject();
     EXPECT_EQ(described.value("maxValue").toDouble(), 1.0);
 
     const CliRun again = calibrate(QStringList{"--out", out, "--json"} + frames);
     EXPECT_NE(again.status, 0);
-    EXPECT_TRUE(again.err.endsWith("verdanix-cli: Error during frame calibration: Could not create FITS file (may be "
-                                   "it already exists?) (error 105)\n"))
+    // The designed log line stays, and the command's own line says it in words.
+    EXPECT_TRUE(again.err.contains("Error during frame calibration: Could not create FITS file (may be it already "
+                                   "exists?)\n"));
+    EXPECT_TRUE(again.err.contains("cannot write 'cal-out/cal-a.fts': it exists already; it is never overwritten"));
+    EXPECT_TRUE(again.err.endsWith("verdanix-cli: calibration failed: the file cannot be created (it exists "
+                                   "already, or its folder does not) (error 105)\n"))
         << again.err.toStdString();
     EXPECT_EQ(again.json().value("errorCode").toInt(), 105);
     EXPECT_TRUE(again.json().value("written").toArray().isEmpty());
@@ -88,7 +92,8 @@ TEST(CliCalibrate, RefusesIncompleteRequestsWithOneLine)
     } cases[] = {
         {{frame}, "verdanix-cli: calibrate needs an output folder (--out DIR)\n"},
         {{"--out", out}, "verdanix-cli: calibrate needs at least one light frame\n"},
-        {{"--out", out, "--threads", "none", frame}, "verdanix-cli: --threads needs a whole number of at least 1\n"},
+        {{"--out", out, "--threads", "none", frame},
+         "verdanix-cli: --threads takes a whole number from 1 to 100, not 'none'\n"},
         {{"--out", "no-such-folder", frame},
          "verdanix-cli: Output directory does not exist. Please create it first.\n"},
     };
@@ -99,26 +104,49 @@ TEST(CliCalibrate, RefusesIncompleteRequestsWithOneLine)
     }
 
     const CliRun badMaster = calibrate({"--out", out, "--bias", "no-such-bias.fits", frame});
-    EXPECT_NE(badMaster.status, 0);
+    EXPECT_EQ(badMaster.err.toStdString(), "verdanix-cli: cannot open 'no-such-bias.fits': no such file\n");
     EXPECT_FALSE(QFileInfo::exists(out + "/usage.fts")) << "a master that fails to load stops the run first";
 }
 
-TEST(CliCalibrate, InterruptFinishesTheRunningFrameAndLeavesNoPartialFile)
+// Whatever ends a run, the output folder holds complete frames only: no empty file under a
+// frame's name, no scratch file beside it, and a later run writes the frames that are missing.
+TEST(CliCalibrate, InterruptTerminationAndASecondCtrlCLeaveOnlyCompleteFrames)
 {
-    const QString out = emptyFolder("interrupt-out");
     QStringList frames;
-    for (int i = 0; i < 12; ++i)
+    for (int i = 0; i < 8; ++i)
         frames << writeFrame(QStringLiteral("interrupt%1.fits").arg(i), 1200, 1000, 20000.0);
-
-    const CliRun run = interruptCliAt(QStringList{"calibrate", "--out", out, "--threads", "1"} + frames, " done.");
-    EXPECT_GT(run.status, 0) << "the first Ctrl-C ends the run, it does not kill";
-    EXPECT_TRUE(run.err.contains("Aborting, please wait...")) << run.err.toStdString();
-    EXPECT_TRUE(run.err.contains("verdanix-cli: Calibration aborted. (error 1011)"));
-    const QFileInfoList files = QDir(out).entryInfoList(QDir::Files);
-    EXPECT_GE(files.size(), 1);
-    EXPECT_LT(files.size(), 12);
-    for (const QFileInfo &file : files) {
-        EXPECT_EQ(file.suffix(), "fts") << "no scratch file: " << file.fileName().toStdString();
-        EXPECT_GT(file.size(), 1200 * 1000 * 12) << "every file is complete: " << file.fileName().toStdString();
+    const struct {
+        std::initializer_list<int> signalNumbers;
+        bool killed;
+    } cases[] = {{{SIGINT}, false}, {{SIGINT, SIGINT}, true}, {{SIGTERM}, true}};
+    int round = 0;
+    for (const auto &c : cases) {
+        const QString out = emptyFolder(QStringLiteral("interrupt-out%1").arg(round++));
+        const CliRun run =
+            interruptCliAt(QStringList{"calibrate", "--out", out, "--threads", "2"} + frames, "Calibrating interrupt",
+                           c.signalNumbers);
+        if (c.killed) {
+            EXPECT_EQ(run.status, -1) << run.err.toStdString();
+        } else {
+            EXPECT_GT(run.status, 0) << "the first Ctrl-C ends the run, it does not kill";
+            EXPECT_TRUE(run.err.contains("Aborting, please wait...")) << run.err.toStdString();
+            EXPECT_TRUE(run.err.contains("verdanix-cli: calibration aborted (error 1011)")) << run.err.toStdString();
+        }
+        QStringList missing;
+        for (const QString &frame : frames) {
+            const QFileInfo output(out + "/" + QFileInfo(frame).completeBaseName() + ".fts");
+            if (!output.exists())
+                missing << frame;
+        }
+        const QFileInfoList files = QDir(out).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+        EXPECT_LT(files.size(), frames.size());
+        for (const QFileInfo &file : files) {
+            EXPECT_EQ(file.suffix(), "fts") << "no scratch file: " << file.fileName().toStdString();
+            EXPECT_EQ(file.size(), 2880 + 1200 * 1000 * 3 * 4)
+                << "every file is complete: " << file.fileName().toStdString();
+        }
+        const CliRun rest = runCli(QStringList{"calibrate", "--out", out} + missing);
+        EXPECT_EQ(rest.status, 0) << rest.err.toStdString();
+        EXPECT_EQ(QDir(out).entryList(QDir::Files | QDir::Hidden).size(), frames.size());
     }
 }

@@ -43,7 +43,7 @@ int channelsOf(const QString &path, const QStringList &options)
 {
     const CliRun run = runCli(QStringList{"info", "--json"} + options + QStringList{path});
     EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    return QJsonDocument::fromJson(run.out.toUtf8()).array().first().toObject().value("channels").toInt();
+    return run.json().value("files").toArray().first().toObject().value("channels").toInt();
 }
 
 } // namespace

@@ -53,11 +53,14 @@ TEST(CliProcess, StatsMeasuresTheWholeImageOrARegion)
     EXPECT_NEAR(result["sigma"].toObject()["g"].toDouble(), 0.0, 1e-6);
     EXPECT_NEAR(result["backgroundColor"].toObject()["b"].toDouble(), 0.05, 1e-6);
 
-    const CliRun region = runCli({"stats", sky, "--region", "28,18,5,5"});
+    const CliRun region = runCli({"stats", sky, "--region", "25,15,5,5"});
     ASSERT_EQ(region.status, 0);
-    // 4 of the 25 pixels lie inside; the rest count as black.
-    EXPECT_TRUE(region.out.contains("R=0.032 ")) << region.out.toStdString();
-    EXPECT_NE(runCli({"stats", sky, "--region", "1,2,3"}).status, 0);
+    EXPECT_TRUE(region.out.contains("mean:             R=0.2 G=0.1 B=0.05")) << region.out.toStdString();
+    // A region reaching past the image would be measured pixel by pixel for as long as it is.
+    const CliRun outside = runCli({"stats", sky, "--region", "28,18,5,5"});
+    EXPECT_EQ(outside.status, 2);
+    EXPECT_TRUE(outside.err.contains("--region 28,18,5,5 does not lie within the 30 x 20 image"));
+    EXPECT_EQ(runCli({"stats", sky, "--region", "1,2,3"}).status, 2);
 }
 
 TEST(CliProcess, GainNeutralizeAndCombineWriteNewFilesOnly)

@@ -68,7 +68,8 @@ TEST(CliRegister, JsonAndTheSavedTableHoldTheMeasuredMovesAndTheTableIsNeverRepl
     // Known before any frame is loaded.
     const CliRun again = registerFrames(QStringList{"--save", "saved.json"} + frames);
     EXPECT_EQ(again.status, 1);
-    EXPECT_TRUE(again.err.contains("saved.json exists already; it is never overwritten")) << again.err.toStdString();
+    EXPECT_TRUE(again.err.contains("cannot write 'saved.json': it exists already; it is never overwritten"))
+        << again.err.toStdString();
     EXPECT_FALSE(again.err.contains("Processing"));
 }
 
@@ -80,13 +81,13 @@ TEST(CliRegister, RefusesBadArgumentsBeforeAnyWork)
         int status;
         const char *message;
     } cases[] = {
-        {{"--threshold", "1.5"}, 2, "--threshold takes a value from 0 to 1"},
-        {{"--size", "21"}, 2, "--size takes a whole number from 1 to 20"},
-        {{"--threads", "0"}, 2, "--threads needs a whole number of at least 1"},
+        {{"--threshold", "1.5"}, 2, "--threshold takes a number from 0 to 1, not '1.5'"},
+        {{"--size", "21"}, 2, "--size takes a whole number from 1 to 20, not '21'"},
+        {{"--threads", "0"}, 2, "--threads takes a whole number from 1 to 100, not '0'"},
         {{"--bogus"}, 2, "unknown option --bogus"},
-        {{"--dark", "no-dark.fits"}, 1, "cannot read no-dark.fits: no such file"},
-        {{"--save", "no/folder/t.json"}, 1, "the folder of no/folder/t.json does not exist"},
-        {{"gone.fits"}, 1, "cannot read gone.fits: no such file"},
+        {{"--dark", "no-dark.fits"}, 1, "cannot open 'no-dark.fits': no such file"},
+        {{"--save", "no/folder/t.json"}, 1, "cannot write 'no/folder/t.json': the folder '"},
+        {{"gone.fits"}, 1, "cannot open 'gone.fits': no such file"},
     };
     for (const auto &c : cases) {
         const CliRun run = runCli(QStringList{"register"} + c.arguments + frames);

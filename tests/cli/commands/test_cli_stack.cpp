@@ -63,11 +63,11 @@ TEST(CliStack, RefusesBadArgumentsBeforeAnyWork)
          "Trimming 3 frames with the fraction 0.9 would keep no value; use a smaller fraction."},
         {{"--reject", "winsorize", "--fraction", "0.5", "--out", "bad.fits"}, "would replace 2 values at each end"},
         {{"--sigma", "nan", "--out", "bad.fits"}, "--sigma needs a number of at least 0, not 'nan'"},
-        {{"--threads", "0", "--out", "bad.fits"}, "--threads needs a whole number of at least 1"},
+        {{"--threads", "0", "--out", "bad.fits"}, "--threads takes a whole number from 1 to 100, not '0'"},
         {{}, "stack needs an output file (--out OUT.fits)"},
-        {{"--out", "bad-exists.fits"}, "bad-exists.fits exists already; it is never overwritten"},
-        {{"--out", "bad.png"}, "bad.png must be a FITS file"},
-        {{"--out", "bad.fits", "bad-missing.fits"}, "verdanix-cli: cannot read bad-missing.fits: no such file\n"},
+        {{"--out", "bad-exists.fits"}, "cannot write 'bad-exists.fits': it exists already; it is never overwritten"},
+        {{"--out", "bad.png"}, "bad.png must end in .fits"},
+        {{"--out", "bad.fits", "bad-missing.fits"}, "verdanix-cli: cannot open 'bad-missing.fits': no such file\n"},
     };
     for (const auto &c : cases) {
         const CliRun run = runCli(QStringList{"stack"} + c.arguments + frames);

@@ -1,6 +1,7 @@
 #include "image/fitswriter.h"
 #include "image/imagebuffer.h"
 #include "image/imageloader.h"
+#include "platform/newfile.h"
 #include "support/capturinglog.h"
 
 #include <QDir>
@@ -10,6 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -130,16 +133,27 @@ TEST_F(FitsWriter, NoExistingFileIsEverReplacedWhateverTheNameSays)
     existing.close();
     ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere.fits")), path(QStringLiteral("link.fits"))));
 
-    for (const char *taken : {"x.fits", "link.fits", "."}) {
-        EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QString::fromLatin1(taken), log), kFitsFileNotCreated);
-        EXPECT_EQ(log.lines().last(), fitsStatusText(kFitsFileNotCreated));
+    const struct {
+        const char *name;
+        const char *reason;
+    } refused[] = {{"x.fits", "it exists already"},
+                   {"link.fits", "a symbolic link of that name exists"},
+                   {".", "it exists already"},
+                   {"no/such/folder.fits", "the folder '"},
+                   {"mem://m.fits", "the folder '"}};
+    for (const auto &r : refused) {
+        EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QString::fromLatin1(r.name), log), kFitsFileNotCreated);
+        // The designed line stays; the reason follows it in words.
+        EXPECT_EQ(log.lines().at(log.lines().size() - 2), fitsStatusText(kFitsFileNotCreated)) << r.name;
+        EXPECT_TRUE(log.lines().last().startsWith(QStringLiteral("cannot write '%1': ").arg(QLatin1String(r.name))))
+            << log.lines().last().toStdString();
+        EXPECT_TRUE(log.lines().last().contains(QLatin1String(r.reason))) << log.lines().last().toStdString();
     }
     EXPECT_EQ(fitsStatusText(kFitsFileNotCreated),
               QStringLiteral("Could not create FITS file (may be it already exists?), error 105"));
-    // cfitsio would read "!" as "overwrite", "[1]" as an extension and "mem://" as memory.
+    // cfitsio would read "!" as "overwrite" and "[1]" as an extension.
     EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("!x.fits"), log), 0);
     EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("x.fits[1]"), log), 0);
-    EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("mem://m.fits"), log), kFitsFileNotCreated);
 
     EXPECT_EQ(existing.open(QIODevice::ReadOnly) ? existing.readAll() : QByteArray(), "the user's file");
     EXPECT_EQ(readWithCfitsio(path(QStringLiteral("x.fits[1]"))).size(), 5u + 12u);
@@ -147,22 +161,62 @@ TEST_F(FitsWriter, NoExistingFileIsEverReplacedWhateverTheNameSays)
                                       QStringLiteral("x.fits[1]")}));
 }
 
-// The file size limit fails the write part-way, as a full disk would, after the file exists.
+// The file size limit fails the write part-way, as a full disk would. On file systems without
+// unnamed files the bytes go to a named scratch file: that one must go as well.
 TEST_F(FitsWriter, WriteThatFailsPartWayLeavesNoFileBehind)
 {
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
-    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = previous;
-    small.rlim_cur = 16 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const int status = saveFitsImage(*numberedImage(128, 128), path(QStringLiteral("partial.fits")), log);
-    setrlimit(RLIMIT_FSIZE, &previous);
-    std::signal(SIGXFSZ, previousHandler);
+    for (const bool unnamed : {true, false}) {
+        setUnnamedFilesAllowed(unnamed);
+        rlimit previous{};
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+        const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit small = previous;
+        small.rlim_cur = 16 * 1024;
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const int status = saveFitsImage(*numberedImage(128, 128), path(QStringLiteral("partial.fits")), log);
+        setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+        setUnnamedFilesAllowed(true);
 
-    EXPECT_EQ(status, kFitsWriteError);
-    EXPECT_EQ(log.lines().last(), QStringLiteral("Saving failed: error writing to FITS file, error 106"));
-    EXPECT_EQ(entries(), QStringList{});
+        EXPECT_EQ(status, kFitsWriteError);
+        EXPECT_EQ(log.lines().at(log.lines().size() - 2),
+                  QStringLiteral("Saving failed: error writing to FITS file, error 106"));
+        EXPECT_EQ(log.lines().last(), QStringLiteral("cannot write '%1': file too large").arg(path("partial.fits")));
+        EXPECT_EQ(entries(), QStringList{});
+    }
+}
+
+// A writer killed at any moment leaves the whole file or nothing: never an empty file under
+// the name, never a scratch file beside it, so the next run is not refused. SIGKILL cannot be
+// handled; a named scratch file (no unnamed files) is removed by the handler of SIGTERM.
+TEST_F(FitsWriter, AWriterKilledAtAnyMomentLeavesTheWholeFileOrNothing)
+{
+    const auto image = numberedImage(1500, 1000);
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        for (const int delayMicroseconds : {0, 2000, 8000, 30000}) {
+            const QString name = path(QStringLiteral("killed.fits"));
+            const pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                removeScratchFilesOnEndingSignals();
+                setUnnamedFilesAllowed(signal == SIGKILL);
+                testsupport::CapturingLog quiet;
+                for (;;) {
+                    saveFitsImage(*image, name, quiet);
+                    QFile::remove(name);
+                }
+            }
+            ::usleep(static_cast<useconds_t>(delayMicroseconds));
+            ::kill(child, signal);
+            int status = 0;
+            ::waitpid(child, &status, 0);
+            const QStringList left = entries();
+            EXPECT_TRUE(left.isEmpty() || (left == QStringList{QStringLiteral("killed.fits")}
+                                           && readWithCfitsio(name).size() == 5u + 1500u * 1000u * 3u))
+                << left.join(' ').toStdString() << " after signal " << signal;
+            QFile::remove(name);
+        }
+    }
 }
 
 TEST_F(FitsWriter, MissingMemoryOrPixelsIsAStatusNotACrash)
@@ -170,7 +224,7 @@ TEST_F(FitsWriter, MissingMemoryOrPixelsIsAStatusNotACrash)
     // A buffer that claims more pixels than an address space holds: refused before any read.
     ImageBuffer huge(1, 1);
     huge.width = huge.height = INT_MAX;
-    EXPECT_EQ(saveFitsImage(huge, path(QStringLiteral("huge.fits")), log), kFitsNotEnoughMemory);
+    EXPECT_EQ(saveFitsImage(huge, path(QStringLiteral("huge.fits")), log), kNotEnoughMemory);
     EXPECT_TRUE(log.lines().last().startsWith(QStringLiteral("Saving failed: Not enough memory")));
     EXPECT_TRUE(log.lines().last().contains(QStringLiteral("1103")));
     EXPECT_TRUE(fitsStatusText(213).startsWith(QStringLiteral("Saving failed: Unknown error 213")));

@@ -1,4 +1,5 @@
 // The registration table file: what a registration measured, kept for a later stacking run.
+#include "log/errorcodes.h"
 #include "stars/registrationtable.h"
 #include "support/fitsfixture.h"
 
@@ -107,9 +108,9 @@ TEST(RegistrationTable, WritingRefusesAnExistingNameADanglingLinkAndAMissingFold
     EXPECT_EQ(writeRegistrationTable(folder + "/dangling.json", sampleTable(), error), EEXIST);
     EXPECT_FALSE(QFileInfo::exists(folder + "/nowhere")) << "the link was not followed";
 
-    EXPECT_TRUE(registrationTableTargetProblem(folder + "/no/such/t.json").contains("does not exist"));
+    EXPECT_TRUE(newFileProblem(folder + "/no/such/t.json").contains("does not exist"));
     EXPECT_NE(writeRegistrationTable(folder + "/no/such/t.json", sampleTable(), error), 0);
-    EXPECT_TRUE(registrationTableTargetProblem(folder + "/free.json").isEmpty());
+    EXPECT_TRUE(newFileProblem(folder + "/free.json").isEmpty());
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2)
         << "no temporary file left behind";
 }

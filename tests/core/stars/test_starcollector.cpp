@@ -3,6 +3,7 @@
 #include "registrationframes.h"
 #include "stars/starcollector.h"
 
+#include <QFile>
 #include <QRegularExpression>
 
 #include <tuple>
@@ -115,10 +116,12 @@ TEST(StarCollector, AFrameThatCannotBeLoadedStopsTheRunWithItsNameAndReason)
 {
     const SyntheticFrames frames = writeSyntheticFrames("broken", {{0, 0, 0}, {1, 1, 0}});
     ASSERT_TRUE(testsupport::writeBytes("notes.txt", "not an image"));
-    // A frame far larger than the machine's memory: refused, never a crash.
+    // A frame far larger than the machine's memory (a sparse file that holds all of it):
+    // refused, never a crash.
     ASSERT_TRUE(testsupport::writeBytes(
         "vast.fits", testsupport::fitsHeaderBlock({"SIMPLE  = T", "BITPIX  = -32", "NAXIS   = 2", "NAXIS1  = 200000",
                                                    "NAXIS2  = 200000"})));
+    ASSERT_TRUE(QFile::resize("vast.fits", 2880 + qint64(200000) * 200000 * 4));
     const struct {
         QString path;
         int code;

@@ -23,6 +23,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using testsupport::consoleLines;
 
 namespace {
@@ -141,10 +143,15 @@ TEST_F(OpenSaveTest, AFailedOpenNamesTheFileAndTheReasonInTheLogAndTheStatusBar)
     QByteArray oneAxis = testsupport::fitsHeaderBlock({"SIMPLE = T", "BITPIX = 16", "NAXIS = 1", "NAXIS1 = 10"});
     ASSERT_TRUE(testsupport::writeBytes(QStringLiteral("frames/line.fits"), oneAxis + QByteArray(2880, '\0')));
 
+    // A folder or a pipe is refused before anything reads it: a pipe would wait for a writer.
+    ASSERT_TRUE(QDir().mkpath(QStringLiteral("frames/folder.fits")));
+    ASSERT_EQ(::mkfifo("frames/pipe.fits", 0600), 0);
     const struct {
         const char *file;
         const char *reason;
-    } cases[] = {{"absent.fits", "the file does not exist"},
+    } cases[] = {{"absent.fits", "no such file"},
+                 {"folder.fits", "it is a folder, not a file"},
+                 {"pipe.fits", "it is a pipe, not a file"},
                  {"damaged.cr2", "camera RAW file"},
                  {"line.fits", "a FITS file of a kind the program does not support"},
                  {"garbage.fits", "damaged or not a FITS file"}};
@@ -179,12 +186,40 @@ TEST_F(OpenSaveTest, SavingWritesAFitsFileThatLoadsBackIdenticallyAndNeverOverwr
         for (int x = 0; x < 20; ++x)
             ASSERT_EQ(reloaded->getPixel(x, y).g, 100.0f * x + y);
 
+    // The FITS and the JPEG writer refuse alike: a name that exists, a symbolic link (never
+    // written through), a folder that does not exist. The designed line stays; the reason
+    // follows it in words.
     const qint64 sizeBefore = QFileInfo(target).size();
+    ASSERT_TRUE(QFile::link(QStringLiteral("elsewhere.fits"), QStringLiteral("frames/link.fits")));
+    ASSERT_TRUE(QFile::link(QStringLiteral("elsewhere.jpg"), QStringLiteral("frames/link.jpg")));
+    const struct {
+        const char *name;
+        const char *designedLine; // empty for the JPEG, whose failure is one red line
+        const char *reason;
+    } refused[] = {{"frames/saved.FITS", "Could not create FITS file (may be it already exists?), error 105",
+                    "it exists already"},
+                   {"frames/link.fits", "Could not create FITS file (may be it already exists?), error 105",
+                    "a symbolic link of that name exists"},
+                   {"no/folder.fits", "Could not create FITS file (may be it already exists?), error 105",
+                    "the folder '"},
+                   {"frames/link.jpg", "", "a symbolic link of that name exists"},
+                   {"no/folder.jpg", "", "the folder '"}};
     const int writtenBefore = consoleLines(*window).count(QStringLiteral("File written."));
-    window->saveImage();
+    for (const auto &r : refused) {
+        answer = QDir::current().filePath(QLatin1String(r.name));
+        window->saveImage();
+        const QStringList lines = consoleLines(*window);
+        if (r.designedLine[0] != '\0') {
+            EXPECT_EQ(lines.at(lines.size() - 2), QLatin1String(r.designedLine)) << r.name;
+        }
+        EXPECT_TRUE(lines.last().startsWith(QStringLiteral("cannot write '%1': ").arg(answer)))
+            << lines.last().toStdString();
+        EXPECT_TRUE(lines.last().contains(QLatin1String(r.reason))) << lines.last().toStdString();
+    }
     EXPECT_EQ(consoleLines(*window).count(QStringLiteral("File written.")), writtenBefore);
     EXPECT_EQ(QFileInfo(target).size(), sizeBefore);
-    EXPECT_TRUE(consoleLines(*window).last().contains(QStringLiteral("105")));
+    EXPECT_FALSE(QFileInfo::exists(QStringLiteral("frames/elsewhere.fits"))
+                 || QFileInfo::exists(QStringLiteral("frames/elsewhere.jpg")));
 }
 
 TEST_F(OpenSaveTest, SavingAsJpgWritesThePreviewAsShown)

@@ -102,3 +102,32 @@ TEST_F(StandardImageReader, UnreadableFilesFailWithTheirOwnCode)
         EXPECT_EQ(height, 0);
     }
 }
+
+TEST_F(StandardImageReader, AClaimedSizeBeyondTheMemoryRuleIsRefusedBeforeDecoding)
+{
+    // A 60-byte BMP whose header claims 4 000 000 x 6 pixels of 24 bits.
+    QByteArray bmp("BM");
+    const auto put32 = [&bmp](quint32 v) {
+        for (int i = 0; i < 4; ++i)
+            bmp.append(char(v >> (8 * i)));
+    };
+    const auto put16 = [&bmp](quint16 v) { bmp.append(char(v & 0xff)).append(char(v >> 8)); };
+    put32(60), put32(0), put32(54); // file size, reserved, pixel offset
+    put32(40), put32(4000000), put32(6), put16(1), put16(24); // info header, width, height, planes, bits
+    for (int i = 0; i < 6; ++i)
+        put32(0); // no compression; sizes and palette unset
+    bmp.append(6, '\x7f');
+    ASSERT_TRUE(writeBytes("claims.bmp", bmp));
+
+    CapturingLog log;
+    ImageLoader loader;
+    loader.log = &log;
+    loader.memoryCeiling = 64 << 20;
+    EXPECT_FALSE(loader.loadFile("claims.bmp", false));
+    EXPECT_EQ(loader.errorCode, kNotEnoughMemory);
+    // 24 million pixels at 16 bytes loaded and 12 in the decoder.
+    EXPECT_EQ(log.lines(), (QStringList{"Loading standard image claims.bmp", "Error loading standard image.",
+                                        "Not enough memory: 672000000 bytes (640.9 MB) could not be allocated."}));
+    EXPECT_FALSE(loader.loadRows("claims.bmp", 0, 4000000, 2));
+    EXPECT_EQ(loader.errorCode, kNotEnoughMemory);
+}
