@@ -37,10 +37,15 @@ inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue
     process.start(QStringLiteral(VERDANIX_CLI_PATH), arguments);
     QByteArray err;
     if (process.waitForStarted()) {
+        // Taken once: a process that has ended reports id 0, and kill(0) would signal the whole
+        // process group, the test runner and make included.
+        const auto pid = static_cast<pid_t>(process.processId());
         while (!err.contains(cue) && process.waitForReadyRead(60000))
             err += process.readAllStandardError();
         for (const int signalNumber : signalNumbers) {
-            ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+            if (pid <= 0 || process.state() == QProcess::NotRunning)
+                break;
+            ::kill(pid, signalNumber);
             process.waitForFinished(50);
         }
         process.waitForFinished(60000);
