@@ -13,6 +13,9 @@ constexpr float kEightBitWhite = 255.0f;
 std::unique_ptr<ImageBuffer> readStandardImage(const QString &path, int &errorCode)
 {
     QImageReader reader(path);
+    // Qt turns TIFF and JPEG images by their orientation tag unless told not to; the size query
+    // reads the size as stored, and bands must agree with it.
+    reader.setAutoTransform(false);
     QImage image = reader.read();
     if (image.isNull()) {
         errorCode = kStandardImageUnreadable;

@@ -248,10 +248,12 @@ void evaluateFastGroup4(const ModelView &m, int x0, int y, ModelValue *out)
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #define VERDANIX_MODEL_AVX2 1
-#pragma GCC push_options
-#pragma GCC target("avx2")
+// Each AVX2 function carries the target attribute itself, which GCC and clang both honour
+// (clang ignores GCC's target pragma); groupLanes calls them only where the processor has
+// AVX2. AVX2 brings no fused multiply-add, so every lane still rounds as the scalar code does.
+#define VERDANIX_AVX2 __attribute__((target("avx2")))
 
-__m256 fastSquareRoot8(__m256 x)
+VERDANIX_AVX2 __m256 fastSquareRoot8(__m256 x)
 {
     const __m256i bits =
         _mm256_sub_epi32(_mm256_set1_epi32(kInverseSqrtMagic), _mm256_srai_epi32(_mm256_castps_si256(x), 1));
@@ -262,12 +264,19 @@ __m256 fastSquareRoot8(__m256 x)
     return _mm256_mul_ps(x, y1);
 }
 
-__m256d roundedToFloat(__m256d v)
+VERDANIX_AVX2 __m256d roundedToFloat(__m256d v)
 {
     return _mm256_cvtps_pd(_mm256_cvtpd_ps(v));
 }
 
-void evaluateFastGroup8(const ModelView &m, int x0, int y, ModelValue *out)
+// Stores eight double lanes, lo then hi, as floats.
+VERDANIX_AVX2 void storePlain(float *lanes, __m256d lo, __m256d hi)
+{
+    _mm_store_ps(lanes, _mm256_cvtpd_ps(lo));
+    _mm_store_ps(lanes + 4, _mm256_cvtpd_ps(hi));
+}
+
+VERDANIX_AVX2 void evaluateFastGroup8(const ModelView &m, int x0, int y, ModelValue *out)
 {
     alignas(32) float offsets[8];
     for (int lane = 0; lane < 8; ++lane)
@@ -323,10 +332,6 @@ void evaluateFastGroup8(const ModelView &m, int x0, int y, ModelValue *out)
     _mm256_store_ps(smooth[1], a1r);
     _mm256_store_ps(smooth[2], a1g);
     _mm256_store_ps(smooth[3], a1b);
-    const auto storePlain = [](float *lanes, __m256d lo, __m256d hi) {
-        _mm_store_ps(lanes, _mm256_cvtpd_ps(lo));
-        _mm_store_ps(lanes + 4, _mm256_cvtpd_ps(hi));
-    };
     storePlain(plain[0], s2lo, s2hi);
     storePlain(plain[1], a2rlo, a2rhi);
     storePlain(plain[2], a2glo, a2ghi);
@@ -338,7 +343,7 @@ void evaluateFastGroup8(const ModelView &m, int x0, int y, ModelValue *out)
     }
 }
 
-#pragma GCC pop_options
+#undef VERDANIX_AVX2
 #endif
 
 // Pixels per group: 4 when asked for, otherwise the widest group the processor can evaluate.

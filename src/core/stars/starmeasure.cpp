@@ -177,8 +177,9 @@ std::optional<StarMeasurement> measureCandidate(const GrayImage &gray, const Sta
 {
     const float x = candidate.x;
     const float y = candidate.y;
-    if (x >= static_cast<float>(gray.width - 2 * s) || y >= static_cast<float>(gray.height - 2 * s)
-        || x <= static_cast<float>(2 * s) || y <= static_cast<float>(2 * s))
+    // Written so that a position that is not a number (a blob holding an infinity) fails too.
+    if (!(x < static_cast<float>(gray.width - 2 * s) && y < static_cast<float>(gray.height - 2 * s)
+          && x > static_cast<float>(2 * s) && y > static_cast<float>(2 * s)))
         return std::nullopt;
 
     StarMeasurement m;

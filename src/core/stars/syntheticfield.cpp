@@ -207,7 +207,11 @@ SyntheticField makeSyntheticField(const SyntheticFieldOptions &o)
     std::uniform_int_distribution<int> row(0, o.height - 1);
     std::uniform_real_distribution<float> hotLevel(0.3f, 0.95f);
     for (int i = 0; i < o.hotPixels; ++i) {
-        float *p = image.pixel(column(noiseRng), row(noiseRng));
+        // The row is drawn first, in a statement of its own: the order in which a call's
+        // arguments are evaluated differs between compilers, and the field must not.
+        const int y = row(noiseRng);
+        const int x = column(noiseRng);
+        float *p = image.pixel(x, y);
         p[0] = p[1] = p[2] = hotLevel(noiseRng);
     }
 

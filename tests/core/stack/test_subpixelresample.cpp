@@ -222,7 +222,7 @@ TEST(SubpixelResample, TheWideLanczosKernelsEqualThePortableOne)
         for (int r = -kTapPad; r < height + kTapPad; ++r) {
             const int y = std::min(std::max(r, 0), height - 1);
             tapRows.push_back(image.pixel(0, y));
-            greyRows.push_back(grey + y * width);
+            greyRows.push_back(grey ? grey + y * width : nullptr);
         }
         auto out = std::make_unique<ImageBuffer>(count, 1);
         LanczosRun run;

@@ -76,10 +76,13 @@ TEST(StarMeasure, CandidatesNearEdgesOrNotAboveOnePointOneTimesTheirSkyAreSkippe
     candidate.brightness = std::nextafter(1.1f * measured->sky, 2.0f);
     EXPECT_TRUE(measureCandidate(gray, candidate, 10));
 
-    // With s = 10 on 80 pixels, centroids must lie strictly between 20 and 60.
-    for (float x : {20.0f, 20.01f, 59.99f, 60.0f}) {
+    // With s = 10 on 80 pixels, centroids must lie strictly between 20 and 60; a centroid that
+    // is not a number (a blob holding an infinity, with no saturation level) lies nowhere.
+    for (float x : {20.0f, 20.01f, 59.99f, 60.0f, NAN}) {
         const StarRecord near{x, 40.0f, 0.0f, 0.9f, false};
         EXPECT_EQ(measureCandidate(gray, near, 10).has_value(), x > 20.0f && x < 60.0f) << x;
+        const StarRecord transposed{40.0f, x, 0.0f, 0.9f, false};
+        EXPECT_EQ(measureCandidate(gray, transposed, 10).has_value(), x > 20.0f && x < 60.0f) << x;
     }
 }
 

@@ -5,6 +5,7 @@
 #include "support/fitsfixture.h"
 
 #include <QImage>
+#include <QImageWriter>
 
 #include <gtest/gtest.h>
 
@@ -130,4 +131,25 @@ TEST_F(StandardImageReader, AClaimedSizeBeyondTheMemoryRuleIsRefusedBeforeDecodi
                                         "Not enough memory: 672000000 bytes (640.9 MB) could not be allocated."}));
     EXPECT_FALSE(loader.loadRows("claims.bmp", 0, 4000000, 2));
     EXPECT_EQ(loader.errorCode, kNotEnoughMemory);
+}
+
+TEST_F(StandardImageReader, AnOrientationTagIsNotAppliedSoTheSizeQueryAgreesWithTheLoad)
+{
+    if (!QImageWriter::supportedImageFormats().contains("tiff"))
+        GTEST_SKIP() << "Qt's TIFF plugin is not installed";
+    // A 20 x 15 TIFF that asks to be shown turned by 90 degrees.
+    QImageWriter writer("turned.tif", "tiff");
+    writer.setTransformation(QImageIOHandler::TransformationRotate90);
+    ASSERT_TRUE(writer.write(pattern(20, 15)));
+    ImageLoader loader;
+    auto image = loader.loadFile("turned.tif", false);
+    ASSERT_TRUE(image) << loader.errorCode;
+    int width = 0, height = 0;
+    loader.querySize("turned.tif", width, height);
+    EXPECT_EQ(QSize(image->width, image->height), QSize(20, 15));
+    EXPECT_EQ(QSize(width, height), QSize(20, 15));
+    EXPECT_EQ(image->getPixel(3, 10).g, qGreen(colourAt(3, 10)));
+    auto band = loader.loadRows("turned.tif", 12, 20, 10);
+    ASSERT_TRUE(band);
+    EXPECT_EQ(QSize(band->width, band->height), QSize(20, 3));
 }
