@@ -17,7 +17,7 @@
 #include "stars/starfinder.h"
 #include "stars/starmapping.h"
 #include "stars/starmeasure.h"
-#include "stars/syntheticfield.h"
+#include "testdata/syntheticfield.h"
 #include "image/imagebuffer.h"
 #include "log/messagelog.h"
 

@@ -1,5 +1,23 @@
 #include "cliargs.h"
 
+namespace {
+
+QSet<QString> optionNames(const std::vector<CliOption> &options, bool valued)
+{
+    QSet<QString> names;
+    for (const CliOption &option : options)
+        if ((option.value != nullptr) == valued)
+            names.insert(QLatin1String(option.name));
+    return names;
+}
+
+} // namespace
+
+CliArgs::CliArgs(const QStringList &arguments, const std::vector<CliOption> &options)
+    : CliArgs(arguments, optionNames(options, false), optionNames(options, true))
+{
+}
+
 CliArgs::CliArgs(const QStringList &arguments, const QSet<QString> &flags, const QSet<QString> &valued)
 {
     for (int i = 0; i < arguments.size(); ++i) {

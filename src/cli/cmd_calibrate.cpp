@@ -8,14 +8,8 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
-int runCalibrate(const QStringList &arguments, CliContext &context)
+int runCalibrate(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")},
-                       {QStringLiteral("--out"), QStringLiteral("--bias"), QStringLiteral("--dark"),
-                        QStringLiteral("--flat"), QStringLiteral("--threads")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
-
     CalibrationParameters parameters;
     parameters.lightFrames = args.positionals();
     parameters.outputFolder = args.value(QStringLiteral("--out")).value_or(QString());
@@ -32,7 +26,7 @@ int runCalibrate(const QStringList &arguments, CliContext &context)
         return kExitUsage;
     const QString problem = calibrationRequestProblem(parameters);
     if (!problem.isEmpty())
-        return failWith(context, TerminalLog::plainText(problem));
+        return failWith(context, problem);
     // Every file is looked at before any work: a missing master or a pipe among the frames is
     // named at once, not after a long run.
     for (const QString &path : parameters.lightFrames + QStringList{parameters.biasPath, parameters.darkPath,
@@ -73,7 +67,7 @@ int runCalibrate(const QStringList &arguments, CliContext &context)
 
     const int code = run.errorCode();
     const CalibrationOutcome outcome = calibrationOutcome(code);
-    log.logMessage(outcome.logLine);
+    log.logMessage(outcome.logLine, outcome.logSeverity);
     log.setProgress(0.0f);
     log.setStatusText(QString());
     // The designed line above stays as it is; the command's own line says what happened in words.

@@ -9,11 +9,8 @@
 
 #include <map>
 
-int runCombine(const QStringList &arguments, CliContext &context)
+int runCombine(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")}, {QStringLiteral("--op"), QStringLiteral("--opacity")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 3)
         return failWith(context, QStringLiteral("combine needs A B OUT.fits"), kExitUsage);
     static const std::map<QString, CombineOperator> operators = {

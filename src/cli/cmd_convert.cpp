@@ -6,11 +6,8 @@
 
 #include <QJsonObject>
 
-int runConvert(const QStringList &arguments, CliContext &context)
+int runConvert(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")}, {});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 2)
         return failWith(context, QStringLiteral("convert needs an input file and an output .fits file"), kExitUsage);
     const QString input = args.positionals().at(0);

@@ -3,6 +3,8 @@
 #include "commands.h"
 #include "image/imagebuffer.h"
 #include "log/outofmemory.h"
+#include "platform/machine.h"
+#include "platform/settingsfile.h"
 #include "process/flattenpipeline.h"
 
 #include <QFile>
@@ -65,14 +67,8 @@ int readMarkers(const QString &path, int width, int height, QVector<int> &xs, QV
 
 } // namespace
 
-int runFlatten(const QStringList &arguments, CliContext &context)
+int runFlatten(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")},
-                       {QStringLiteral("--model"), QStringLiteral("--grid"), QStringLiteral("--sigma"),
-                        QStringLiteral("--markers"), QStringLiteral("--size"), QStringLiteral("--exponent"),
-                        QStringLiteral("--distance"), QStringLiteral("--multiplier")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 2)
         return failWith(context, QStringLiteral("flatten needs an input file and an output .fits file"), kExitUsage);
     if (args.has(QStringLiteral("--markers")) && (args.has(QStringLiteral("--grid")) || args.has(QStringLiteral("--sigma"))))
@@ -80,6 +76,7 @@ int runFlatten(const QStringList &arguments, CliContext &context)
 
     FlattenParams params;
     params.boxSize = kDefaultMarkerSize;
+    params.threadCount = threadsAllowed(settingsfile::maxThreads());
     int boxCount = kDefaultBoxCount;
     double sigma = kDefaultSigma;
     if (!optionWholeNumber(args, QStringLiteral("--size"), 1, kMaxMarkerSize, params.boxSize, context)

@@ -7,11 +7,8 @@
 // The gain window's bound.
 constexpr double kMaxGain = 1000.0;
 
-int runGain(const QStringList &arguments, CliContext &context)
+int runGain(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")}, {});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 5)
         return failWith(context, QStringLiteral("gain needs IN OUT.fits R G B"), kExitUsage);
     double factors[3];

@@ -46,11 +46,8 @@ void printText(QTextStream &out, const ImageInfo &info)
 
 } // namespace
 
-int runInfo(const QStringList &arguments, CliContext &context)
+int runInfo(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")}, {});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().isEmpty())
         return failWith(context, QStringLiteral("info needs at least one file"), kExitUsage);
 

@@ -33,14 +33,8 @@ QString unusedOption(const CliArgs &args, MasterType type)
     return QString();
 }
 
-int runMaster(const QStringList &arguments, CliContext &context)
+int runMaster(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json"), QStringLiteral("--normalize")},
-                       {QStringLiteral("--type"), QStringLiteral("--method"), QStringLiteral("--reject"),
-                        QStringLiteral("--bias"), QStringLiteral("--darkflat"), QStringLiteral("--threads"),
-                        QStringLiteral("--mem"), QStringLiteral("--out")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (!args.has(QStringLiteral("--type")))
         return failWith(context, QStringLiteral("master needs a frame type (--type flat|dark|bias|darkflat)"),
                         kExitUsage);
@@ -125,21 +119,25 @@ int runMaster(const QStringList &arguments, CliContext &context)
 } // namespace
 
 const CliCommand kMasterCommand = {
-    "master", "stack single calibration frames into a master flat, dark, bias or dark flat",
+    "master",
+    "stack single calibration frames into a master flat, dark, bias or dark flat",
     "verdanix-cli master --type flat|dark|bias|darkflat [--method median|average|sigma]\n"
     "                    [--reject none|winsorize|trim] [--normalize] [--bias B] [--darkflat DF]\n"
-    "                    [--threads N] [--mem MB] [--json] --out OUT.fits FRAME...\n\n"
+    "                    [--threads N] [--mem MB] [--json] --out OUT.fits FRAME...",
     "Stacks the frames (median by default) and writes the master as a 32-bit float FITS file with\n"
     "white level 1.0. A dark, bias or dark flat reports its highest pixel data (99 % point).\n"
-    "OUT must not exist. Ctrl-C stops the stack without writing anything.\n"
-    "  --type T          flat, dark, bias or darkflat (no default: required)\n"
-    "  --method M        median (default), average or sigma\n"
-    "  --reject R        with average or sigma: none (default), winsorize or trim (a tenth each)\n"
-    "  --normalize       flat: scale each channel so that its 99.9 % point becomes 1.0 (default: off)\n"
-    "  --bias B          flat, dark, dark flat: a master bias subtracted from every frame (default: none)\n"
-    "  --darkflat DF     flat: a master dark flat subtracted from every frame (default: none)\n"
-    "  --threads N       loading and combining threads (default maxThreads of verdanix.ini, 8)\n"
-    "  --mem MB          memory for the frames' bands (default maxMem of verdanix.ini, 1024)\n"
-    "  --json            print frames, size, type, method, rejection, bands, seconds and output\n"
-    "                    (default: one line)\n",
+    "OUT must not exist. Ctrl-C stops the stack without writing anything.\n",
+    {
+        {"--type", "T", nullptr, "flat, dark, bias or darkflat (no default: required)"},
+        {"--out", "OUT.fits", nullptr, "the master to write (no default: required)"},
+        {"--method", "M", "median", "median, average or sigma"},
+        {"--reject", "R", "none", "with average or sigma: none, winsorize or trim (a tenth each)"},
+        {"--normalize", nullptr, "off", "flat: scale each channel so that its 99.9 % point becomes 1.0"},
+        {"--bias", "B", "none", "flat, dark, dark flat: a master bias subtracted from every frame"},
+        {"--darkflat", "DF", "none", "flat: a master dark flat subtracted from every frame"},
+        {"--threads", "N", "maxThreads of verdanix.ini, 8", "loading and combining threads"},
+        {"--mem", "MB", "maxMem of verdanix.ini, 1024", "memory for the frames' bands"},
+        {"--json", nullptr, "one line", "print frames, size, type, method, rejection, bands, seconds and output"},
+    },
+    "",
     runMaster};

@@ -56,12 +56,8 @@ QJsonObject frameJson(const FrameStars &frame)
 
 } // namespace
 
-int runMatch(const QStringList &arguments, CliContext &context)
+int runMatch(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")},
-                       {QStringLiteral("--size"), QStringLiteral("--threshold"), QStringLiteral("--max")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 2)
         return failWith(context, QStringLiteral("match needs a reference frame and a frame"), kExitUsage);
     StarSearchParameters parameters;

@@ -6,11 +6,8 @@
 #include "process/colourbalance.h"
 #include "process/regionstats.h"
 
-int runNeutralize(const QStringList &arguments, CliContext &context)
+int runNeutralize(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")}, {});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 2)
         return failWith(context, QStringLiteral("neutralize needs an input file and an output .fits file"), kExitUsage);
     return transformImageFile(args.positionals().at(0), args.positionals().at(1), context,

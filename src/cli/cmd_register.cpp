@@ -65,14 +65,8 @@ QString failureText(const StarCollector &collector)
            + failureLine(QStringLiteral("cannot open"), file, fileFailureText(file, code));
 }
 
-int runRegister(const QStringList &arguments, CliContext &context)
+int runRegister(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json"), QStringLiteral("--refine")},
-                       {QStringLiteral("--bias"), QStringLiteral("--dark"), QStringLiteral("--flat"),
-                        QStringLiteral("--threshold"), QStringLiteral("--max"), QStringLiteral("--size"),
-                        QStringLiteral("--threads"), QStringLiteral("--save")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() < 2)
         return failWith(context, QStringLiteral("register needs at least two frames; the first is the reference"),
                         kExitUsage);
@@ -151,26 +145,32 @@ int runRegister(const QStringList &arguments, CliContext &context)
 } // namespace
 
 const CliCommand kRegisterCommand = {
-    "register", "register frames against the first: offset, angle, stars, FWHM and stackable per frame",
+    "register",
+    "register frames against the first: offset, angle, stars, FWHM and stackable per frame",
     "verdanix-cli register [--bias B] [--dark D] [--flat F] [--threshold L|auto] [--max H] [--size S] [--threads N]\n"
-    "                      [--refine] [--json] [--save TABLE.json] FRAME...\n"
-    "\n"
+    "                      [--refine] [--json] [--save TABLE.json] FRAME...",
     "Loads each FRAME, normalises it, subtracts the bias and the dark, divides by the flat, finds its stars\n"
     "and compares its four-star patterns with those of the first FRAME, the reference. Prints one row per\n"
     "frame: X and Y offset in pixels and angle in degrees that map it onto the reference, stars found,\n"
-    "average FWHM, and whether it can be stacked. Ctrl-C stops starting frames; running ones finish.\n"
-    "  --bias B, --dark D, --flat F   master frames (each optional; default: none)\n"
-    "  --threshold L  a star stands L above the background, 0 to 1 of full scale (default 0.1; faint\n"
-    "                 stars on sky-limited frames need about 0.01), or 'auto': each frame's own from\n"
-    "                 its sky level and noise, logged per frame and kept in the table\n"
-    "  --max H        a star with a pixel at or above H is saturated and left out (default 0.98)\n"
-    "  --size S       half width of the star search window in pixels, 1 to 20 (default 10)\n"
-    "  --threads N    frames at a time, 1 to 100 (default maxThreads of verdanix.ini, 8), lowered when the\n"
-    "                 frames do not fit in the memory limit\n"
-    "  --refine       refine each stackable frame with all its stars: precise centres, star pairs\n"
-    "                 through the pattern estimate, a least-squares fit without outliers; adds the\n"
-    "                 pairs and their RMS residual in pixels per frame (default: off)\n"
-    "  --json         print the table as JSON: {\"frames\": [...], \"threshold\", \"seconds\"} (default: text)\n"
-    "  --save TABLE   also write that JSON to TABLE.json for 'stack --registration' (never overwrites;\n"
-    "                 default: not saved)\n",
+    "average FWHM, and whether it can be stacked. Ctrl-C stops starting frames; running ones finish.\n",
+    {
+        {"--bias", "B", nullptr, nullptr},
+        {"--dark", "D", nullptr, nullptr},
+        {"--flat", "F", "none", "master frames, each optional"},
+        {"--threshold", "L", "0.1; faint stars on sky-limited frames need about 0.01",
+         "a star stands L above the background, 0 to 1 of full scale, or 'auto': each frame's own from its sky "
+         "level and noise, logged per frame and kept in the table"},
+        {"--max", "H", "0.98", "a star with a pixel at or above H is saturated and left out"},
+        {"--size", "S", "10", "half width of the star search window in pixels, 1 to 20"},
+        {"--threads", "N", "maxThreads of verdanix.ini, 8",
+         "frames at a time, 1 to 100, lowered when the frames do not fit in the memory limit"},
+        {"--refine", nullptr, "off",
+         "refine each stackable frame with all its stars: precise centres, star pairs through the pattern "
+         "estimate, a least-squares fit without outliers; adds the pairs and their RMS residual in pixels per "
+         "frame"},
+        {"--json", nullptr, "text", "print the table as JSON: {\"frames\": [...], \"threshold\", \"seconds\"}"},
+        {"--save", "TABLE", "not saved",
+         "also write that JSON to TABLE.json for 'stack --registration'; never overwrites"},
+    },
+    "",
     runRegister};

@@ -33,13 +33,8 @@ std::optional<float> number(const CliArgs &args, const QString &option, double l
 
 } // namespace
 
-int runRender(const QStringList &arguments, CliContext &context)
+int runRender(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")},
-                       {QStringLiteral("--auto"), QStringLiteral("--black"), QStringLiteral("--gamma"),
-                        QStringLiteral("--white")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 2)
         return failWith(context, QStringLiteral("render needs an input file and an output image"), kExitUsage);
     bool numbersOk = true;

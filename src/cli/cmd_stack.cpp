@@ -71,18 +71,8 @@ bool framesFromTable(const QString &tablePath, QStringList &frames, std::vector<
     return true;
 }
 
-int runStack(const QStringList &arguments, CliContext &context)
+int runStack(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json"), QStringLiteral("--coverage")},
-                       {QStringLiteral("--method"), QStringLiteral("--reject"), QStringLiteral("--sigma"),
-                        QStringLiteral("--fraction"), QStringLiteral("--bias"), QStringLiteral("--dark"),
-                        QStringLiteral("--flat"), QStringLiteral("--threads"), QStringLiteral("--mem"),
-                        QStringLiteral("--out"), QStringLiteral("--registration"),
-                        QStringLiteral("--interpolation"), QStringLiteral("--normalize"),
-                        QStringLiteral("--weights")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
-
     StackOptions options;
     options.algorithm = parseChoice(args, QStringLiteral("--method"), kMethods, 0, context);
     if (options.algorithm < 0)
@@ -203,37 +193,46 @@ int runStack(const QStringList &arguments, CliContext &context)
 } // namespace
 
 const CliCommand kStackCommand = {
-    "stack", "combine light frames into one image (average, median or sigma clipping)",
+    "stack",
+    "combine light frames into one image (average, median or sigma clipping)",
     "verdanix-cli stack [--method average|median|sigma] [--reject none|winsorize|trim] [--sigma K]\n"
     "                   [--fraction F] [--bias B] [--dark D] [--flat F] [--threads N] [--mem MB] [--json]\n"
     "                   [--normalize N] [--weights W] --out OUT.fits\n"
-    "                   (FRAME... | --registration TABLE.json [--interpolation I] [--coverage])\n\n"
+    "                   (FRAME... | --registration TABLE.json [--interpolation I] [--coverage])",
     "Combines frames of equal size pixel by pixel, each normalised and calibrated first (minus bias,\n"
     "dark, divided by the flat). OUT must not exist; nothing is written unless the stack completes.\n"
-    "Ctrl-C stops the stack without writing anything.\n"
-    "  --method M        average (default), median or sigma (one pass of sigma clipping)\n"
-    "  --reject R        before average or sigma: none (default), winsorize or trim\n"
-    "  --sigma K         sigma clipping keeps values within K standard deviations (default 1)\n"
-    "  --fraction F      share of the samples winsorized or trimmed (default 0.1)\n"
-    "  --bias B, --dark D, --flat F   master frames of the frames' size (each optional)\n"
-    "  --threads N       loading and combining threads (default maxThreads of verdanix.ini, 8)\n"
-    "  --mem MB          memory for the frames' bands (default maxMem of verdanix.ini, 1024)\n"
-    "  --registration T  stack the stackable frames of a registration table (verdanix-cli register\n"
-    "                    --save) in their common frame\n"
-    "  --interpolation I with --registration, how each frame is sampled in the common frame:\n"
-    "                    nearest (default: the pixel at the truncated position), bilinear or\n"
-    "                    lanczos3 (both at the exact position; lanczos3 keeps stars sharpest)\n"
-    "  --coverage        with --registration, a frame gives no sample where it does not cover the stack\n"
-    "                    (by default it adds black there): each pixel combines the frames that cover it,\n"
-    "                    a pixel none covers is NaN; the log counts the pixels whose rejection had too\n"
-    "                    few samples and took their plain mean\n"
-    "  --normalize N     bring each frame to the first frame's sky before combining, from each frame's\n"
-    "                    median and noise measured once first: none (default), add (offset), mul\n"
-    "                    (scale) or addscale (offset and noise scale); the log lists each frame's factors\n"
-    "  --weights W       weigh each frame in the average and the sigma-clipped mean (not the median):\n"
-    "                    none (default), noise (inverse sky variance, measured once first) or\n"
-    "                    noise-fwhm (also divided by the FWHM squared, from --registration); scaled\n"
-    "                    to a mean of 1, so equal frames give the unweighted stack; logged per frame\n"
-    "  --json            print frames, size, method, rejection, interpolation, normalization, coverage,\n"
-    "                    weights, registered, bands, seconds and output as JSON\n",
+    "Ctrl-C stops the stack without writing anything.\n",
+    {
+        {"--out", "OUT.fits", nullptr, "the stacked image to write (no default: required)"},
+        {"--method", "M", "average", "average, median or sigma (one pass of sigma clipping)"},
+        {"--reject", "R", "none", "before average or sigma: none, winsorize or trim"},
+        {"--sigma", "K", "1", "sigma clipping keeps values within K standard deviations"},
+        {"--fraction", "F", "0.1", "share of the samples winsorized or trimmed"},
+        {"--bias", "B", nullptr, nullptr},
+        {"--dark", "D", nullptr, nullptr},
+        {"--flat", "F", "none", "master frames of the frames' size, each optional"},
+        {"--threads", "N", "maxThreads of verdanix.ini, 8", "loading and combining threads"},
+        {"--mem", "MB", "maxMem of verdanix.ini, 1024", "memory for the frames' bands"},
+        {"--registration", "T", nullptr,
+         "stack the stackable frames of a registration table (verdanix-cli register --save) in their common frame"},
+        {"--interpolation", "I", "nearest",
+         "with --registration, how each frame is sampled in the common frame: nearest (the pixel at the "
+         "truncated position), bilinear or lanczos3 (both at the exact position; lanczos3 keeps stars sharpest)"},
+        {"--coverage", nullptr, "off: a frame adds black where it does not cover the stack",
+         "with --registration, a frame gives no sample where it does not cover the stack: each pixel combines "
+         "the frames that cover it, a pixel none covers is NaN; the log counts the pixels whose rejection had "
+         "too few samples and took their plain mean"},
+        {"--normalize", "N", "none",
+         "bring each frame to the first frame's sky before combining, from each frame's median and noise "
+         "measured once first: none, add (offset), mul (scale) or addscale (offset and noise scale); the log "
+         "lists each frame's factors"},
+        {"--weights", "W", "none",
+         "weigh each frame in the average and the sigma-clipped mean (not the median): none, noise (inverse "
+         "sky variance, measured once first) or noise-fwhm (also divided by the FWHM squared, from "
+         "--registration); scaled to a mean of 1, so equal frames give the unweighted stack; logged per frame"},
+        {"--json", nullptr, nullptr,
+         "print frames, size, method, rejection, interpolation, normalization, coverage, weights, registered, "
+         "bands, seconds and output as JSON"},
+    },
+    "",
     runStack};

@@ -22,6 +22,16 @@ QJsonValue jsonNumber(double value)
 
 } // namespace
 
+const CliOption kStarSizeOption = {
+    "--size", "S", "10",
+    "half width of the search window in pixels, 1 to 20; stars nearer than 2S to an edge are not searched"};
+const CliOption kStarThresholdOption = {
+    "--threshold", "L", "0.1; faint stars need less",
+    "a star stands L above the background, 0 to 1; 'auto' takes L from the image's own sky noise and prints "
+    "the value used"};
+const CliOption kStarMaxOption = {"--max", "H", "0.98",
+                                  "a star with a pixel at or above H is saturated and left out, 0 to 1"};
+
 bool parseStarSearchOptions(const CliArgs &args, StarSearchParameters &parameters, CliContext &context)
 {
     double threshold = parameters.threshold;
@@ -48,13 +58,8 @@ bool normaliseForStarSearch(ImageBuffer &image, const QString &path, CliContext 
     return false;
 }
 
-int runStars(const QStringList &arguments, CliContext &context)
+int runStars(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")},
-                       {QStringLiteral("--size"), QStringLiteral("--threshold"), QStringLiteral("--max"),
-                        QStringLiteral("--marked")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 1)
         return failWith(context, QStringLiteral("stars needs one image file"), kExitUsage);
     StarSearchParameters parameters;

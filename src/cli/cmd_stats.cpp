@@ -46,11 +46,8 @@ bool parseRegion(const QString &text, int values[4])
 // The clipped mean's K: any sensible number of sigmas.
 constexpr double kMaxClip = 100.0;
 
-int runStats(const QStringList &arguments, CliContext &context)
+int runStats(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")}, {QStringLiteral("--region"), QStringLiteral("--clip")});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (args.positionals().size() != 1)
         return failWith(context, QStringLiteral("stats needs one image file"), kExitUsage);
     int region[4] = {0, 0, -1, 0};

@@ -4,11 +4,8 @@
 
 #include <QJsonObject>
 
-int runSysinfo(const QStringList &arguments, CliContext &context)
+int runSysinfo(const CliArgs &args, CliContext &context)
 {
-    const CliArgs args(arguments, {QStringLiteral("--json")}, {});
-    if (!args.ok())
-        return failWith(context, args.error(), kExitUsage);
     if (!args.positionals().isEmpty())
         return failWith(context, QStringLiteral("sysinfo takes no file"), kExitUsage);
 

@@ -1,7 +1,5 @@
 #include "terminallog.h"
 
-#include <QRegularExpression>
-
 #include <unistd.h>
 
 TerminalLog::TerminalLog(std::FILE *out) : TerminalLog(out, isatty(fileno(out)) != 0) {}
@@ -37,25 +35,11 @@ TerminalLog::~TerminalLog()
     std::fflush(stream);
 }
 
-QString TerminalLog::plainText(const QString &line)
-{
-    static const QRegularExpression lineBreak(QStringLiteral("<br\\s*/?>"), QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
-    QString text = line;
-    text.replace(lineBreak, QStringLiteral("\n"));
-    text.remove(tag);
-    text.replace(QLatin1String("&lt;"), QLatin1String("<"));
-    text.replace(QLatin1String("&gt;"), QLatin1String(">"));
-    text.replace(QLatin1String("&quot;"), QLatin1String("\""));
-    text.replace(QLatin1String("&amp;"), QLatin1String("&"));
-    return text;
-}
-
-void TerminalLog::appendLine(const QString &text)
+void TerminalLog::appendLine(const QString &text, Severity)
 {
     QMutexLocker locker(&lock);
     clearStatusLine();
-    std::fprintf(stream, "%s\n", plainText(text).toLocal8Bit().constData());
+    std::fprintf(stream, "%s\n", text.toLocal8Bit().constData());
     redrawStatusLine();
     std::fflush(stream);
 }
@@ -63,7 +47,7 @@ void TerminalLog::appendLine(const QString &text)
 void TerminalLog::setStatusText(const QString &text)
 {
     QMutexLocker locker(&lock);
-    status = plainText(text);
+    status = text;
     redrawStatusLine();
 }
 

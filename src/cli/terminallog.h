@@ -1,6 +1,6 @@
 #pragma once
-// The command line's message log: lines go to standard error without their colour markup;
-// on a terminal the status text and progress are kept on one line that rewrites itself. The
+// The command line's message log: lines go to standard error as plain text (their severity
+// shows only in the console window's colours); on a terminal the status text and progress are kept on one line that rewrites itself. The
 // command's own output goes through a TerminalStream, which takes that line away first, so
 // that progress never runs into a result on the screen.
 #include "log/messagelog.h"
@@ -25,11 +25,8 @@ public:
     void setProgress(float percent) override;
     void traceMessage(const QString &text) override;
 
-    // The log's lines as plain text: markup removed, entities and line breaks resolved.
-    static QString plainText(const QString &line);
-
 protected:
-    void appendLine(const QString &text) override;
+    void appendLine(const QString &text, Severity severity) override;
 
 private:
     void redrawStatusLine();

@@ -8,7 +8,7 @@
 #include "starfuzzinput.h"
 #include "support/dngwriter.h"
 #include "support/fitsfixture.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 
 #include <QDir>
 #include <QFile>

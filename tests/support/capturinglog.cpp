@@ -32,10 +32,20 @@ void CapturingLog::setProgress(float percent)
     progress << percent;
 }
 
-void CapturingLog::appendLine(const QString &text)
+bool CapturingLog::contains(const QString &line, Severity severity) const
+{
+    QMutexLocker locker(&lock);
+    for (int i = 0; i < logged.size(); ++i)
+        if (logged[i] == line && severities[i] == severity)
+            return true;
+    return false;
+}
+
+void CapturingLog::appendLine(const QString &text, Severity severity)
 {
     QMutexLocker locker(&lock);
     logged << text;
+    severities << severity;
 }
 
 } // namespace testsupport

@@ -14,17 +14,20 @@ public:
     QStringList statusTexts() const;
     QList<float> progressValues() const;
     bool contains(const QString &line) const { return lines().contains(line); }
+    // The line was logged with this severity.
+    bool contains(const QString &line, Severity severity) const;
 
     void setStatusText(const QString &text) override;
     void setProgress(float percent) override;
     void traceMessage(const QString &) override {}
 
 protected:
-    void appendLine(const QString &text) override;
+    void appendLine(const QString &text, Severity severity) override;
 
 private:
     mutable QMutex lock;
     QStringList logged;
+    QList<Severity> severities;
     QStringList statuses;
     QList<float> progress;
 };

@@ -22,8 +22,8 @@ void calibrationThread::run()
         calibrateFrame();
     } catch (const std::bad_alloc &failure) {
         error = kNotEnoughMemory;
-        log.logMessage(QStringLiteral("<font color=\"#ff6666\">%1 (calibrating %2)</font>")
-                           .arg(notEnoughMemoryText(failure), input));
+        log.logMessage(QStringLiteral("%1 (calibrating %2)")
+                           .arg(notEnoughMemoryText(failure), input), Severity::Error);
     }
     emit fileWritten(this);
 }
@@ -46,9 +46,9 @@ void calibrationThread::calibrateFrame()
 
     if (frame->whiteLevel != 1.0f && !normalizeImage(*frame)) {
         error = kFrameNotNormalizable;
-        log.logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot calibrate %1: its white level equals its black "
-                                      "level (%2), so it has no value range.</font>")
-                           .arg(input, logNumber(frame->whiteLevel)));
+        log.logMessage(QStringLiteral("Cannot calibrate %1: its white level equals its black "
+                                      "level (%2), so it has no value range.")
+                           .arg(input, logNumber(frame->whiteLevel)), Severity::Error);
         return;
     }
     if (masters.dark)
@@ -66,7 +66,7 @@ void calibrationThread::calibrateFrame()
     if (record.status != 0) {
         error = record.status;
         log.logMessage(
-            QStringLiteral("<font color=\"#ff6666\">%1: %2</font>").arg(output, fitsStatusText(record.status)));
+            QStringLiteral("%1: %2").arg(output, fitsStatusText(record.status)), Severity::Error);
         if (!record.reason.isEmpty())
             log.logMessage(failureLine(QStringLiteral("cannot write"), output, record.reason));
         return;

@@ -34,9 +34,9 @@ std::unique_ptr<ImageBuffer> loadMaster(const QString &path, const char *kind, i
                                       "frames.")
                            .arg(QLatin1String(kind), path, logNumber(master->whiteLevel)));
         if (!normalizeImage(*master)) {
-            log.logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot use master %1 %2: its white level equals its "
-                                          "black level, so it has no value range.</font>")
-                               .arg(QLatin1String(kind), path));
+            log.logMessage(QStringLiteral("Cannot use master %1 %2: its white level equals its "
+                                          "black level, so it has no value range.")
+                               .arg(QLatin1String(kind), path), Severity::Error);
             master.reset();
             if (firstError == 0)
                 firstError = kFrameNotNormalizable;
@@ -65,12 +65,11 @@ CalibrationMasters loadCalibrationMasters(const QString &biasPath, const QString
 QString calibrationRequestProblem(const CalibrationParameters &parameters)
 {
     if (parameters.lightFrames.isEmpty())
-        return QStringLiteral("<font color=\"#ff9999\">Not enough light frames for calibration!</font>");
+        return QStringLiteral("Not enough light frames for calibration!");
     if (parameters.outputFolder.isEmpty())
-        return QStringLiteral("<font color=\"#ff9999\">Please choose an output directory first!</font>");
+        return QStringLiteral("Please choose an output directory first!");
     if (!QFileInfo(parameters.outputFolder).isDir())
-        return QStringLiteral(
-            "<font color=\"#ff9999\">Output directory does not exist. Please create it first.</font>");
+        return QStringLiteral("Output directory does not exist. Please create it first.");
     return QString();
 }
 
@@ -103,9 +102,8 @@ CalibrationOutcome calibrationOutcome(int code)
         return {QStringLiteral("Calibration done."), QStringLiteral("Ready.")};
     if (code == kCalibrationAborted)
         return {QStringLiteral("Calibration aborted."), QStringLiteral("Aborted.")};
-    return {QStringLiteral("<font color=\"#ff9999\">Error during frame calibration: ") + calibrationErrorText(code)
-                + QStringLiteral("</font>"),
-            QStringLiteral("Error ") + QString::number(code)};
+    return {QStringLiteral("Error during frame calibration: ") + calibrationErrorText(code),
+            QStringLiteral("Error ") + QString::number(code), Severity::Warning};
 }
 
 frameCalibration::frameCalibration(const CalibrationParameters &runParameters, QObject *parent, MessageLog &messageLog)
@@ -176,7 +174,7 @@ void frameCalibration::calibrate()
     for (const QString &frame : frames) {
         waitWhile([this] { return threadsRunning >= maxThreads; });
         if (abortRequested) {
-            log.logMessage(QStringLiteral("<font color=\"#ffff00\">Aborting, please wait...</font>"));
+            log.logMessage(QStringLiteral("Aborting, please wait..."), Severity::Notice);
             error = kCalibrationAborted;
             waitWhile([this] { return threadsRunning > 0; });
             finish(false);

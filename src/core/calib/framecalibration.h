@@ -58,7 +58,7 @@ struct CalibrationMasters {
 CalibrationMasters loadCalibrationMasters(const QString &biasPath, const QString &darkPath, const QString &flatPath,
                                           MessageLog &log);
 
-// Why a request cannot start, as the log line to show ("" when it can): no light frames, no
+// Why a request cannot start, as the warning to log ("" when it can): no light frames, no
 // output folder, or an output folder that does not exist.
 QString calibrationRequestProblem(const CalibrationParameters &parameters);
 
@@ -72,10 +72,12 @@ QString calibrationErrorText(int code);
 
 // How a run that ended with `code` is reported: the log line and the status text.
 // 0: "Calibration done." / "Ready."; 1011: "Calibration aborted." / "Aborted.";
-// else "<font color="#ff9999">Error during frame calibration: <text></font>" / "Error <code>".
+// else "Error during frame calibration: <text>" / "Error <code>", shown as a warning (the
+// light red the console has always given it).
 struct CalibrationOutcome {
     QString logLine;
     QString statusText;
+    Severity logSeverity = Severity::Info;
 };
 CalibrationOutcome calibrationOutcome(int code);
 

@@ -8,15 +8,20 @@
 
 #include <atomic>
 
+// How a line is to be shown: core writes plain text and says what kind of line it is; the
+// console window gives each kind its colour (errors red, warnings light red, notices yellow),
+// the terminal prints the text alone.
+enum class Severity { Info, Notice, Warning, Error };
+
 class MessageLog {
 public:
     virtual ~MessageLog() = default;
 
-    void logMessage(const QString &text)
+    void logMessage(const QString &text, Severity severity = Severity::Info)
     {
         if (muted.load(std::memory_order_relaxed))
             return;
-        appendLine(text);
+        appendLine(text, severity);
     }
     // Many lines at once, each as logMessage would log it; a front end may show them together,
     // which keeps a flood of lines (an image's worth of invalid values) from crawling.
@@ -34,11 +39,12 @@ public:
 
 protected:
     // One line for the log; called only while the log is not muted.
-    virtual void appendLine(const QString &text) = 0;
+    virtual void appendLine(const QString &text, Severity severity) = 0;
+    // Info lines, many at once.
     virtual void appendLines(const QStringList &lines)
     {
         for (const QString &line : lines)
-            appendLine(line);
+            appendLine(line, Severity::Info);
     }
 };
 
@@ -50,7 +56,7 @@ public:
     void traceMessage(const QString &) override {}
 
 protected:
-    void appendLine(const QString &) override {}
+    void appendLine(const QString &, Severity) override {}
 };
 
 // The process-wide log that core code writes to when it is not handed one. The front end

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <thread>
 
 MachineMemory parseMeminfo(const QString &text)
@@ -34,4 +35,9 @@ int hardwareThreads()
 {
     const unsigned count = std::thread::hardware_concurrency();
     return count == 0 ? 1 : static_cast<int>(count);
+}
+
+int threadsAllowed(int maxThreads)
+{
+    return std::max(1, std::min(maxThreads, hardwareThreads()));
 }

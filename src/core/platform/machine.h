@@ -12,6 +12,9 @@ struct MachineMemory {
 
 MachineMemory queryPhysicalMemory();
 int hardwareThreads();
+// The worker threads a preference of `maxThreads` allows here: at most one per hardware
+// thread, at least one.
+int threadsAllowed(int maxThreads);
 
 // Parses the text of /proc/meminfo; fields that are missing stay 0.
 MachineMemory parseMeminfo(const QString &text);

@@ -3,7 +3,6 @@
 #include "image/imagebuffer.h"
 #include "log/messagelog.h"
 #include "platform/machine.h"
-#include "platform/settingsfile.h"
 #include "platform/workdriver.h"
 
 
@@ -474,11 +473,6 @@ std::unique_ptr<ImageBuffer> unfilledBuffer(int width, int height)
 
 } // namespace
 
-int defaultModelThreads()
-{
-    return std::max(1, std::min(settingsfile::maxThreads(), hardwareThreads()));
-}
-
 bgmodeller::bgmodeller(QObject *parent) : QObject(parent) {}
 
 int bgmodeller::markerCount() const
@@ -569,7 +563,7 @@ std::unique_ptr<ImageBuffer> bgmodeller::getSmoothBg(const ImageBuffer &image)
     log.logMessage(QStringLiteral("Benchmark:    Look-Ups: ") + QString::number(lookUps));
     const auto start = std::chrono::steady_clock::now();
 
-    const int threads = std::min(threadCount > 0 ? threadCount : defaultModelThreads(), height);
+    const int threads = std::min(threadCount > 0 ? threadCount : hardwareThreads(), height);
     runRows(height, threads, &log, [&](int y) { generateRow(m, y, *output, rowSums[static_cast<std::size_t>(y)]); });
 
     const auto elapsed = std::chrono::steady_clock::now() - start;

@@ -37,10 +37,6 @@ constexpr double kFastRootExponent = 0.5;
 // double), not the double 2.2: models made before must come out the same.
 constexpr float kBackgroundGain = 2.2f;
 
-// Worker threads a generation uses when none are asked for: the run limit of the settings
-// file, at most one per hardware thread, at least one. Read once per generation.
-int defaultModelThreads();
-
 class bgmodeller : public QObject {
     Q_OBJECT
 
@@ -69,8 +65,8 @@ public:
     // 64-bit so that images wider than 32767 pixels cannot overflow them.
     std::int64_t nearestSq = 0;
     std::int64_t secondSq = 0;
-    // Worker threads of getSmoothBg; 0 or less: defaultModelThreads(). 1 evaluates on the
-    // calling thread alone.
+    // Worker threads of getSmoothBg, as the front end allows them (the model reads no
+    // settings); 0 or less: one per hardware thread. 1 evaluates on the calling thread alone.
     int threadCount = 0;
     // Pixels the fast-root evaluation handles together: 0 the widest the processor offers (8
     // with AVX2), 4 the SSE2 width of every x86-64. The results are the same either way.

@@ -132,8 +132,8 @@ FlattenResult flattenImage(const ImageBuffer &image, const QVector<int> &markerX
     // turn the whole model into NaN; it is left out instead.
     const int skipped = n - model.markerCount();
     if (skipped > 0)
-        log.logMessage(QStringLiteral("<font color=\"#ff9999\">Skipped ") + QString::number(skipped)
-                       + QStringLiteral(" markers without a measurable background.</font>"));
+        log.logMessage(QStringLiteral("Skipped ") + QString::number(skipped)
+                       + QStringLiteral(" markers without a measurable background."), Severity::Warning);
     if (model.markerCount() < 2)
         return result;
 

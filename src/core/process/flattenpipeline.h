@@ -52,7 +52,7 @@ struct FlattenParams {
     int distance = 100;      // smoothing distance, pixels; -1 automatic
     double multiplier = 1.0; // user factor of the model's scaling
     float autoStep = 0.0f;   // grid spacing of the window's last automatic placement, 0 if none
-    int threadCount = 0;     // model threads; 0 or less: defaultModelThreads()
+    int threadCount = 0;     // model threads; 0 or less: one per hardware thread
 };
 
 enum class FlattenStatus {

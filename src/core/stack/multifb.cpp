@@ -25,11 +25,6 @@ QString sizeText(int width, int height)
     return QStringLiteral("%1 x %2").arg(width).arg(height);
 }
 
-QString errorLine(const QString &text)
-{
-    return QStringLiteral("<font color=\"#ff6666\">") + text + QStringLiteral("</font>");
-}
-
 } // namespace
 
 MultiFB::MultiFB(MessageLog &messageLog, const QStringList &paths, QObject *parent)
@@ -161,7 +156,7 @@ bool MultiFB::loadMaster(std::unique_ptr<ImageBuffer> &slot, const QString &path
         masterProblem = QStringLiteral("cannot read master %1: %2 (error %3)")
                             .arg(name, imageLoadErrorText(loader.errorCode))
                             .arg(loader.errorCode);
-        log.logMessage(errorLine(masterProblem + QStringLiteral("; it is not applied.")));
+        log.logMessage(masterProblem + QStringLiteral("; it is not applied."), Severity::Error);
         return false;
     }
     return acceptMaster(slot, std::move(master), name);
@@ -276,12 +271,12 @@ std::unique_ptr<ImageBuffer> MultiFB::drive(int mode, const QString &startLine, 
     if (maxScanlines < 1) {
         const std::int64_t rowBytes = std::int64_t{frameCount()} * outW
                                       * (registeredMode ? kRegisteredBytesPerPixel : kStackBytesPerPixel);
-        log.logMessage(errorLine(QStringLiteral("[MultiBuffer] The memory budget of %1 MB does not hold one row of "
+        log.logMessage(QStringLiteral("[MultiBuffer] The memory budget of %1 MB does not hold one row of "
                                                 "every frame: one row of the %2 frames needs %3 bytes. Allow more "
                                                 "memory in the preferences or stack fewer frames.")
                                      .arg(budgetMB)
                                      .arg(frameCount())
-                                     .arg(rowBytes)));
+                                     .arg(rowBytes), Severity::Error);
         errorCode = kStackBudgetTooSmall;
         log.setStatusText(QStringLiteral("Error, aborted."));
         return nullptr;
@@ -333,9 +328,9 @@ std::unique_ptr<ImageBuffer> MultiFB::drive(int mode, const QString &startLine, 
     switch (end) {
     case RunEnd::Error:
         for (const LoadFailure &failure : loadFailures)
-            log.logMessage(errorLine(QStringLiteral("Could not load %1: %2 (error %3)")
+            log.logMessage(QStringLiteral("Could not load %1: %2 (error %3)")
                                          .arg(failure.path, imageLoadErrorText(failure.code))
-                                         .arg(failure.code)));
+                                         .arg(failure.code), Severity::Error);
         log.logMessage(QStringLiteral("Error caught. Aborting..."));
         stopWorkers();
         releaseBands();
@@ -485,9 +480,9 @@ bool MultiFB::measureFrames()
         const int code = codes[static_cast<std::size_t>(frame)];
         if (code == 0)
             continue;
-        log.logMessage(errorLine(QStringLiteral("Could not measure the sky of %1: %2 (error %3)")
+        log.logMessage(QStringLiteral("Could not measure the sky of %1: %2 (error %3)")
                                      .arg(framePaths.at(frame), imageLoadErrorText(code))
-                                     .arg(code)));
+                                     .arg(code), Severity::Error);
         errorCode = code;
         return false;
     }

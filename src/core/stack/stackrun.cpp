@@ -10,9 +10,9 @@ std::unique_ptr<ImageBuffer> runStack(MultiFB &fb, const StackOptions &options,
 {
     if (!transforms.empty() && static_cast<int>(transforms.size()) != fb.frameCount()) {
         fb.errorCode = kStackTransformIndexInvalid;
-        log.logMessage(QStringLiteral("<font color=\"#ff6666\">[ERROR] %1 transforms for %2 frames.</font>")
+        log.logMessage(QStringLiteral("[ERROR] %1 transforms for %2 frames.")
                            .arg(transforms.size())
-                           .arg(fb.frameCount()));
+                           .arg(fb.frameCount()), Severity::Error);
         return nullptr;
     }
     if (!options.flatPath.isEmpty())

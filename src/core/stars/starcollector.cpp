@@ -24,11 +24,6 @@ QString sizeText(int width, int height)
     return QStringLiteral("%1 x %2").arg(width).arg(height);
 }
 
-QString errorLine(const QString &text)
-{
-    return QStringLiteral("<font color=\"#ff6666\">") + text + QStringLiteral("</font>");
-}
-
 } // namespace
 
 RegistrationThreads registrationThreads(const ResourcePreferences &prefs, std::uint64_t availableBytes, int width,
@@ -118,9 +113,9 @@ void StarCollector::loadMasters(const QString &biasPath, const QString &darkPath
                 errorCode = code;
                 errorFile = path;
             }
-            messageLog.logMessage(errorLine(QStringLiteral("Cannot load master %1 %2: %3 (error %4)")
+            messageLog.logMessage(QStringLiteral("Cannot load master %1 %2: %3 (error %4)")
                                                 .arg(name, path, errorCodeText(code))
-                                                .arg(code)));
+                                                .arg(code), Severity::Error);
             continue;
         }
         masters[kind] = std::move(master);
@@ -145,7 +140,7 @@ void StarCollector::run()
     results.clear();
     remaining = static_cast<int>(files.size());
     if (files.size() < 2) {
-        log->logMessage(errorLine(QStringLiteral("You need at least two images for frame registration!")));
+        log->logMessage(QStringLiteral("You need at least two images for frame registration!"), Severity::Error);
         if (errorCode == 0)
             errorCode = kRegistrationTooFewFrames;
         return;
@@ -184,7 +179,7 @@ void StarCollector::run()
         computeResults();
     } catch (const std::bad_alloc &failure) {
         errorCode = kNotEnoughMemory;
-        log->logMessage(errorLine(notEnoughMemoryText(failure)));
+        log->logMessage(notEnoughMemoryText(failure), Severity::Error);
         stopAfterError();
         return;
     }
@@ -278,7 +273,7 @@ void StarCollector::collectResult(QObject *sender)
     } catch (const std::bad_alloc &failure) {
         if (errorCode == 0)
             errorCode = kNotEnoughMemory;
-        log->logMessage(errorLine(notEnoughMemoryText(failure)));
+        log->logMessage(notEnoughMemoryText(failure), Severity::Error);
     }
     if (index >= 0 && static_cast<std::size_t>(index) < starsByFrame.size()) {
         starsByFrame[static_cast<std::size_t>(index)] = static_cast<float>(thread->starCount);
@@ -361,7 +356,7 @@ void StarCollector::stopAfterError()
 void StarCollector::stopAfterAbort()
 {
     errorCode = kRegistrationAborted;
-    log->logMessage(QStringLiteral("<font color=\"#ffff00\">Aborting frame registration, please wait...</font>"));
+    log->logMessage(QStringLiteral("Aborting frame registration, please wait..."), Severity::Notice);
     waiter.waitUntil([this] { return running == 0; });
     compare.reset();
     log->logMessage(QStringLiteral("Frame registration aborted."));

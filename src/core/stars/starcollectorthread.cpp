@@ -58,8 +58,8 @@ void StarCollectorThread::run()
         }
     } catch (const std::bad_alloc &failure) {
         errorCode = kNotEnoughMemory;
-        log->logMessage(QStringLiteral("<font color=\"#ff6666\">%1 (registering %2)</font>")
-                            .arg(notEnoughMemoryText(failure), fileName));
+        log->logMessage(QStringLiteral("%1 (registering %2)")
+                            .arg(notEnoughMemoryText(failure), fileName), Severity::Error);
     }
     image.reset();
     if (errorCode != 0) {
@@ -81,9 +81,9 @@ bool StarCollectorThread::loadAndCalibrate()
         image = loader.loadFile(fileName, false);
         if (!image) {
             errorCode = loader.errorCode;
-            log->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot register %1: %2 (error %3)</font>")
+            log->logMessage(QStringLiteral("Cannot register %1: %2 (error %3)")
                                 .arg(fileName, errorCodeText(errorCode))
-                                .arg(errorCode));
+                                .arg(errorCode), Severity::Error);
             return false;
         }
     }
@@ -91,9 +91,9 @@ bool StarCollectorThread::loadAndCalibrate()
     frameHeight = image->height;
     if (image->whiteLevel != 1.0f && !normalizeImage(*image)) {
         errorCode = kFrameNotNormalizable;
-        log->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot register %1: %2 (error %3)</font>")
+        log->logMessage(QStringLiteral("Cannot register %1: %2 (error %3)")
                             .arg(fileName, errorCodeText(errorCode))
-                            .arg(errorCode));
+                            .arg(errorCode), Severity::Error);
         return false;
     }
     // Bias, then dark, then flat; each an in-place pass over the frame with the same single-

@@ -49,7 +49,7 @@ public:
     void traceMessage(const QString &text) override { target.traceMessage(text); }
 
 protected:
-    void appendLine(const QString &text) override { target.traceMessage(text); }
+    void appendLine(const QString &text, Severity) override { target.traceMessage(text); }
 
 private:
     MessageLog &target;

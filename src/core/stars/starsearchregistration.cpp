@@ -20,11 +20,6 @@
 
 namespace {
 
-QString errorLine(const QString &text)
-{
-    return QStringLiteral("<font color=\"#ff6666\">") + text + QStringLiteral("</font>");
-}
-
 QString sizeText(const ImageBuffer &image)
 {
     return QStringLiteral("%1 x %2").arg(image.width).arg(image.height);
@@ -106,9 +101,9 @@ bool StarSearchRun::loadMaster(const QString &path, Master &master)
     }
     if (master.image)
         return true;
-    log.logMessage(errorLine(QStringLiteral("Cannot load master %1 %2: %3 (error %4)")
+    log.logMessage(QStringLiteral("Cannot load master %1 %2: %3 (error %4)")
                                  .arg(QLatin1String(master.name), path, errorCodeText(code))
-                                 .arg(code)));
+                                 .arg(code), Severity::Error);
     lastError = code;
     return false;
 }
@@ -156,9 +151,9 @@ bool StarSearchRun::searchFrame(int index)
         frame = loader.loadFile(path, false);
         if (!frame) {
             lastError = loader.errorCode;
-            log.logMessage(errorLine(QStringLiteral("Cannot register %1: %2 (error %3)")
+            log.logMessage(QStringLiteral("Cannot register %1: %2 (error %3)")
                                          .arg(path, errorCodeText(lastError))
-                                         .arg(lastError)));
+                                         .arg(lastError), Severity::Error);
             return false;
         }
     }
@@ -166,9 +161,9 @@ bool StarSearchRun::searchFrame(int index)
         log.logMessage(QStringLiteral("Normalizing image..."));
         if (!normalizeImage(*frame)) {
             lastError = kFrameNotNormalizable;
-            log.logMessage(errorLine(QStringLiteral("Cannot register %1: %2 (error %3)")
+            log.logMessage(QStringLiteral("Cannot register %1: %2 (error %3)")
                                          .arg(path, errorCodeText(lastError))
-                                         .arg(lastError)));
+                                         .arg(lastError), Severity::Error);
             return false;
         }
     }
@@ -269,7 +264,7 @@ StarSearchRegistration runStarSearchRegistration(const StarSearchRegistrationReq
     try {
         return StarSearchRun(request, log, abortFlag).run();
     } catch (const std::bad_alloc &failure) {
-        log.logMessage(errorLine(notEnoughMemoryText(failure)));
+        log.logMessage(notEnoughMemoryText(failure), Severity::Error);
         StarSearchRegistration result;
         result.outcome = StarSearchOutcome::Failed;
         result.errorCode = kNotEnoughMemory;

@@ -243,14 +243,25 @@ mdiImage *Verdanix::currentImageWindow() const
     return active ? qobject_cast<mdiImage *>(active->widget()) : nullptr;
 }
 
-mdiImage *Verdanix::lockImage()
+ImageLock Verdanix::lockImage()
 {
     mdiImage *candidate = currentImageWindow();
     if (candidate && candidate->isPreview)
         candidate = viewTarget;
-    lockedWindow = candidate;
-    lockActive = candidate != nullptr;
-    return candidate;
+    return lockWindow(candidate);
+}
+
+ImageLock Verdanix::lockWindow(mdiImage *window)
+{
+    lockedWindow = window;
+    lockActive = window != nullptr;
+    return window ? ImageLock(this, window) : ImageLock();
+}
+
+ImageLock::~ImageLock()
+{
+    if (owner)
+        owner->releaseImage();
 }
 
 void Verdanix::releaseImage()
@@ -293,7 +304,7 @@ void Verdanix::refuse(const QString &line)
 
 void Verdanix::evAbort()
 {
-    outputWindow->logMessage(QStringLiteral("<font color=\"#ffff00\">Aborting current process, please wait...</font>"));
+    outputWindow->logMessage(QStringLiteral("Aborting current process, please wait..."), Severity::Notice);
     abortRequested = true;
     if (abortable && workerAbortFlag)
         *workerAbortFlag = true;

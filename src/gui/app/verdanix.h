@@ -3,6 +3,7 @@
 // view-correction dock, menus, toolbar and status bar, and the slots behind every action.
 // It tracks the current image window, locks it for the duration of an operation, and runs
 // the busy/abort protocol that every long calculation follows. GUI thread only.
+#include "app/imagelock.h"
 #include "image/floatrgb.h"
 
 #include <QMainWindow>
@@ -42,9 +43,11 @@ public:
     void addImageWindow(mdiImage *window);
 
     // The image window an operation should work on: the locked one while an operation
-    // runs, else the active one; a preview redirects to viewTarget. Null when there is none.
-    mdiImage *lockImage();
-    void releaseImage();
+    // runs, else the active one; a preview redirects to viewTarget. Locked until the returned
+    // lock goes out of scope; holds no window when there is none.
+    ImageLock lockImage();
+    // Locks `window` itself.
+    ImageLock lockWindow(mdiImage *window);
     // The current image window without taking the lock.
     mdiImage *currentImageWindow() const;
 
@@ -177,7 +180,10 @@ private:
     void logStartupFigures();
     QAction *makeAction(const QString &text, const char *icon, const char *slot);
     void showResult(const QString &title, const QString &text);
-    mdiImage *lockFlattenTarget();
+    ImageLock lockFlattenTarget();
+    // Ends the lock; only an ImageLock leaving its scope calls it.
+    friend class ImageLock;
+    void releaseImage();
     // Console commands (parseInput).
     void consoleStarSearch(const QStringList &names, const QStringList &values);
     void consoleCheckValues();
@@ -185,8 +191,8 @@ private:
     void reportNoImage();
     // A request that cannot run now: its line in the log and in the status bar.
     void refuse(const QString &line);
-    // lockImage for operations that need pixels: without them, says so and releases.
-    mdiImage *lockImageWithPixels();
+    // lockImage for operations that need pixels: without them, says so and locks nothing.
+    ImageLock lockImageWithPixels();
 
     QMdiArea *mdiArea = nullptr;
     OutputWindow *outputWindow = nullptr;

@@ -60,7 +60,7 @@ void Verdanix::evDoCalibrate(QObject *sender)
     setDefaultLoadOptions(LoadOptions{parameters.preferences.debayerFits});
     const QString problem = calibrationRequestProblem(parameters);
     if (!problem.isEmpty()) {
-        outputWindow->logMessage(problem);
+        outputWindow->logMessage(problem, Severity::Warning);
         return;
     }
 
@@ -80,7 +80,7 @@ void Verdanix::evDoneCalibrate(QObject *sender)
     // The run emits its end from inside calibrate(), which is still on the stack.
     if (run)
         run->deleteLater();
-    outputWindow->logMessage(outcome.logLine);
+    outputWindow->logMessage(outcome.logLine, outcome.logSeverity);
     finishRun(outcome.statusText);
 }
 
@@ -91,6 +91,6 @@ void Verdanix::evErrorCalibrate(QObject *sender)
     if (run)
         run->deleteLater();
     const CalibrationOutcome outcome = calibrationOutcome(code);
-    outputWindow->logMessage(outcome.logLine);
+    outputWindow->logMessage(outcome.logLine, outcome.logSeverity);
     finishRun(outcome.statusText);
 }

@@ -101,7 +101,6 @@ void Verdanix::consoleStarSearch(const QStringList &names, const QStringList &va
             openResultWindow(std::move(finder.outputImage), QStringLiteral("Stars of ") + source->getName(),
                              source->titleCounter + 1);
     });
-    releaseImage();
 }
 
 void Verdanix::consoleCheckValues()

@@ -46,9 +46,9 @@ void Verdanix::loadImage()
     std::unique_ptr<ImageBuffer> buffer = loader.loadFile(file, true);
     if (!buffer) {
         outputWindow->logMessage(QStringLiteral("An error occoured while opening the image."));
-        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">Cannot open %1: %2.</font>")
+        outputWindow->logMessage(QStringLiteral("Cannot open %1: %2.")
                                      .arg(QFileInfo(file).fileName().toHtmlEscaped(),
-                                          fileFailureText(file, loader.errorCode).toHtmlEscaped()));
+                                          fileFailureText(file, loader.errorCode).toHtmlEscaped()), Severity::Error);
         return;
     }
 
@@ -77,13 +77,11 @@ void Verdanix::loadImage()
 
 void Verdanix::saveImage()
 {
-    mdiImage *window = lockImage();
+    const ImageLock window = lockImage();
     if (!window || !window->buffer) {
-        releaseImage();
         return;
     }
     saveWindow(window, QStringLiteral("Save Image"));
-    releaseImage();
 }
 
 bool Verdanix::saveWindow(mdiImage *window, const QString &caption)
@@ -96,9 +94,9 @@ bool Verdanix::saveWindow(mdiImage *window, const QString &caption)
         // bar) rather than end as if the file had been saved.
         const QString reason = suffix.isEmpty() ? QStringLiteral("the name has no extension")
                                                 : QStringLiteral("the program cannot write .%1 files").arg(suffix);
-        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">Not saved: %1 (%2). End the name in .fit, "
-                                                ".fts, .fits or .jpg.</font>")
-                                     .arg(reason, file.toHtmlEscaped()));
+        outputWindow->logMessage(QStringLiteral("Not saved: %1 (%2). End the name in .fit, "
+                                                ".fts, .fits or .jpg.")
+                                     .arg(reason, file.toHtmlEscaped()), Severity::Error);
         return false;
     }
     bool written = false;
@@ -115,7 +113,7 @@ bool Verdanix::saveWindow(mdiImage *window, const QString &caption)
         if (written)
             outputWindow->logMessage(QStringLiteral("File written."));
         else
-            outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">%1</font>").arg(error.toHtmlEscaped()));
+            outputWindow->logMessage(error.toHtmlEscaped(), Severity::Error);
     }
     if (written)
         window->unsavedResult = false;

@@ -5,6 +5,8 @@
 #include "console/outputwindow.h"
 #include "console/qdwa.h"
 #include "log/outofmemory.h"
+#include "platform/machine.h"
+#include "platform/settingsfile.h"
 #include "process/flattenbgwnd.h"
 #include "process/flattenpipeline.h"
 #include "process/regionstats.h"
@@ -17,44 +19,33 @@ namespace {
 const char *const kNotStartedHere = "Background flattening was not started from currently active window!";
 }
 
-mdiImage *Verdanix::lockFlattenTarget()
+ImageLock Verdanix::lockFlattenTarget()
 {
     // While the tool's own panel has the focus no image window is active; the tool then
     // works on the window it was opened on.
-    mdiImage *window = lockImage();
-    if (!window && flattenWindow) {
-        lockedWindow = flattenWindow;
-        lockActive = true;
-        window = flattenWindow;
-    }
+    ImageLock window = lockImage();
+    if (!window && flattenWindow)
+        return lockWindow(flattenWindow);
     return window;
 }
 
 void Verdanix::startMarkerMode(mdiImage *window)
 {
     if (flattenWindow && flattenWindow != window) {
-        flattenWindow->clearMarkers();
-        flattenWindow->markerMode = false;
+        flattenWindow->leaveMarkerMode();
         outputWindow->logMessage(QStringLiteral("Box markers cleared."));
     }
     flattenWindow = window;
     if (flattenDock)
         if (auto *panel = qobject_cast<flattenbgwnd *>(flattenDock->widget()))
             panel->setTarget(windowLabel(window));
-    window->markerMode = true;
-    if (window->testPreviewActive)
-        window->destroyTestPreview();
-    window->selection.width = -1;
-    window->markerXs.clear();
-    window->markerYs.clear();
-    window->displayBuffer();
+    window->enterMarkerMode();
 }
 
 void Verdanix::flattenBg()
 {
-    mdiImage *window = lockImage();
+    const ImageLock window = lockImage();
     if (!window || !window->buffer) {
-        releaseImage();
         return;
     }
     // One tool at a time: asked for again, it shows its panel, working on the current image
@@ -64,7 +55,6 @@ void Verdanix::flattenBg()
             startMarkerMode(window);
         flattenDock->show();
         flattenDock->raise();
-        releaseImage();
         return;
     }
     // The panel goes straight into its dock: shown on its own first, it would take the
@@ -88,7 +78,6 @@ void Verdanix::flattenBg()
     connect(panel, SIGNAL(windowClosed()), this, SLOT(evCloseFlattenBgWnd()));
     // "Close" on the panel ends the tool and its dock together.
     connect(panel, SIGNAL(windowClosed()), dock, SLOT(close()));
-    releaseImage();
 }
 
 void Verdanix::evSetBoxSize(int value)
@@ -99,10 +88,9 @@ void Verdanix::evSetBoxSize(int value)
 
 void Verdanix::evAutoBg(int size, int count, double sigma)
 {
-    mdiImage *window = lockFlattenTarget();
+    const ImageLock window = lockFlattenTarget();
     if (!window || !window->buffer) {
         reportNoImage();
-        releaseImage();
         return;
     }
     outputWindow->logMessage(QStringLiteral("Auto setting box markers..."));
@@ -111,7 +99,6 @@ void Verdanix::evAutoBg(int size, int count, double sigma)
     if (!window->markerMode) {
         outputWindow->logMessage(QString::fromLatin1(kNotStartedHere));
         outputWindow->setStatusText(QStringLiteral("Aborted."));
-        releaseImage();
         return;
     }
     float step = 0.0f;
@@ -130,22 +117,19 @@ void Verdanix::evAutoBg(int size, int count, double sigma)
     outputWindow->logMessage(QString::number(window->markerXs.size()) + QStringLiteral(" markers set."));
     // Released here too: a lock left in force would send every later operation to this
     // window, whichever window the user works in next.
-    releaseImage();
 }
 
 void Verdanix::evFlattenBg(int, double pow, int dist, double mult)
 {
-    mdiImage *window = lockFlattenTarget();
+    const ImageLock window = lockFlattenTarget();
     if (!window || !window->buffer) {
         reportNoImage();
-        releaseImage();
         return;
     }
     outputWindow->setStatusText(QStringLiteral("Background modelization and flattening..."));
     if (!window->markerMode) {
         outputWindow->logMessage(QString::fromLatin1(kNotStartedHere));
         outputWindow->setStatusText(QStringLiteral("Aborted."));
-        releaseImage();
         return;
     }
 
@@ -155,6 +139,7 @@ void Verdanix::evFlattenBg(int, double pow, int dist, double mult)
     params.distance = dist;
     params.multiplier = mult;
     params.autoStep = window->autoStep;
+    params.threadCount = threadsAllowed(settingsfile::maxThreads());
     FlattenResult result;
     const bool enoughMemory = guardMemory(*outputWindow, [&] {
         result = flattenImage(*window->buffer, window->markerXs.toVector(), window->markerYs.toVector(), params,
@@ -166,7 +151,7 @@ void Verdanix::evFlattenBg(int, double pow, int dist, double mult)
         outputWindow->setStatusText(QStringLiteral("Aborted."));
     }
     // The model ran while events were processed: the window may have gone meanwhile.
-    if (enoughMemory && result.status == FlattenStatus::Done && window == lockedWindow) {
+    if (enoughMemory && result.status == FlattenStatus::Done && window.get() == lockedWindow) {
         guardMemory(*outputWindow, [&] {
             openResultWindow(std::move(result.background), QStringLiteral("Background of ") + window->windowTitle());
             outputWindow->logMessage(QStringLiteral("Done."));
@@ -174,16 +159,14 @@ void Verdanix::evFlattenBg(int, double pow, int dist, double mult)
         });
         outputWindow->setStatusText(QStringLiteral("Ready."));
     }
-    releaseImage();
     outputWindow->setProgress(0);
 }
 
 void Verdanix::evClearAuto()
 {
-    mdiImage *window = lockFlattenTarget();
+    const ImageLock window = lockFlattenTarget();
     if (!window) {
         reportNoImage();
-        releaseImage();
         return;
     }
     if (window->markerMode) {
@@ -193,7 +176,6 @@ void Verdanix::evClearAuto()
         outputWindow->logMessage(QString::fromLatin1(kNotStartedHere));
         outputWindow->setStatusText(QStringLiteral("Aborted."));
     }
-    releaseImage();
 }
 
 void Verdanix::evCloseFlattenBgWnd()
@@ -201,8 +183,7 @@ void Verdanix::evCloseFlattenBgWnd()
     mdiImage *window = flattenWindow;
     if (!window)
         return;
-    window->clearMarkers();
-    window->markerMode = false;
+    window->leaveMarkerMode();
     flattenWindow = nullptr;
     outputWindow->logMessage(QStringLiteral("Box markers cleared."));
 }

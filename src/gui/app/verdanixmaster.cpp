@@ -80,7 +80,7 @@ void Verdanix::evMasterFrame(wndMasterFrame *sender)
     const QString problem =
         stackstats::rejectionFractionProblem(masterRejectionMode(options), fb->rejectFraction, fb->frameCount());
     if (!problem.isEmpty()) {
-        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">") + problem + QStringLiteral("</font>"));
+        outputWindow->logMessage(problem, Severity::Error);
         finishRun();
         return;
     }

@@ -51,14 +51,13 @@ void Verdanix::reportNoImage()
     outputWindow->logMessage(QStringLiteral("Please focus a valid image window first."));
 }
 
-mdiImage *Verdanix::lockImageWithPixels()
+ImageLock Verdanix::lockImageWithPixels()
 {
-    mdiImage *window = lockImage();
+    ImageLock window = lockImage();
     if (hasImage(window))
         return window;
     reportNoImage();
-    releaseImage();
-    return nullptr;
+    return ImageLock();
 }
 
 void Verdanix::showResult(const QString &title, const QString &text)
@@ -137,7 +136,7 @@ void Verdanix::avgColor()
 
 void Verdanix::cutAbove()
 {
-    mdiImage *window = lockImageWithPixels();
+    const ImageLock window = lockImageWithPixels();
     if (!window)
         return;
     outputWindow->setStatusText(QStringLiteral("Getting average color..."));
@@ -151,7 +150,6 @@ void Verdanix::cutAbove()
         outputWindow->logMessage(QStringLiteral("Processing..."));
         openResultWindow(cutAboveColour(*window->buffer, *mean), window->getName(), window->titleCounter + 1);
     });
-    releaseImage();
     outputWindow->setStatusText(QStringLiteral("Ready."));
     outputWindow->logMessage(QStringLiteral("Ready."));
 }
@@ -169,7 +167,7 @@ void Verdanix::getBackgroundColor()
 
 void Verdanix::removeBackground()
 {
-    mdiImage *window = lockImageWithPixels();
+    const ImageLock window = lockImageWithPixels();
     if (!window)
         return;
     guardMemory(*outputWindow, [&] {
@@ -177,7 +175,6 @@ void Verdanix::removeBackground()
         if (result)
             openResultWindow(std::move(result), window->getName(), window->titleCounter + 1);
     });
-    releaseImage();
 }
 
 void Verdanix::getStdDev()
@@ -194,19 +191,18 @@ void Verdanix::getStdDev()
 
 void Verdanix::normalize()
 {
-    mdiImage *window = lockImageWithPixels();
+    const ImageLock window = lockImageWithPixels();
     if (!window)
         return;
     guardMemory(*outputWindow, [&] {
         auto result = normalizedCopy(*window->buffer);
         if (!result) {
-            outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">This image cannot be normalized: its white "
-                                                    "and black levels are equal.</font>"));
+            outputWindow->logMessage(QStringLiteral("This image cannot be normalized: its white "
+                                                    "and black levels are equal."), Severity::Error);
             return;
         }
         openResultWindow(std::move(result), window->getName(), window->titleCounter + 1);
     });
-    releaseImage();
 }
 
 void Verdanix::cropImg()
@@ -236,7 +232,7 @@ void Verdanix::testBuffer()
 
 void Verdanix::neutralizeBackground()
 {
-    mdiImage *window = lockImageWithPixels();
+    const ImageLock window = lockImageWithPixels();
     if (!window)
         return;
     outputWindow->setStatusText(QStringLiteral("Background neutralization..."));
@@ -244,19 +240,18 @@ void Verdanix::neutralizeBackground()
     guardMemory(*outputWindow, [&] {
         NeutralizedImage result = neutralizedCopy(*window->buffer, operationRegion(*window));
         if (!result.image) {
-            outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">No background could be measured in this "
-                                                    "region.</font>"));
+            outputWindow->logMessage(QStringLiteral("No background could be measured in this "
+                                                    "region."), Severity::Error);
             return;
         }
         outputWindow->logMessage(QStringLiteral("Processing..."));
         if (!result.factors.allFinite)
-            outputWindow->logMessage(QStringLiteral("<font color=\"#ff9999\">The background is zero in at least one "
-                                                    "channel; that channel cannot be scaled.</font>"));
+            outputWindow->logMessage(QStringLiteral("The background is zero in at least one "
+                                                    "channel; that channel cannot be scaled."), Severity::Warning);
         outputWindow->logMessage(QStringLiteral("Updating image display..."));
         openResultWindow(std::move(result.image), window->getName(), window->titleCounter + 1);
         outputWindow->logMessage(QStringLiteral("Background neutralization done."));
     });
-    releaseImage();
     outputWindow->setStatusText(QStringLiteral("Ready."));
 }
 
@@ -287,22 +282,20 @@ void Verdanix::evSetGain(float valueR, float valueG, float valueB)
     auto *dialog = qobject_cast<GainWindow *>(sender());
     mdiImage *source = dialog ? dialog->sourceWindow.data() : viewTarget.data();
     if (dialog && !source) {
-        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">The image the gain was chosen for has been "
-                                                "closed; no gain was applied.</font>"));
+        outputWindow->logMessage(QStringLiteral("The image the gain was chosen for has been "
+                                                "closed; no gain was applied."), Severity::Error);
         return;
     }
     if (!hasImage(source)) {
         reportNoImage();
         return;
     }
-    lockedWindow = source;
-    lockActive = true;
+    const ImageLock lock = lockWindow(source);
     guardMemory(*outputWindow, [&] {
         auto result = source->buffer->clone();
         applyGain(*result, valueR, valueG, valueB);
         openResultWindow(std::move(result), QString());
     });
-    releaseImage();
 }
 
 void Verdanix::showCombineWnd()

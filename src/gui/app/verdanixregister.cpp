@@ -57,7 +57,7 @@ void Verdanix::evRegisterFrames(wndRegistrationData *sender)
     parameters.files = sender->frameFiles();
     if (parameters.files.size() < 2) {
         outputWindow->logMessage(
-            QStringLiteral("<font color=\"#ff6666\">You need at least two images for frame registration!</font>"));
+            QStringLiteral("You need at least two images for frame registration!"), Severity::Error);
         return;
     }
     parameters.biasPath = sender->leBias->text();

@@ -37,8 +37,8 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
         transforms.push_back(StackTransform{entry.offsetX, entry.offsetY, entry.angle, entry.fwhm});
     }
     if (paths.size() < 2) {
-        outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">You need at least two stackable (successfully "
-                                                "registered) images for frame stacking!</font>"));
+        outputWindow->logMessage(QStringLiteral("You need at least two stackable (successfully "
+                                                "registered) images for frame stacking!"), Severity::Error);
         return;
     }
     StackOptions options;
@@ -64,7 +64,7 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
     if (options.algorithm != stackstats::CombineMedian) {
         const QString problem = stackstats::rejectionFractionProblem(options.rejection, options.fraction, paths.size());
         if (!problem.isEmpty()) {
-            outputWindow->logMessage(QStringLiteral("<font color=\"#ff6666\">") + problem + QStringLiteral("</font>"));
+            outputWindow->logMessage(problem, Severity::Error);
             return;
         }
     }
@@ -77,8 +77,9 @@ void Verdanix::evStackResult(wndRegistrationData *sender)
     if (fb->errorCode != 0) {
         outputWindow->logMessage(
             fb->errorCode == kStackTooFewFrames
-                ? QStringLiteral("<font color=\"#ff6666\">You need at least two images for frame stacking!</font>")
-                : QStringLiteral("<font color=\"#ff6666\">[ERROR] MultiFB exited with a non-zero error code.</font>"));
+                ? QStringLiteral("You need at least two images for frame stacking!")
+                : QStringLiteral("[ERROR] MultiFB exited with a non-zero error code."),
+            Severity::Error);
         finishRun();
         return;
     }

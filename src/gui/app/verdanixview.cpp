@@ -152,11 +152,10 @@ mdiImage *Verdanix::makePreviewWindow()
 
 void Verdanix::testPreview()
 {
-    mdiImage *window = lockImage();
+    const ImageLock window = lockImage();
     if (!window) {
         outputWindow->logMessage(QStringLiteral("Please focus a valid image window first."));
         return;
     }
     guardMemory(*outputWindow, [&] { window->testPreview(outputWindow); });
-    releaseImage();
 }

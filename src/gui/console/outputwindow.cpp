@@ -33,6 +33,17 @@ const char *const kErrorBeginnings[] = {"Error", "ERROR", "[ERROR]", "Saving fai
 const char *const kErrorPrefixes[] = {"[ERROR] ", "ERROR: ", "Error: "};
 } // namespace
 
+QString OutputWindow::consoleLine(const QString &text, Severity severity)
+{
+    const char *colour = severity == Severity::Error     ? "#ff6666"
+                         : severity == Severity::Warning ? "#ff9999"
+                         : severity == Severity::Notice  ? "#ffff00"
+                                                         : nullptr;
+    if (!colour)
+        return text;
+    return QStringLiteral("<font color=\"%1\">%2</font>").arg(QLatin1String(colour), text);
+}
+
 QString OutputWindow::errorStatusText(const QString &line)
 {
     bool coloured = false;
@@ -111,11 +122,11 @@ bool OutputWindow::onGuiThread() const
     return QThread::currentThread() == thread();
 }
 
-void OutputWindow::appendLine(const QString &text)
+void OutputWindow::appendLine(const QString &text, Severity severity)
 {
     {
         QMutexLocker locker(&queueLock);
-        pending.append(text);
+        pending.append(consoleLine(text, severity));
     }
     showPending();
 }
@@ -318,6 +329,6 @@ bool OutputWindow::eventFilter(QObject *watched, QEvent *event)
 
 void OutputWindow::closeEvent(QCloseEvent *event)
 {
-    logMessage(QStringLiteral("<font color=\"#ff6666\">Don't try this at home!</font>"));
+    logMessage(QStringLiteral("Don't try this at home!"), Severity::Error);
     event->ignore();
 }

@@ -38,6 +38,9 @@ public:
     // Tries the status lock for up to 100 ms; used by callers that must not wait longer.
     QMutex &statusMutex() { return statusLock; }
 
+    // A logged line as the console shows it: errors, warnings and notices in their colours
+    // (#ff6666, #ff9999, #ffff00), other lines as they are.
+    static QString consoleLine(const QString &text, Severity severity);
     // The text of an error line as the status bar shows it ("Error: ..."), or a null string
     // when the line is no error: red lines (the colours #ff6666, #ff9999, #dd3333) and lines
     // that begin "Error", "ERROR", "[ERROR]", "Saving failed", "Could not create" or
@@ -71,7 +74,7 @@ private slots:
     void endError();
 
 protected:
-    void appendLine(const QString &text) override;
+    void appendLine(const QString &text, Severity severity) override;
     void appendLines(const QStringList &lines) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;

@@ -26,7 +26,7 @@ QPen outlinePen(const QColor &colour, double zoom)
 
 int renderThreads()
 {
-    return std::max(1, std::min(settingsfile::maxThreads(), hardwareThreads()));
+    return threadsAllowed(settingsfile::maxThreads());
 }
 
 } // namespace
@@ -161,6 +161,23 @@ void mdiImage::clearMarkers()
     markerYs.clear();
     qDeleteAll(markerItems);
     markerItems.clear();
+}
+
+void mdiImage::enterMarkerMode()
+{
+    markerMode = true;
+    if (testPreviewActive)
+        destroyTestPreview();
+    selection.width = -1;
+    markerXs.clear();
+    markerYs.clear();
+    displayBuffer();
+}
+
+void mdiImage::leaveMarkerMode()
+{
+    clearMarkers();
+    markerMode = false;
 }
 
 void mdiImage::wheelEvent(QWheelEvent *evt)

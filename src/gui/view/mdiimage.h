@@ -46,6 +46,11 @@ public:
     void testPreview(MessageLog *previewLog);
     void destroyTestPreview();
     void clearMarkers();
+    // The background tool starts on this window: no test preview, no selection, no markers
+    // yet; clicks place box markers from now on.
+    void enterMarkerMode();
+    // The tool has ended or moved to another window: its markers go, clicks select again.
+    void leaveMarkerMode();
     // Adds a marker centred on (x, y) whose box is drawn from (left, top); automatic
     // placement draws the box around the unrounded grid position.
     void addMarker(int x, int y, double left, double top);

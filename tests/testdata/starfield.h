@@ -1,11 +1,10 @@
 #pragma once
 // Star-field fixtures for the star detection and registration tests: hand-placed stars and
-// blobs on flat skies, and the synthetic fields with known stars that the benchmarks use too
-// (the generator itself lives in core, stars/syntheticfield.h, so that bench/ can link it).
+// blobs on flat skies, and frames of the synthetic fields with known stars (syntheticfield.h).
 #include "image/imagebuffer.h"
 #include "stars/starpattern.h"
 #include "stars/starrecord.h"
-#include "stars/syntheticfield.h"
+#include "syntheticfield.h"
 
 #include <QStringList>
 
