@@ -1,8 +1,11 @@
 #include "calib/calibarithmetic.h"
 #include "image/imagebuffer.h"
 
+#include <QStringList>
+
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -12,21 +15,36 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-void setPixel(ImageBuffer &image, int x, int y, float r, float g, float b, float a = 1.0f)
+// A one-row image of the given pixels (r, g, b, alpha).
+std::unique_ptr<ImageBuffer> row(std::initializer_list<std::array<float, 4>> pixels)
 {
-    float *p = image.pixel(x, y);
-    p[0] = r;
-    p[1] = g;
-    p[2] = b;
-    p[3] = a;
+    auto image = std::make_unique<ImageBuffer>(static_cast<int>(pixels.size()), 1);
+    float *p = image->data.get();
+    for (const auto &pixel : pixels)
+        p = std::copy(pixel.begin(), pixel.end(), p);
+    return image;
 }
 
-std::unique_ptr<ImageBuffer> filled(int width, int height, float value, float alpha = 0.0f)
+// Row 0 as "r g b a|r g b a ...", six significant digits, any NaN as "nan".
+std::string text(const ImageBuffer &image)
+{
+    QStringList pixels;
+    for (int x = 0; x < image.width; ++x) {
+        QStringList samples;
+        for (int c = 0; c < 4; ++c) {
+            const float v = image.pixel(x, 0)[c];
+            samples << (std::isnan(v) ? QStringLiteral("nan") : QString::asprintf("%g", v));
+        }
+        pixels << samples.join(' ');
+    }
+    return pixels.join('|').toStdString();
+}
+
+std::unique_ptr<ImageBuffer> filled(int width, int height, float value)
 {
     auto image = std::make_unique<ImageBuffer>(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            setPixel(*image, x, y, value, value, value, alpha);
+    for (std::int64_t i = 0; i < image->floatCount; ++i)
+        image->data[i] = i % 4 == 3 ? 0.0f : value;
     return image;
 }
 
@@ -34,82 +52,39 @@ std::unique_ptr<ImageBuffer> filled(int width, int height, float value, float al
 
 TEST(NormalizeImage, MapsRawScaleToZeroOneOrRefusesAFrameWithoutValueRange)
 {
-    ImageBuffer raw(2, 1);
-    raw.whiteLevel = 65535.0f;
-    raw.blackLevel = 0.0f;
-    setPixel(raw, 0, 0, 65535.0f / 2.0f, 65535.0f, 0.0f, 0.0f);
-    setPixel(raw, 1, 0, kNaN, -655.35f, 70000.0f, 0.0f);
-
-    ASSERT_TRUE(normalizeImage(raw));
-    EXPECT_FLOAT_EQ(raw.pixel(0, 0)[0], 0.5f);
-    EXPECT_FLOAT_EQ(raw.pixel(0, 0)[1], 1.0f);
-    EXPECT_EQ(raw.pixel(0, 0)[2], 0.0f);
-    EXPECT_TRUE(std::isnan(raw.pixel(1, 0)[0])) << "a NaN sample stays NaN";
-    EXPECT_FLOAT_EQ(raw.pixel(1, 0)[1], -0.01f) << "nothing is clamped";
-    EXPECT_GT(raw.pixel(1, 0)[2], 1.0f);
-    EXPECT_EQ(raw.pixel(0, 0)[3], 1.0f);
-    EXPECT_EQ(raw.pixel(1, 0)[3], 1.0f);
-    EXPECT_EQ(raw.whiteLevel, 1.0f) << "callers skip a second normalisation";
-    EXPECT_EQ(raw.blackLevel, 0.0f);
-    EXPECT_EQ(raw.readCursor, raw.floatCount) << "the walk runs on the read cursor";
-
-    auto offset = filled(1, 1, 600.0f);
+    auto raw = row({{65535.0f / 2.0f, 65535.0f, 0.0f, 0.0f}, {kNaN, -655.35f, 131070.0f, 0.0f}});
+    raw->whiteLevel = 65535.0f;
+    ASSERT_TRUE(normalizeImage(*raw));
+    // A NaN sample stays NaN, nothing is clamped, alpha becomes 1.
+    EXPECT_EQ(text(*raw), "0.5 1 0 1|nan -0.01 2 1");
+    EXPECT_EQ(raw->whiteLevel, 1.0f) << "callers skip a second normalisation";
+    EXPECT_EQ(raw->blackLevel, 0.0f);
+    EXPECT_EQ(raw->readCursor, raw->floatCount) << "the walk runs on the read cursor";
+    auto offset = row({{600.0f, 200.0f, 1000.0f, 0.0f}});
     offset->whiteLevel = 1000.0f;
     offset->blackLevel = 200.0f;
     ASSERT_TRUE(normalizeImage(*offset));
-    EXPECT_FLOAT_EQ(offset->pixel(0, 0)[0], 0.5f);
-
+    EXPECT_EQ(text(*offset), "0.5 0 1 1");
     // No value range: refused, and the frame is left alone.
-    auto flat = filled(3, 2, 7.0f, 0.0f);
+    auto flat = row({{7.0f, 7.0f, 7.0f, 0.0f}});
     flat->whiteLevel = flat->blackLevel = 5.0f;
     EXPECT_FALSE(normalizeImage(*flat));
-    EXPECT_EQ(flat->pixel(2, 1)[0], 7.0f);
-    EXPECT_EQ(flat->pixel(2, 1)[3], 0.0f);
+    EXPECT_EQ(text(*flat), "7 7 7 0");
     EXPECT_EQ(flat->whiteLevel, 5.0f);
     EXPECT_EQ(flat->blackLevel, 5.0f);
 }
 
-TEST(SubtractImage, KeepsNegativeResultsReadsNaNAsZeroAndSetsAlpha)
+TEST(SubtractAndDivideImage, KnownPixelsIncludingNaNsInfinitiesAndZeroFlats)
 {
-    ImageBuffer frame(2, 1);
-    setPixel(frame, 0, 0, 0.2f, 0.5f, kNaN, 0.0f);
-    setPixel(frame, 1, 0, 0.9f, kInf, 0.4f, 0.0f);
-    ImageBuffer master(2, 1);
-    setPixel(master, 0, 0, 0.3f, 0.1f, 0.25f);
-    setPixel(master, 1, 0, kNaN, 0.1f, 0.1f);
-
-    subtractImage(frame, master);
-    EXPECT_FLOAT_EQ(frame.pixel(0, 0)[0], 0.2f - 0.3f) << "a master brighter than the frame leaves a negative sample";
-    EXPECT_FLOAT_EQ(frame.pixel(0, 0)[1], 0.4f);
-    EXPECT_FLOAT_EQ(frame.pixel(0, 0)[2], -0.25f) << "a NaN frame sample reads as 0";
-    EXPECT_FLOAT_EQ(frame.pixel(1, 0)[0], 0.9f) << "a NaN master sample reads as 0";
-    EXPECT_EQ(frame.pixel(1, 0)[1], kInf);
-    EXPECT_EQ(frame.pixel(0, 0)[3], 1.0f);
-    EXPECT_EQ(frame.pixel(1, 0)[3], 1.0f);
-}
-
-TEST(DivideImage, ZeroFlatGivesOneOrNaNNeverAnInfinity)
-{
-    ImageBuffer frame(3, 1);
-    setPixel(frame, 0, 0, 0.3f, 0.0f, -0.2f, 0.0f);
-    setPixel(frame, 1, 0, 0.6f, 0.25f, kNaN, 0.0f);
-    setPixel(frame, 2, 0, 0.7f, 0.0f, 0.1f, 0.0f);
-    ImageBuffer flat(2, 1);
-    setPixel(flat, 0, 0, 0.0f, 0.0f, 0.0f);
-    setPixel(flat, 1, 0, 0.5f, 0.5f, 0.5f);
-
-    divideImage(frame, flat);
-    EXPECT_EQ(frame.pixel(0, 0)[0], 1.0f) << "0.3 / 0";
-    EXPECT_TRUE(std::isnan(frame.pixel(0, 0)[1])) << "0 / 0";
-    EXPECT_EQ(frame.getPixel(0, 0).g, 0.0f) << "and a later read sees 0";
-    EXPECT_EQ(frame.pixel(0, 0)[2], 1.0f) << "-0.2 / 0";
-    EXPECT_FLOAT_EQ(frame.pixel(1, 0)[0], 1.2f);
-    EXPECT_FLOAT_EQ(frame.pixel(1, 0)[1], 0.5f);
-    EXPECT_EQ(frame.pixel(1, 0)[2], 0.0f) << "a NaN frame sample reads as 0";
-    EXPECT_EQ(frame.pixel(2, 0)[0], 1.0f) << "outside the flat a non-zero sample becomes 1.0";
-    EXPECT_TRUE(std::isnan(frame.pixel(2, 0)[1])) << "outside the flat a zero sample becomes NaN";
-    for (int x = 0; x < 3; ++x)
-        EXPECT_EQ(frame.pixel(x, 0)[3], 1.0f);
+    // A master brighter than the frame leaves a negative sample; a NaN on either side reads as 0.
+    auto frame = row({{0.2f, 0.5f, kNaN, 0.0f}, {0.9f, kInf, 0.4f, 0.0f}});
+    subtractImage(*frame, *row({{0.3f, 0.1f, 0.25f, 1.0f}, {kNaN, 0.1f, 0.1f, 1.0f}}));
+    EXPECT_EQ(text(*frame), "-0.1 0.4 -0.25 1|0.9 inf 0.3 1");
+    // A zero flat gives 1.0 for a non-zero sample and NaN for 0, never an infinity; outside
+    // the flat it reads as zero.
+    frame = row({{0.3f, 0.0f, -0.2f, 0.0f}, {0.6f, 0.25f, kNaN, 0.0f}, {0.7f, 0.0f, 0.1f, 0.0f}});
+    divideImage(*frame, *row({{0.0f, 0.0f, 0.0f, 1.0f}, {0.5f, 0.5f, 0.5f, 1.0f}}));
+    EXPECT_EQ(text(*frame), "1 nan 1 1|1.2 0.5 0 1|1 nan 1 1");
 }
 
 TEST(MasterArithmetic, AMasterOfAnotherSizeChangesOnlyTheBlockItCovers)
@@ -128,11 +103,10 @@ TEST(MasterArithmetic, AMasterOfAnotherSizeChangesOnlyTheBlockItCovers)
                 for (int x = 0; x < 13; ++x) {
                     const bool covered = x < shape[0] && y < shape[1];
                     const float expected = divide ? (covered ? 2.0f : 1.0f) : (covered ? 0.375f : 0.5f);
-                    const FloatRGB p = frame->getPixel(x, y);
-                    ASSERT_EQ(p.r, expected) << shape[0] << " x " << shape[1] << (divide ? " flat " : " dark ") << x
-                                             << "," << y;
-                    ASSERT_EQ(p.b, expected);
-                    ASSERT_EQ(p.a, 1.0f);
+                    const float *p = frame->pixel(x, y);
+                    ASSERT_EQ((std::array<float, 4>{p[0], p[1], p[2], p[3]}),
+                              (std::array<float, 4>{expected, expected, expected, 1.0f}))
+                        << shape[0] << " x " << shape[1] << (divide ? " flat " : " dark ") << x << "," << y;
                 }
         }
     }

@@ -1,15 +1,11 @@
 // Colour camera mosaics: each Bayer pattern and offset on tiny mosaics with known colours,
 // band reads equal to the whole image, and everything else loading exactly as before.
-#include "image/debayer.h"
-#include "image/imageloader.h"
-#include "support/capturinglog.h"
+#include "imagetests.h"
 #include "support/compressedfits.h"
 #include "support/fitsfixture.h"
 
 #include <fitsio.h>
 #include <gtest/gtest.h>
-
-#include <cstring>
 
 using namespace testsupport;
 
@@ -20,12 +16,11 @@ namespace {
 FitsImage mosaic(int width, int height, const char *cell, double (*colourValue)(int colour, int x, int y))
 {
     FitsImage image{-32, {width, height}, {}, 0.0};
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             const char c = cell[(y % 2) * 2 + x % 2];
             image.values.push_back(colourValue(c == 'R' ? 0 : c == 'G' ? 1 : 2, x, y));
         }
-    }
     return image;
 }
 
@@ -42,17 +37,7 @@ double ramp(int colour, int x, int y)
 
 std::unique_ptr<ImageBuffer> load(const QString &path, bool debayer, CapturingLog *log = nullptr)
 {
-    CapturingLog quiet;
-    ImageLoader loader;
-    loader.log = log ? log : &quiet;
-    loader.options.debayer = debayer;
-    return loader.loadFile(path, false);
-}
-
-bool sameFloats(const ImageBuffer &a, const ImageBuffer &b)
-{
-    return a.floatCount == b.floatCount && a.channels == b.channels
-        && std::memcmp(a.data.get(), b.data.get(), static_cast<size_t>(a.floatCount) * sizeof(float)) == 0;
+    return loadInto(path, nullptr, log, debayer);
 }
 
 } // namespace
@@ -62,17 +47,23 @@ TEST(Debayer, EachPatternAndOffsetGivesTheKnownColours)
     // The header's pattern and offsets, and the colours of the top-left 2 x 2 pixels they mean.
     const struct {
         const char *pattern;
-        int offsetX, offsetY;
-        int height;
+        int offsetX, offsetY, height;
         bool bottomUp;
         const char *cell;
     } cases[] = {
-        {"RGGB", 0, 0, 6, false, "RGGB"}, {"BGGR", 0, 0, 6, false, "BGGR"}, {"GRBG", 0, 0, 6, false, "GRBG"},
-        {"GBRG", 0, 0, 6, false, "GBRG"}, {"RGGB", 1, 0, 6, false, "GRBG"}, {"RGGB", 0, 1, 6, false, "GBRG"},
-        {"RGGB", 1, 1, 6, false, "BGGR"}, {"GRBG", 1, 1, 6, false, "GBRG"}, {"GBRG", 3, -1, 6, false, "GRBG"},
+        {"RGGB", 0, 0, 6, false, "RGGB"},
+        {"BGGR", 0, 0, 6, false, "BGGR"},
+        {"GRBG", 0, 0, 6, false, "GRBG"},
+        {"GBRG", 0, 0, 6, false, "GBRG"},
+        {"RGGB", 1, 0, 6, false, "GRBG"},
+        {"RGGB", 0, 1, 6, false, "GBRG"},
+        {"RGGB", 1, 1, 6, false, "BGGR"},
+        {"GRBG", 1, 1, 6, false, "GBRG"},
+        {"GBRG", 3, -1, 6, false, "GRBG"},
         {" rggb ", 2, 0, 6, false, "RGGB"},
         // The camera's first row is the file's last one.
-        {"RGGB", 0, 0, 6, true, "GBRG"}, {"RGGB", 0, 0, 5, true, "RGGB"},
+        {"RGGB", 0, 0, 6, true, "GBRG"},
+        {"RGGB", 0, 0, 5, true, "RGGB"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.pattern << " " << c.offsetX << "," << c.offsetY << " " << c.height);
@@ -84,15 +75,11 @@ TEST(Debayer, EachPatternAndOffsetGivesTheKnownColours)
         auto image = load("flat.fits", true);
         ASSERT_TRUE(image);
         EXPECT_EQ(image->channels, 3);
-        for (int y = 0; y < image->height; ++y) {
+        for (int y = 0; y < image->height; ++y)
             for (int x = 0; x < image->width; ++x) {
                 const float *p = image->pixel(x, y);
-                ASSERT_EQ(p[0], 100.0f) << x << "," << y;
-                ASSERT_EQ(p[1], 50.0f) << x << "," << y;
-                ASSERT_EQ(p[2], 10.0f) << x << "," << y;
-                ASSERT_EQ(p[3], 1.0f);
+                ASSERT_EQ(std::vector<float>(p, p + 4), (std::vector<float>{100, 50, 10, 1})) << x << "," << y;
             }
-        }
     }
 }
 
@@ -130,24 +117,17 @@ TEST(Debayer, BandsEqualTheWholeImageBitForBit)
     auto whole = load("mosaic.fits", true);
     ASSERT_TRUE(whole);
     ASSERT_EQ(whole->channels, 3);
-    auto compressed = load("mosaic.fits.fz", true);
-    ASSERT_TRUE(compressed);
-    EXPECT_TRUE(sameFloats(*compressed, *whole));
-
+    EXPECT_TRUE(sameImage(load("mosaic.fits.fz", true).get(), whole.get()));
     ImageLoader loader;
     loader.options.debayer = true;
-    for (const QString path : {"mosaic.fits", "mosaic.fits.fz"}) {
+    for (const QString path : {"mosaic.fits", "mosaic.fits.fz"})
         for (const auto &[first, rows] :
              {std::pair{0, 1}, {0, 200}, {1, 1}, {199, 3}, {350, 349}, {699, 1}, {690, 50}}) {
             auto band = loader.loadRows(path, first, width, rows);
             ASSERT_TRUE(band) << first;
-            ASSERT_EQ(band->height, std::min(rows, height - first));
-            EXPECT_EQ(band->channels, 3);
-            EXPECT_EQ(0, std::memcmp(band->data.get(), whole->pixel(0, first),
-                                     static_cast<size_t>(band->floatCount) * sizeof(float)))
-                << path.toStdString() << " band " << first << " + " << rows;
+            EXPECT_EQ(band->height, std::min(rows, height - first));
+            EXPECT_TRUE(sameRows(band.get(), whole.get(), first)) << path.toStdString() << " band " << first;
         }
-    }
 }
 
 TEST(Debayer, OnlyMosaicsWithAKnownPatternChangeAndOnlyWhenAsked)
@@ -157,23 +137,13 @@ TEST(Debayer, OnlyMosaicsWithAKnownPatternChangeAndOnlyWhenAsked)
     ASSERT_EQ(writeFitsFile("unknown.fits", fitsImage(16, 9, 8), {"BAYERPAT= 'CYGM'"}), 0);
     ASSERT_EQ(writeFitsFile("cube.fits", fitsImage(16, 9, 8, 3), {"BAYERPAT= 'RGGB'"}), 0);
     ASSERT_EQ(writeFitsFile("row.fits", fitsImage(16, 9, 1), {"BAYERPAT= 'RGGB'"}), 0);
-
-    // Off, a mosaic loads grey as it always did.
+    // Off, a mosaic loads grey as it always did; on, whatever is not a mosaic of a known
+    // pattern loads exactly as with the option off.
     CapturingLog log;
-    auto grey = load("mosaic.fits", false, &log);
-    auto reference = load("plain.fits", false);
-    ASSERT_TRUE(grey && reference);
-    EXPECT_TRUE(sameFloats(*grey, *reference));
+    EXPECT_TRUE(sameImage(load("mosaic.fits", false, &log).get(), load("plain.fits", false).get()));
+    for (const char *name : {"plain.fits", "unknown.fits", "cube.fits", "row.fits"})
+        EXPECT_TRUE(sameImage(load(name, true, &log).get(), load(name, false).get())) << name;
     EXPECT_TRUE(log.lines().isEmpty());
-    // On, whatever is not a mosaic of a known pattern loads exactly as with the option off.
-    for (const char *name : {"plain.fits", "unknown.fits", "cube.fits", "row.fits"}) {
-        auto on = load(name, true, &log);
-        auto off = load(name, false);
-        ASSERT_TRUE(on && off) << name;
-        EXPECT_TRUE(sameFloats(*on, *off)) << name;
-    }
-    EXPECT_TRUE(log.lines().isEmpty());
-
     // A debayered load says so, once; a band read does not, but offers the same line.
     ASSERT_TRUE(load("mosaic.fits", true, &log));
     const QString line = QStringLiteral("Debayered mosaic.fits (RGGB, bilinear)");
@@ -187,10 +157,4 @@ TEST(Debayer, OnlyMosaicsWithAKnownPatternChangeAndOnlyWhenAsked)
     EXPECT_EQ(loader.debayerNote("plain.fits"), QString());
     loader.options.debayer = false;
     EXPECT_EQ(loader.debayerNote("mosaic.fits"), QString());
-
-    // Loaders take the options a front end set as the default when they are created.
-    setDefaultLoadOptions(LoadOptions{true});
-    EXPECT_TRUE(ImageLoader().options.debayer);
-    setDefaultLoadOptions(LoadOptions{});
-    EXPECT_FALSE(ImageLoader().options.debayer);
 }

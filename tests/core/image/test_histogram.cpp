@@ -62,14 +62,12 @@ TEST(Histogram, OddSamplesAndMaximaAreCountedAtTheEnds)
     EXPECT_EQ(histogram->red[kTop], 1u);
     EXPECT_EQ(histogram->green[0], 1u);
     EXPECT_EQ(histogram->blue[kTop], 1u);
-
     // An infinite (stale) maximum is scanned again first.
     const auto grey = image(0, 0, 0, 0, 0.25f);
     grey->maxValue = std::numeric_limits<float>::infinity();
     histogram = buildHistogram(*grey);
     EXPECT_EQ(grey->maxValue, 0.25f);
     EXPECT_EQ(histogram->green[kTop], 10000u);
-
     // No positive maximum: everything in bin 0, and every point is 0.
     const auto negative = image(0, 0, 0, 0, -1.0f);
     histogram = buildHistogram(*negative);

@@ -1,17 +1,14 @@
 // Choosing a reader by extension, the log lines of a load, size queries, and the failures
 // every format shares (missing files, folders).
-#include "image/imageloader.h"
 #include "image/standardimagedecoder.h"
-#include "support/capturinglog.h"
+#include "imagetests.h"
 #include "support/dngwriter.h"
 #include "support/fitsfixture.h"
 
 #include <QDir>
-#include <QFile>
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
@@ -38,29 +35,35 @@ Loaded loadLogged(const QString &path, bool verbose = false)
     return result;
 }
 
+QSize sizeOf(ImageLoader &loader, const QString &path)
+{
+    int width = -1, height = -1;
+    loader.querySize(path, width, height);
+    return {width, height};
+}
+
 } // namespace
 
-TEST(ImageLoader, ExtensionChoosesTheReaderWhateverItsCase)
+TEST(ImageLoader, ExtensionChoosesTheReaderWhateverItsCaseForLoadsAndSizes)
 {
-    const DngImage raw = dngImage(64, 48, DngLayout::LinearRgb);
-    ASSERT_TRUE(writeDng("IMG_0001.CR2", raw));
-    ASSERT_TRUE(writeDng("img_0001.cr2", raw));
-    ASSERT_TRUE(writeDng("DSC_0001.Nef", raw));
+    for (const char *name : {"IMG_0001.CR2", "img_0001.cr2", "DSC_0001.Nef"})
+        ASSERT_TRUE(writeDng(name, dngImage(64, 48, DngLayout::LinearRgb)));
     ASSERT_EQ(writeFitsFile("frame.FITS", fitsImage(16, 8, 6)), 0);
-    ASSERT_EQ(writeFitsFile("frame.Fit", fitsImage(16, 8, 6)), 0);
-
-    for (const char *name : {"IMG_0001.CR2", "img_0001.cr2", "DSC_0001.Nef"}) {
+    ASSERT_EQ(writeFitsFile("frame.Fit", fitsImage(16, 8, 6, 3)), 0);
+    // The white level tells the reader: 65535 developed by the RAW reader, 65536 read as FITS.
+    ImageLoader loader;
+    for (const auto &[name, whiteLevel, size] : {std::tuple{"IMG_0001.CR2", 65535.0f, QSize(64, 48)},
+                                                 {"img_0001.cr2", 65535.0f, QSize(64, 48)},
+                                                 {"DSC_0001.Nef", 65535.0f, QSize(64, 48)},
+                                                 {"frame.FITS", 65536.0f, QSize(8, 6)},
+                                                 {"frame.Fit", 65536.0f, QSize(8, 6)}}) {
         Loaded loaded = loadLogged(name);
         ASSERT_TRUE(loaded.image) << name;
         EXPECT_EQ(loaded.code, 0);
-        EXPECT_EQ(loaded.image->whiteLevel, 65535.0f) << name; // developed by the RAW reader
+        EXPECT_EQ(loaded.image->whiteLevel, whiteLevel) << name;
+        EXPECT_EQ(sizeOf(loader, name), size) << name;
+        EXPECT_EQ(loader.errorCode, 0) << name;
     }
-    for (const char *name : {"frame.FITS", "frame.Fit"}) {
-        Loaded loaded = loadLogged(name);
-        ASSERT_TRUE(loaded.image) << name;
-        EXPECT_EQ(loaded.image->whiteLevel, 65536.0f) << name; // read by the FITS reader
-    }
-
     // A FITS file under another name is not looked at: no reader, no line in the log.
     ASSERT_TRUE(QFile::copy("frame.FITS", "frame.dat"));
     ASSERT_TRUE(QDir().mkdir("night.fits"));
@@ -70,6 +73,8 @@ TEST(ImageLoader, ExtensionChoosesTheReaderWhateverItsCase)
         EXPECT_FALSE(loaded.image) << name;
         EXPECT_EQ(loaded.code, kUnreadableExtension) << name;
         EXPECT_TRUE(loaded.lines.isEmpty()) << name;
+        EXPECT_EQ(sizeOf(loader, name), QSize(0, 0)) << name;
+        EXPECT_EQ(loader.errorCode, kUnreadableExtension) << name;
     }
 }
 
@@ -77,49 +82,20 @@ TEST(ImageLoader, VerboseLoadsLogTheirProgressAndQuietOnesDoNot)
 {
     ASSERT_EQ(writeFitsFile("m31.fits", fitsImage(16, 8, 6)), 0);
     ASSERT_TRUE(writeDng("m31.cr2", dngImage(64, 48, DngLayout::LinearRgb)));
-
     EXPECT_EQ(loadLogged("m31.fits", true).lines,
               QStringList({"Loading FITS file m31.fits", "File read, processing...", "Loading done."}));
     EXPECT_EQ(loadLogged("m31.cr2", true).lines, QStringList({"Opening RAW file m31.cr2", "Loading done."}));
     EXPECT_TRUE(loadLogged("m31.fits", false).lines.isEmpty());
     EXPECT_TRUE(loadLogged("m31.cr2", false).lines.isEmpty());
-
     // Band reads and size queries never write to the log.
     CapturingLog log;
     ImageLoader loader;
     loader.log = &log;
-    int width = 0, height = 0;
     EXPECT_TRUE(loader.loadRows("m31.fits", 0, 8, 2));
     EXPECT_FALSE(loader.loadRows("missing.fits", 0, 8, 2));
-    loader.querySize("m31.cr2", width, height);
-    loader.querySize("missing.cr2", width, height);
+    sizeOf(loader, "m31.cr2");
+    sizeOf(loader, "missing.cr2");
     EXPECT_TRUE(log.lines().isEmpty());
-}
-
-TEST(ImageLoader, QuerySizeReportsDimensionsAndZeroOnFailure)
-{
-    ASSERT_EQ(writeFitsFile("grey.fits", fitsImage(-32, 31, 17)), 0);
-    ASSERT_EQ(writeFitsFile("colour.fits", fitsImage(16, 13, 11, 3)), 0);
-    ASSERT_TRUE(writeDng("frame.nef", dngImage(64, 48, DngLayout::BayerRggb)));
-    ImageLoader loader;
-    const struct {
-        const char *name;
-        int width, height;
-    } good[] = {{"grey.fits", 31, 17}, {"colour.fits", 13, 11}, {"frame.nef", 64, 48}};
-    for (const auto &g : good) {
-        int width = -1, height = -1;
-        loader.querySize(g.name, width, height);
-        EXPECT_EQ(loader.errorCode, 0) << g.name;
-        EXPECT_EQ(width, g.width) << g.name;
-        EXPECT_EQ(height, g.height) << g.name;
-    }
-    for (const char *name : {"missing.fits", "missing.cr2", "grey.dat"}) {
-        int width = -1, height = -1;
-        loader.querySize(name, width, height);
-        EXPECT_NE(loader.errorCode, 0) << name;
-        EXPECT_EQ(width, 0) << name;
-        EXPECT_EQ(height, 0) << name;
-    }
 }
 
 TEST(ImageLoader, MissingFilesAndWhatIsNoRegularFileFailWithOneLineUnopened)
@@ -142,13 +118,11 @@ TEST(ImageLoader, MissingFilesAndWhatIsNoRegularFileFailWithOneLineUnopened)
     for (const auto &c : cases) {
         Loaded loaded = loadLogged(c.name);
         EXPECT_FALSE(loaded.image) << c.name;
-        EXPECT_EQ(loaded.code != 0 && (c.code == 0 || loaded.code == c.code), true) << c.name << " " << loaded.code;
+        EXPECT_TRUE(loaded.code != 0 && (c.code == 0 || loaded.code == c.code)) << c.name << " " << loaded.code;
         EXPECT_EQ(loaded.lines, QStringList{c.line}) << c.name;
-
         ImageLoader loader;
-        int width = 1, height = 1;
-        loader.querySize(c.name, width, height);
-        EXPECT_EQ(width + height, 0) << c.name;
+        EXPECT_EQ(sizeOf(loader, c.name), QSize(0, 0)) << c.name;
+        EXPECT_NE(loader.errorCode, 0) << c.name;
         EXPECT_FALSE(loader.loadRows(c.name, 0, 10, 10)) << c.name;
         EXPECT_NE(loader.errorCode, 0) << c.name;
     }
@@ -168,12 +142,6 @@ std::vector<std::unique_ptr<ImageBuffer>> loadAllBands()
     return bands;
 }
 
-bool sameImage(const ImageBuffer *a, const ImageBuffer *b)
-{
-    return a && b && a->width == b->width && a->height == b->height
-        && std::memcmp(a->data.get(), b->data.get(), static_cast<size_t>(a->floatCount) * sizeof(float)) == 0;
-}
-
 } // namespace
 
 TEST(ImageLoader, BandsLoadedOnSeveralThreadsAtOnceMatchOneAtATime)
@@ -181,11 +149,10 @@ TEST(ImageLoader, BandsLoadedOnSeveralThreadsAtOnceMatchOneAtATime)
     ASSERT_EQ(writeFitsFile("stack.fits", fitsImage(-32, 64, 200, 3)), 0);
     ASSERT_TRUE(writeDng("stack.cr2", dngImage(64, 48, DngLayout::BayerRggb)));
     const auto expected = loadAllBands();
-    constexpr int kThreads = 4;
-    std::vector<std::vector<std::unique_ptr<ImageBuffer>>> results(kThreads);
+    std::vector<std::vector<std::unique_ptr<ImageBuffer>>> results(4);
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t)
-        threads.emplace_back([&results, t] { results[t] = loadAllBands(); });
+    for (auto &result : results)
+        threads.emplace_back([&result] { result = loadAllBands(); });
     for (auto &thread : threads)
         thread.join();
     for (const auto &bands : results) {
@@ -198,35 +165,31 @@ TEST(ImageLoader, BandsLoadedOnSeveralThreadsAtOnceMatchOneAtATime)
 TEST(ImageLoader, AFitsBandReadIntoAReusedBufferEqualsAFreshOne)
 {
     ASSERT_EQ(writeFitsFile("reuse.fits", fitsImage(16, 64, 200, 3)), 0);
+    const auto fresh = [](int first, int rows) { return ImageLoader().loadRows("reuse.fits", first, 64, rows); };
     ImageLoader loader;
-    auto previous = loader.loadRows("reuse.fits", 0, 64, 25);
-    ASSERT_TRUE(previous);
-    previous->whiteLevel = 1.0f; // as a stack leaves it after normalising
-    const float *storage = previous->data.get();
-    loader.reusableBuffer = std::move(previous);
+    loader.reusableBuffer = loader.loadRows("reuse.fits", 0, 64, 25);
+    ASSERT_TRUE(loader.reusableBuffer);
+    loader.reusableBuffer->whiteLevel = 1.0f; // as a stack leaves it after normalising
+    const float *storage = loader.reusableBuffer->data.get();
     auto reused = loader.loadRows("reuse.fits", 25, 64, 25);
-    ASSERT_TRUE(reused);
-    EXPECT_EQ(reused->data.get(), storage);
     EXPECT_FALSE(loader.reusableBuffer);
-    const auto fresh = ImageLoader().loadRows("reuse.fits", 25, 64, 25);
-    EXPECT_TRUE(sameImage(reused.get(), fresh.get()));
-    EXPECT_EQ(reused->whiteLevel, fresh->whiteLevel);
-
+    ASSERT_TRUE(sameImage(reused.get(), fresh(25, 25).get()));
+    EXPECT_EQ(reused->data.get(), storage);
+    EXPECT_EQ(reused->whiteLevel, 65536.0f);
     // The shorter last band fits in it too; a buffer of another width is let go.
     loader.reusableBuffer = std::move(reused);
     const auto last = loader.loadRows("reuse.fits", 190, 64, 30);
-    ASSERT_TRUE(last);
+    ASSERT_TRUE(sameImage(last.get(), fresh(190, 10).get()));
     EXPECT_EQ(last->data.get(), storage);
-    EXPECT_EQ(last->height, 10);
     EXPECT_EQ(last->floatCount, 64 * 10 * 4);
-    EXPECT_TRUE(sameImage(last.get(), ImageLoader().loadRows("reuse.fits", 190, 64, 10).get()));
     loader.reusableBuffer = std::make_unique<ImageBuffer>(32, 25);
-    EXPECT_TRUE(sameImage(loader.loadRows("reuse.fits", 0, 64, 25).get(), ImageLoader().loadRows("reuse.fits", 0, 64, 25).get()));
+    EXPECT_TRUE(sameImage(loader.loadRows("reuse.fits", 0, 64, 25).get(), fresh(0, 25).get()));
 }
 
 namespace {
 
-// A stand-in for the front end's decoder: a 5 x 4 grey image whose pixel (x, y) is 10 y + x.
+// A stand-in for the front end's decoder, without a size reader: a 5 x 4 grey image whose
+// pixel (x, y) is 10 y + x.
 std::unique_ptr<ImageBuffer> fakeDecode(const QString &path, int &errorCode)
 {
     if (!path.contains("good")) {
@@ -234,12 +197,8 @@ std::unique_ptr<ImageBuffer> fakeDecode(const QString &path, int &errorCode)
         return nullptr;
     }
     auto image = std::make_unique<ImageBuffer>(5, 4);
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 5; ++x) {
-            float *p = image->pixel(x, y);
-            p[0] = p[1] = p[2] = static_cast<float>(10 * y + x);
-            p[3] = 1.0f;
-        }
+    for (int i = 0; i < 5 * 4 * 4; ++i)
+        image->data[i] = i % 4 == 3 ? 1.0f : static_cast<float>(i / 4 / 5 * 10 + i / 4 % 5);
     image->whiteLevel = 255.0f;
     image->channels = 2;
     return image;
@@ -262,18 +221,12 @@ TEST(ImageLoader, StandardImagesNeedTheFrontEndsDecoder)
         EXPECT_EQ(loaded.code, kUnreadableExtension) << name;
         EXPECT_EQ(loaded.lines, QStringList{QStringLiteral("Loading standard image ") + name});
     }
-
     DecoderGuard guard(fakeDecode);
-    Loaded loaded = loadLogged("good.png");
-    ASSERT_TRUE(loaded.image);
-    EXPECT_EQ(loaded.lines, QStringList{"Loading standard image good.png"});
-    EXPECT_EQ(loaded.image->whiteLevel, 255.0f);
-
-    loaded = loadLogged("bad.png");
+    EXPECT_EQ(loadLogged("good.png").image->whiteLevel, 255.0f);
+    Loaded loaded = loadLogged("bad.png");
     EXPECT_FALSE(loaded.image);
     EXPECT_EQ(loaded.code, kStandardImageUnreadable);
     EXPECT_EQ(loaded.lines, QStringList({"Loading standard image bad.png", "Error loading standard image."}));
-
     // Bands and sizes go through the same decoder.
     ImageLoader loader;
     auto band = loader.loadRows("good.png", 2, 5, 10);
@@ -281,10 +234,7 @@ TEST(ImageLoader, StandardImagesNeedTheFrontEndsDecoder)
     EXPECT_EQ(band->height, 2);
     EXPECT_EQ(band->getPixel(3, 1).g, 33.0f);
     EXPECT_EQ(band->channels, 2);
-    int width = 0, height = 0;
-    loader.querySize("good.png", width, height);
-    EXPECT_EQ(width, 5);
-    EXPECT_EQ(height, 4);
-    loader.querySize("bad.png", width, height);
+    EXPECT_EQ(sizeOf(loader, "good.png"), QSize(5, 4));
+    EXPECT_EQ(sizeOf(loader, "bad.png"), QSize(0, 0));
     EXPECT_EQ(loader.errorCode, kStandardImageUnreadable);
 }

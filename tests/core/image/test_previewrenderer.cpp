@@ -58,14 +58,12 @@ TEST(PreviewRenderer, LevelsFollowTheBufferScaleViewCorrectionAndPreviewGamma)
     EXPECT_EQ(shown({0.3f}, correction(0.1f, 1.0f, 0.5f)), Levels{127});
     EXPECT_EQ(shown({kNaN, -kInf, kInf}, PreviewParams{}), (Levels{0, 0, 255}));
     EXPECT_EQ(shown({kNaN, -kInf, kInf}, correction(0.0f, 2.0f, 1.0f), 65535.0f), (Levels{0, 0, 255}));
-
     // The preview gamma lifts each level in double precision; 64.5 / 255 is level 64 before it.
     PreviewParams lifted;
     lifted.usePreviewGamma = true;
     lifted.previewGamma = 2.2f;
     EXPECT_EQ(shown({64.5f / 255.0f, 0.0f, 7.0f, kNaN}, lifted),
               (Levels{static_cast<int>(std::pow(64.0 / 255.0, 1.0 / 2.2) * 255.0), 0, 255, 0}));
-
     // Channels are corrected apart and packed opaque as 0xFFRRGGBB.
     PreviewParams perChannel;
     perChannel.vcWhite[0] = 0.5f;
@@ -84,7 +82,6 @@ TEST(PreviewRenderer, GammaUsesFastPowAcrossTheWholeRange)
     EXPECT_EQ(fastPow(4.0, 0.5), expected);
     EXPECT_NEAR(fastPow(0.3, 2.5) / std::pow(0.3, 2.5), 1.0, 0.1);
     EXPECT_EQ(shown({0.25f}, correction(0.0f, 0.5f, 1.0f)), std::vector<int>{125}); // 127 with the exact root
-
     // Across the range: nothing below 0 or NaN shows, nothing past 255; fastPow's error is visible
     // even at 1.0 for a small gamma.
     const std::vector<float> values{1e-30f, 3e38f, kNaN, -kInf, kInf, -0.25f, 0.1f, 0.5f, 0.9f, 1.0f, 1.5f};
@@ -108,7 +105,6 @@ TEST(PreviewRenderer, AnyThreadCountGivesTheSingleThreadedImageBitForBit)
     PreviewParams params = correction(0.05f, 0.7f, 0.9f);
     params.vcGamma[1] = 1.0f;
     params.usePreviewGamma = true;
-
     std::vector<std::uint32_t> single;
     ASSERT_TRUE(renderPreview(buffer, params, single, 1));
     for (int threads : {2, 3, 7, 61, 200, 0}) {
@@ -116,7 +112,6 @@ TEST(PreviewRenderer, AnyThreadCountGivesTheSingleThreadedImageBitForBit)
         ASSERT_TRUE(renderPreview(buffer, params, threaded, threads));
         EXPECT_EQ(threaded, single) << threads << " threads";
     }
-
     // Rows of a wider target keep their padding; a buffer without pixels renders nothing.
     std::vector<std::uint32_t> padded(2 * 4, 7u);
     ASSERT_TRUE(renderPreview(*greyRow({1.0f, 1.0f}), PreviewParams{}, padded.data(), 4, 2));

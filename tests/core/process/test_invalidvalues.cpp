@@ -1,55 +1,35 @@
 // The invalid-value scan: one line per infinite, not-a-number or zero component, in pixel
 // order, then the extremes of each channel.
-#include "image/imagebuffer.h"
 #include "process/invalidvalues.h"
-#include "support/capturinglog.h"
+#include "processfixtures.h"
 
-#include <cmath>
-#include <limits>
-
-#include <gtest/gtest.h>
-
-namespace {
-
-void setPixel(ImageBuffer &image, int x, int y, float r, float g, float b)
-{
-    float *p = image.pixel(x, y);
-    p[0] = r;
-    p[1] = g;
-    p[2] = b;
-}
-
-} // namespace
+using namespace processtest;
 
 TEST(InvalidValues, EachHitIsOneLineInPixelAndTestOrderThenTheExtremes)
 {
-    constexpr float inf = std::numeric_limits<float>::infinity();
     const float nan = std::nanf("");
-    ImageBuffer image(3, 2);
-    for (int y = 0; y < 2; ++y)
-        for (int x = 0; x < 3; ++x)
-            setPixel(image, x, y, 0.5f, 0.25f, 0.75f);
-    setPixel(image, 0, 0, nan, 0.1f, 0.2f); // a NaN first pixel starts the extremes at 0
-    setPixel(image, 2, 0, 0.0f, -inf, nan);
-    setPixel(image, 1, 1, inf, 0.0f, 0.0f);
-    testsupport::CapturingLog log;
-    const InvalidValueScan scan = scanInvalidValues(image, log);
-    EXPECT_EQ(log.lines(), QStringList({"'Not a number' Red: 0,0", "Infinite Green: 2,0", "'Not a number' Blue: 2,0",
-                                        "Zero Red: 2,0", "Infinite Red: 1,1", "Zero Green: 1,1", "Zero Blue: 1,1",
-                                        "Minimum color values: R=0 G=-inf B=0",
-                                        "Maximum color values: R=inf G=0.25 B=0.75"}));
-    EXPECT_EQ(scan.reported, 7);
+    auto image = filledImage(3, 2, 0.5f, 0.25f, 0.75f);
+    setPixel(*image, 0, 0, nan, 0.1f, 0.2f); // a NaN first pixel starts the extremes at 0
+    setPixel(*image, 2, 0, 0.0f, -kInf, nan);
+    setPixel(*image, 1, 1, kInf, 0.0f, 0.0f);
+    CapturingLog log;
+    EXPECT_EQ(scanInvalidValues(*image, log).reported, 7);
+    EXPECT_EQ(log.lines(),
+              QStringList({"'Not a number' Red: 0,0", "Infinite Green: 2,0", "'Not a number' Blue: 2,0",
+                           "Zero Red: 2,0", "Infinite Red: 1,1", "Zero Green: 1,1", "Zero Blue: 1,1",
+                           "Minimum color values: R=0 G=-inf B=0", "Maximum color values: R=inf G=0.25 B=0.75"}));
 
     // An image of zeros comes in batches, and the abort flag stops it between them.
     ImageBuffer zeros(100, 100);
-    testsupport::CapturingLog many;
+    CapturingLog many;
     int batches = 0;
     scanInvalidValues(zeros, many, [&] { ++batches; });
     EXPECT_EQ(many.lines().size(), 3 * 100 * 100 + 2);
     EXPECT_EQ(batches, 3 * 100 * 100 / kInvalidValueBatchLines);
     std::atomic<bool> abort{true};
-    testsupport::CapturingLog stopped;
+    CapturingLog stopped;
     EXPECT_TRUE(scanInvalidValues(zeros, stopped, {}, &abort).aborted);
-    EXPECT_TRUE(stopped.lines().size() >= kInvalidValueBatchLines && stopped.lines().size() < kInvalidValueBatchLines + 3)
+    EXPECT_TRUE(stopped.lines().size() >= kInvalidValueBatchLines
+                && stopped.lines().size() < kInvalidValueBatchLines + 3)
         << "one batch (whole pixels), no extremes";
 }

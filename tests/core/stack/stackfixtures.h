@@ -1,18 +1,35 @@
 #pragma once
 // Frames on disk for the stacking tests: small colour FITS files (BITPIX -32, white level 1.0)
-// whose values come from a function or from a seeded random source, and bitwise comparisons.
+// whose values come from a function or from a seeded random source, images in memory, and
+// bitwise comparisons.
 #include "calib/resourcelimits.h"
 #include "image/imagebuffer.h"
+#include "stack/bandcalibration.h"
+#include "stack/framenormalization.h"
+#include "stack/multifb.h"
+#include "stack/registeredgeometry.h"
+#include "stack/sourcewindow.h"
+#include "stack/stackstatistics.h"
+#include "support/capturinglog.h"
 #include "support/fitsfixture.h"
 
 #include <QString>
 #include <QStringList>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
 #include <cstring>
+#include <functional>
+#include <limits>
+#include <memory>
 #include <random>
+#include <vector>
 
 namespace stacktest {
 
+using testsupport::CapturingLog;
 using testsupport::loadImage;
 using testsupport::writeConstantFrame;
 using testsupport::writeFrame;
@@ -30,18 +47,46 @@ inline ResourcePreferences preferences(int threads, int maxMem = 1024, int memPe
 }
 
 // Values uniform in 0 .. 1 with an occasional hot pixel (5.0) and cold one (-1.0), so that
-// every rejection has outliers to work on.
-inline QStringList writeRandomFrames(const QString &prefix, int count, int width, int height, unsigned seed)
+// every rejection has outliers to work on; colour, or grey for no planes.
+inline QStringList writeRandomFrames(const QString &prefix, int count, int width, int height, unsigned seed,
+                                     int planes = 3)
 {
     QStringList paths;
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    const auto value = [&](int, int, int) {
+        const double u = uniform(random);
+        return u < 0.02 ? 5.0 : u > 0.99 ? -1.0 : uniform(random);
+    };
     for (int i = 0; i < count; ++i)
-        paths << writeFrame(QStringLiteral("%1-%2.fits").arg(prefix).arg(i), width, height, [&](int, int, int) {
-            const double u = uniform(random);
-            return u < 0.02 ? 5.0 : u > 0.99 ? -1.0 : uniform(random);
-        });
+        paths << writeFrame(QStringLiteral("%1-%2.fits").arg(prefix).arg(i), width, height, value, -32, planes);
     return paths;
+}
+
+// The same sky in every channel.
+inline FrameSky sky(float level, float noise)
+{
+    return FrameSky{{level, level, level}, {noise, noise, noise}};
+}
+
+// A colour image in memory, alpha 1.
+inline std::unique_ptr<ImageBuffer> filled(int width, int height, const std::function<float(int, int, int)> &value)
+{
+    auto image = std::make_unique<ImageBuffer>(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            float *p = image->pixel(x, y);
+            for (int c = 0; c < 3; ++c)
+                p[c] = value(x, y, c);
+            p[3] = 1.0f;
+        }
+    return image;
+}
+
+// Whether a registered output pixel whose frame position is (x, y) has a source pixel.
+inline bool insideFrame(float x, float y, int width, int height)
+{
+    return x > -1.0f && y > -1.0f && static_cast<int>(x) < width && static_cast<int>(y) < height;
 }
 
 inline bool sameBits(float a, float b)

@@ -1,13 +1,9 @@
-#include "image/imagebuffer.h"
+// Master frames: the post-processing by type on a known ramp, and whole runs that stack,
+// calibrate and post-process.
 #include "stack/masterframe.h"
-#include "stack/multifb.h"
 #include "stackfixtures.h"
-#include "support/capturinglog.h"
-
-#include <gtest/gtest.h>
 
 using namespace stacktest;
-using testsupport::CapturingLog;
 
 namespace {
 
@@ -15,16 +11,9 @@ namespace {
 // 0 .. 1, green is 0.25 everywhere and blue 0 on one half, 0.5 on the other.
 std::unique_ptr<ImageBuffer> rampMaster()
 {
-    auto master = std::make_unique<ImageBuffer>(200, 100);
-    for (int y = 0; y < 100; ++y)
-        for (int x = 0; x < 200; ++x) {
-            float *p = master->pixel(x, y);
-            p[0] = static_cast<float>(y * 200 + x) / 20000.0f;
-            p[1] = 0.25f;
-            p[2] = y < 50 ? 0.0f : 0.5f;
-            p[3] = 1.0f;
-        }
-    return master;
+    return filled(200, 100, [](int x, int y, int c) {
+        return c == 0 ? static_cast<float>(y * 200 + x) / 20000.0f : c == 1 ? 0.25f : y < 50 ? 0.0f : 0.5f;
+    });
 }
 
 // The figure of the one "Highest pixel data: " line, or -1.
@@ -36,17 +25,19 @@ float highestPixelData(const CapturingLog &log)
 
 } // namespace
 
-TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimited)
+TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimitedAndDarksReportTheirHighestPixelData)
 {
-    MasterFrameOptions options;
-    options.type = MasterType::Flat;
-    options.normalizeChannels = true;
-    auto master = rampMaster();
+    MasterFrameOptions options; // a flat
     CapturingLog log;
+    auto untouched = rampMaster();
+    ASSERT_TRUE(finishMasterFrame(*untouched, options, log));
+    EXPECT_EQ(untouched->getPixel(0, 70).b, 0.5f) << "normalised only when asked";
+    options.normalizeChannels = true; // ignored but for flats
+    auto master = rampMaster();
     ASSERT_TRUE(finishMasterFrame(*master, options, log));
-    // Green is one value: its point is that value, so it becomes 1.0 everywhere.
+    // Green is one value: its point is that value, so it becomes 1.0 everywhere. Blue's point
+    // is 0.5: it doubles, and 0 stays 0.
     EXPECT_EQ(master->getPixel(3, 0).g, 1.0f);
-    // Blue's point is 0.5: it doubles, and 0 stays 0.
     EXPECT_EQ(master->getPixel(0, 70).b, 1.0f);
     EXPECT_EQ(master->getPixel(0, 10).b, 0.0f);
     // Red is scaled by about 1 / 0.999, and the brightest 0.1 % end at 1.0.
@@ -54,28 +45,17 @@ TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimited)
     EXPECT_EQ(master->getPixel(199, 99).r, 1.0f);
     EXPECT_EQ(master->whiteLevel, 1.0f);
 
-    options.normalizeChannels = false;
-    auto untouched = rampMaster();
-    ASSERT_TRUE(finishMasterFrame(*untouched, options, log));
-    EXPECT_EQ(untouched->getPixel(0, 70).b, 0.5f);
-}
-
-TEST(MasterFrame, DarksReportTheirHighestPixelData)
-{
     EXPECT_EQ(masterFrameTitle(MasterType::Flat), "Master Flat");
-    const std::pair<MasterType, QString> types[] = {
-        {MasterType::Dark, "Master Dark"}, {MasterType::Bias, "Master Bias"}, {MasterType::DarkFlat, "Master Darkflat"}};
-    for (const auto &type : types) {
-        EXPECT_EQ(masterFrameTitle(type.first), type.second);
-        MasterFrameOptions options;
-        options.type = type.first;
-        options.normalizeChannels = true; // ignored but for flats
-        auto master = rampMaster();
-        CapturingLog log;
-        ASSERT_TRUE(finishMasterFrame(*master, options, log));
-        EXPECT_NEAR(highestPixelData(log), 0.99f, 0.001f)
-            << "red's 99 % point, above blue's 0.5 and green's 0.25";
-        EXPECT_EQ(master->getPixel(0, 70).b, 0.5f) << "a dark keeps its values";
+    for (const auto &[type, title] : {std::pair{MasterType::Dark, "Master Dark"},
+                                      {MasterType::Bias, "Master Bias"},
+                                      {MasterType::DarkFlat, "Master Darkflat"}}) {
+        EXPECT_EQ(masterFrameTitle(type), title);
+        options.type = type;
+        auto dark = rampMaster();
+        CapturingLog darkLog;
+        ASSERT_TRUE(finishMasterFrame(*dark, options, darkLog));
+        EXPECT_NEAR(highestPixelData(darkLog), 0.99f, 0.001f) << "red's 99 % point, above blue's 0.5 and green's 0.25";
+        EXPECT_EQ(dark->getPixel(0, 70).b, 0.5f) << "a dark keeps its values";
     }
 }
 
@@ -85,11 +65,8 @@ TEST(MasterFrame, GenerationStacksCalibratesAndPostProcesses)
     for (int i = 0; i < 3; ++i)
         frames << writeConstantFrame(QStringLiteral("mf-flat-%1.fits").arg(i), 16, 12, 0.4 + 0.1 * i);
     MasterFrameOptions options;
-    options.type = MasterType::Flat;
-    options.method = 0;
     options.biasPath = writeConstantFrame("mf-bias.fits", 16, 12, 0.1);
     options.darkFlatPath = writeConstantFrame("mf-darkflat.fits", 16, 12, 0.05);
-
     CapturingLog log;
     MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
     const auto master = generateMasterFrame(fb, options, log);
@@ -106,7 +83,6 @@ TEST(MasterFrame, GenerationStacksCalibratesAndPostProcesses)
     EXPECT_FALSE(biasFb.biasMaster());
     EXPECT_FLOAT_EQ(bias->getPixel(0, 0).r, 0.5f) << "the average";
     EXPECT_NEAR(highestPixelData(biasLog), 0.5f, 1e-4f);
-
     // Abort: no master.
     MultiFB aborted(biasLog, frames, preferences(2), kPlentyOfMemory);
     aborted.abortFlag()->store(true);

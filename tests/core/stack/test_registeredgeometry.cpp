@@ -1,6 +1,5 @@
-#include "stack/registeredgeometry.h"
-
-#include <gtest/gtest.h>
+// Where registered frames land in the common output frame, and which source rows a band needs.
+#include "stackfixtures.h"
 
 namespace {
 
@@ -39,22 +38,17 @@ TEST(RegisteredGeometry, OutputSizeOfShiftedAndTurnedFrames)
 TEST(RegisteredGeometry, CornersOfATurnedFrameLandWhereExpected)
 {
     const FrameRotation turned(FramePlacement{0, 0, 90.0f}, 400, 200);
-    float X = 0, Y = 0;
+    float X = 0, Y = 0, x = 0, y = 0;
     turned.forward(0, 0, X, Y);
-    EXPECT_FLOAT_EQ(X, 100.0f);
-    EXPECT_FLOAT_EQ(Y, 300.0f);
+    EXPECT_TRUE(std::fabs(X - 100.0f) < 1e-4f && std::fabs(Y - 300.0f) < 1e-4f) << X << "," << Y;
     turned.forward(399, 199, X, Y);
-    EXPECT_FLOAT_EQ(X, 299.0f);
-    EXPECT_FLOAT_EQ(Y, -99.0f);
-
+    EXPECT_TRUE(std::fabs(X - 299.0f) < 1e-4f && std::fabs(Y + 99.0f) < 1e-4f) << X << "," << Y;
     // The inverse takes a landed point back to its source pixel.
     const FrameRotation placed(FramePlacement{12.25f, -3.5f, 1.7f}, 640, 480);
-    for (const auto &point : {std::pair<float, float>{0, 0}, {639, 0}, {320, 240}, {17, 463}}) {
-        float x = 0, y = 0;
-        placed.forward(point.first, point.second, X, Y);
+    for (const auto &[px, py] : {std::pair{0.0f, 0.0f}, {639.0f, 0.0f}, {320.0f, 240.0f}, {17.0f, 463.0f}}) {
+        placed.forward(px, py, X, Y);
         placed.inverse(X, Y, x, y);
-        EXPECT_NEAR(x, point.first, 1e-3);
-        EXPECT_NEAR(y, point.second, 1e-3);
+        EXPECT_TRUE(std::fabs(x - px) < 1e-3f && std::fabs(y - py) < 1e-3f) << px << "," << py;
     }
 }
 
@@ -64,15 +58,12 @@ TEST(RegisteredGeometry, BandsReadOnlyTheSourceRowsTheyNeed)
     const OutputBounds bounds = boundsOf({{0, 0, 0}, {0, -300.0f, 0}}, 100, 200);
     ASSERT_EQ(outputHeight(bounds, 200), 500);
 
-    const SourceRows top = bandSourceRows({0, -300.0f, 0}, bounds, 100, 100, 200, 0, 100);
-    EXPECT_EQ(top.firstRow, 0);
-    EXPECT_EQ(top.rowCount, 101) << "one row more below, against rounding";
-    const SourceRows reference = bandSourceRows({0, 0, 0}, bounds, 100, 100, 200, 400, 100);
-    EXPECT_EQ(reference.firstRow, 99);
-    EXPECT_EQ(reference.rowCount, 101);
-
-    const SourceRows below = bandSourceRows({0, -300.0f, 0}, bounds, 100, 100, 200, 400, 100);
-    EXPECT_EQ(below.rowCount, 0) << "the shifted frame ends 300 rows above this band";
-    const SourceRows above = bandSourceRows({0, 0, 0}, bounds, 100, 100, 200, 0, 100);
-    EXPECT_LE(above.rowCount, 2) << "only the rows a position just above the frame truncates to";
+    const auto rows = [&](float ty, int firstBandRow) {
+        const SourceRows r = bandSourceRows({0, ty, 0}, bounds, 100, 100, 200, firstBandRow, 100);
+        return std::pair{r.firstRow, r.rowCount};
+    };
+    EXPECT_EQ(rows(-300.0f, 0), std::pair(0, 101)) << "one row more below, against rounding";
+    EXPECT_EQ(rows(0.0f, 400), std::pair(99, 101));
+    EXPECT_EQ(rows(-300.0f, 400).second, 0) << "the shifted frame ends 300 rows above this band";
+    EXPECT_LE(rows(0.0f, 0).second, 2) << "only the rows a position just above the frame truncates to";
 }

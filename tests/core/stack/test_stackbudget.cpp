@@ -1,15 +1,10 @@
+// The band size a stack takes from the memory budget, row by row.
 #include "stack/stackbudget.h"
 #include "stackfixtures.h"
 
-#include <gtest/gtest.h>
-
 using stacktest::preferences;
 
-namespace {
-
 constexpr std::uint64_t kMB = std::uint64_t{1} << 20;
-
-} // namespace
 
 TEST(StackBudget, BandRowsFollowTheBudgetRowByRow)
 {
@@ -25,8 +20,7 @@ TEST(StackBudget, BandRowsFollowTheBudgetRowByRow)
         {"maxMem below the free memory sets the budget", 4000, 10, 8000 * kMB, 20, 6000, 4000, true, 4000, 1747, 1747},
         {"half the free memory when maxMem is above it", 4000, 50, 2000 * kMB, 20, 6000, 4000, false, 1000, 436, 436},
         {"1000 MB for 20 frames 6000 wide", 1000, 50, 8000 * kMB, 20, 6000, 4000, true, 1000, 436, 436},
-        {"maxMem equal to the free memory takes the share", 2000, 25, 2000 * kMB, 20, 6000, 4000, false, 500, 218,
-         218},
+        {"maxMem equal to the free memory takes the share", 2000, 25, 2000 * kMB, 20, 6000, 4000, false, 500, 218, 218},
         {"the band holds whole frames", 1024, 50, 16000 * kMB, 5, 64, 100, true, 1024, 167772, 100},
         {"tight: one row", 1, 50, 8000 * kMB, 8, 6000, 4000, true, 1, 1, 1},
         {"nothing fits", 1, 50, 8000 * kMB, 100, 6000, 4000, true, 1, 0, 0},

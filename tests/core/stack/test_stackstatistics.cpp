@@ -1,115 +1,104 @@
-#include "stack/stackstatistics.h"
-
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <cmath>
-#include <limits>
-#include <random>
-#include <vector>
+// The statistics of one pixel's samples on known-answer vectors, and the two paths that
+// compute them for many pixels (a row of frames, four pixels at once) against them bit for bit.
+#include "stack/lanestatistics.h"
+#include "stack/rowcombiner.h"
+#include "stackfixtures.h"
 
 using namespace stackstats;
+using stacktest::sameBits;
+using Samples = std::vector<float>;
 
-TEST(StackStatistics, WinsorizeReplacesTheEndsBySortedNeighbours)
+namespace {
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// Few distinct levels, so that ties are common, and now and then an infinity.
+Samples randomSamples(std::mt19937 &random, int count)
 {
-    std::vector<float> samples = {10, 3, 1, 7, 2, 9, 4, 8, 6, 5};
-    winsorize(samples.data(), 10, 0.1f);
-    EXPECT_EQ(samples, (std::vector<float>{2, 2, 3, 4, 5, 6, 7, 8, 9, 9}));
+    std::uniform_int_distribution<int> level(0, 60);
+    Samples samples(static_cast<std::size_t>(count));
+    for (float &v : samples) {
+        const int l = level(random);
+        v = l == 60 ? kInf : l == 59 ? -2.5f : static_cast<float>(l) * 0.0625f;
+    }
+    return samples;
+}
 
+} // namespace
+
+TEST(StackStatistics, WinsorizeReplacesTheEndsBySortedNeighboursAndTrimKeepsTheMiddle)
+{
+    Samples samples = {10, 3, 1, 7, 2, 9, 4, 8, 6, 5};
+    winsorize(samples.data(), 10, 0.1f);
+    EXPECT_EQ(samples, (Samples{2, 2, 3, 4, 5, 6, 7, 8, 9, 9}));
     // c = roundf(2.5) = 3, half away from zero: 1 .. 25 becomes 4, 4, 4, 4, 5 .. 21, 22, 22, 22, 22.
-    std::vector<float> more(25), clamped(25);
+    Samples more(25), clamped(25);
     for (int i = 0; i < 25; ++i) {
         more[i] = 25.0f - i;
         clamped[i] = std::clamp(i + 1.0f, 4.0f, 22.0f);
     }
     winsorize(more.data(), 25, 0.1f);
     EXPECT_EQ(more, clamped);
-}
 
-TEST(StackStatistics, TrimKeepsTheMiddleAndDropsTheExtraValueHigh)
-{
-    std::vector<float> samples = {10, 2, 3, 4, 5, 6, 7, 8, 9, 1};
+    // The extra value of an odd count goes at the high end.
+    samples = {10, 2, 3, 4, 5, 6, 7, 8, 9, 1};
     ASSERT_EQ(trim(samples.data(), 10, 0.1f), 9);
-    EXPECT_EQ(std::vector<float>(samples.begin(), samples.begin() + 9), (std::vector<float>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
-
-    std::vector<float> twenty(20);
+    EXPECT_EQ(Samples(samples.begin(), samples.begin() + 9), (Samples{1, 2, 3, 4, 5, 6, 7, 8, 9}));
+    // floor(0.75 x 20) = 15 kept from index (20 - 15) / 2 = 2: values 3 .. 17.
+    Samples twenty(20);
     for (int i = 0; i < 20; ++i)
         twenty[i] = static_cast<float>(20 - i);
-    // floor(0.75 x 20) = 15 kept from index (20 - 15) / 2 = 2: values 3 .. 17.
     ASSERT_EQ(trim(twenty.data(), 20, 0.25f), 15);
     EXPECT_TRUE(twenty[0] == 3.0f && twenty[14] == 17.0f);
 }
 
 TEST(StackStatistics, SigmaClippingIsOnePassAroundTheMean)
 {
-    const std::vector<float> samples = {2, 4, 4, 4, 5, 5, 7, 9};
+    const Samples samples = {2, 4, 4, 4, 5, 5, 7, 9};
     EXPECT_EQ(mean(samples.data(), 8), 5.0f);
     EXPECT_EQ(stdDev(samples.data(), 8), 2.0f);
     EXPECT_TRUE(std::isnan(stdDev(samples.data(), 0)));
-    const std::vector<float> outlier = {1, 2, 3, 100};
+    const Samples outlier = {1, 2, 3, 100};
     EXPECT_FLOAT_EQ(stdDev(outlier.data(), 4), 42.44113f);
     EXPECT_EQ(sigmaClippedMean(outlier.data(), 4, 1.0f), 2.0f);
-
-    EXPECT_TRUE(std::isnan(sigmaClippedMean(std::vector<float>{0, 10}.data(), 2, 0.5f))) << "nothing within [2.5, 7.5]";
+    EXPECT_TRUE(std::isnan(sigmaClippedMean(Samples{0, 10}.data(), 2, 0.5f))) << "nothing within [2.5, 7.5]";
 }
 
 TEST(StackStatistics, MedianTakesTheLowerMiddle)
 {
-    const struct {
-        std::vector<float> samples;
-        float median;
-    } cases[] = {
-        {{5, 1, 4, 2}, 2.0f},
-        {{3, 1, 2}, 2.0f},
-        {{7}, 7.0f},
-        {{-1, std::numeric_limits<float>::infinity(), 0}, 0.0f},
-    };
-    for (const auto &c : cases) {
-        std::vector<float> samples = c.samples;
-        EXPECT_EQ(combineMedian(samples.data(), static_cast<int>(samples.size())), c.median);
-    }
+    const std::pair<Samples, float> cases[] = {
+        {{5, 1, 4, 2}, 2.0f}, {{3, 1, 2}, 2.0f}, {{7}, 7.0f}, {{-1, kInf, 0}, 0.0f}};
+    for (auto [samples, median] : cases)
+        EXPECT_EQ(combineMedian(samples.data(), static_cast<int>(samples.size())), median) << samples.size();
     // Above the insertion-sort limit the median is a selection.
     std::mt19937 random(7);
-    std::uniform_int_distribution<int> level(0, 40);
     for (int n : {33, 64, 101, 300}) {
-        std::vector<float> samples(static_cast<std::size_t>(n));
-        for (float &v : samples)
-            v = level(random) * 0.125f;
-        std::vector<float> sorted = samples;
+        Samples samples = randomSamples(random, n);
+        Samples sorted = samples;
         std::sort(sorted.begin(), sorted.end());
         EXPECT_EQ(combineMedian(samples.data(), n), sorted[static_cast<std::size_t>((n - 1) / 2)]) << n;
     }
 }
 
-TEST(StackStatistics, EveryModeGivesTheOnlySampleAndNaNForNone)
+TEST(StackStatistics, NoOneOrFourSamplesWithAnyFractionNeverReadOutOfBounds)
 {
-    for (int mode : {CombineAverage, CombineMedian, CombineSigma}) {
+    for (int mode : {CombineAverage, CombineMedian, CombineSigma})
         for (int rejection : {RejectNone, RejectWinsorize, RejectTrim}) {
-            float none[1] = {0.0f};
+            float none[1] = {0.0f}, one[1] = {0.25f};
             EXPECT_TRUE(std::isnan(combine(none, 0, mode, rejection, 0.1f, 1.0f))) << mode << " " << rejection;
-            float one[1] = {0.25f};
             const float value = combine(one, 1, mode, rejection, 0.1f, 1.0f);
             // Trimming a tenth of one sample keeps floor(0.9) = 0 of them (the median ignores rejection).
-            if (rejection == RejectTrim && mode != CombineMedian)
-                EXPECT_TRUE(std::isnan(value)) << mode;
-            else
-                EXPECT_EQ(value, 0.25f) << mode << " " << rejection;
+            EXPECT_TRUE(rejection == RejectTrim && mode != CombineMedian ? std::isnan(value) : value == 0.25f)
+                << mode << " " << rejection << ": " << value;
         }
-    }
-}
-
-TEST(StackStatistics, FractionsOutsideTheUsableRangeNeverReadOutOfBounds)
-{
     // The sanitizer build catches any read past the four samples.
-    const float fractions[] = {-1.0f, 0.0f, 0.49f, 0.5f, 0.9f, 1.0f, 7.0f, 1e30f,
-                               std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()};
-    for (float f : fractions) {
+    for (float f : {-1.0f, 0.0f, 0.49f, 0.5f, 0.9f, 1.0f, 7.0f, 1e30f, kNaN, kInf})
         for (int rejection : {RejectWinsorize, RejectTrim}) {
-            std::vector<float> samples = {4, 1, 3, 2};
+            Samples samples = {4, 1, 3, 2};
             const float value = combineSigma(samples.data(), 4, rejection, f, 1.0f);
             EXPECT_TRUE(std::isnan(value) || (value >= 1.0f && value <= 4.0f)) << f;
         }
-    }
     EXPECT_EQ(winsorizeCount(4, 0.9f), 1) << "the ends never cross";
     EXPECT_EQ(trimKeepCount(4, -3.0f), 4);
     EXPECT_EQ(trimKeepCount(4, 1.0f), 0);
@@ -123,18 +112,108 @@ TEST(StackStatistics, UsableFractionsFollowTheFrameCount)
         int n;
         bool usable;
     } cases[] = {
-        {RejectNone, 0.9f, 3, true},
-        {RejectWinsorize, 0.4f, 10, true},  // c = 4 < 6
-        {RejectWinsorize, 0.5f, 10, false}, // c = 5, not below 5
-        {RejectWinsorize, 0.25f, 2, false}, // roundf(0.5) = 1, not below 1
-        {RejectWinsorize, 0.2f, 2, true},
-        {RejectTrim, 0.5f, 2, true},  // floor(1.0) = 1
-        {RejectTrim, 0.6f, 2, false}, // floor(0.8) = 0
-        {RejectTrim, -0.1f, 5, false},
-        {RejectWinsorize, std::numeric_limits<float>::quiet_NaN(), 5, false},
+        {RejectNone, 0.9f, 3, true},        {RejectWinsorize, 0.4f, 10, true}, // c = 4 < 6
+        {RejectWinsorize, 0.5f, 10, false},                                    // c = 5, not below 5
+        {RejectWinsorize, 0.25f, 2, false},                                    // roundf(0.5) = 1, not below 1
+        {RejectWinsorize, 0.2f, 2, true},   {RejectTrim, 0.5f, 2, true},       // floor(1.0) = 1
+        {RejectTrim, 0.6f, 2, false},                                          // floor(0.8) = 0
+        {RejectTrim, -0.1f, 5, false},      {RejectWinsorize, kNaN, 5, false},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(rejectionFractionUsable(c.rejection, c.f, c.n), c.usable) << c.rejection << " " << c.f << " " << c.n;
         EXPECT_EQ(rejectionFractionProblem(c.rejection, c.f, c.n).isEmpty(), c.usable);
     }
+}
+
+TEST(RowCombiner, EveryPathGivesTheStatisticOfThePixelsSamples)
+{
+    std::mt19937 random(31);
+    std::uniform_real_distribution<float> value(-0.5f, 2.0f);
+    std::uniform_int_distribution<int> kind(0, 40);
+    for (int frames : {1, 2, 5, 20})
+        for (int width : {1, 3, 4, 9, 17}) {
+            // Frame rows with NaN colours, pixels without a sample (alpha 0) and, once, no row.
+            std::vector<Samples> data(static_cast<std::size_t>(frames));
+            std::vector<const float *> rows;
+            for (Samples &row : data) {
+                for (int x = 0; x < width; ++x) {
+                    const int k = kind(random);
+                    row.insert(row.end(), {k == 0 ? kNaN : value(random), value(random), k == 1 ? kInf : value(random),
+                                           k == 2 ? 0.0f : 1.0f});
+                }
+                rows.push_back(frames > 2 && rows.size() == 1 ? nullptr : row.data());
+            }
+            for (int mode : {CombineAverage, CombineMedian, CombineSigma})
+                for (int rejection : {RejectNone, RejectWinsorize, RejectTrim}) {
+                    RowCombiner combiner(frames, width, CombineSettings{mode, rejection, 0.2f, 1.2f});
+                    Samples out(static_cast<std::size_t>(width) * 4);
+                    combiner.combineRow(rows.data(), out.data());
+                    for (int x = 0; x < width; ++x) {
+                        for (int c = 0; c < 3; ++c) {
+                            Samples samples;
+                            for (const float *row : rows)
+                                if (row && row[4 * x + 3] > 0.0f)
+                                    samples.push_back(std::isnan(row[4 * x + c]) ? 0.0f : row[4 * x + c]);
+                            const float expected =
+                                combine(samples.data(), static_cast<int>(samples.size()), mode, rejection, 0.2f, 1.2f);
+                            EXPECT_TRUE(sameBits(out[static_cast<std::size_t>(4 * x + c)], expected))
+                                << frames << " frames, width " << width << ", mode " << mode << ", rejection "
+                                << rejection << ", x " << x << ", channel " << c;
+                        }
+                        EXPECT_EQ(out[static_cast<std::size_t>(4 * x + 3)], 1.0f);
+                    }
+                }
+        }
+}
+
+TEST(LaneStatistics, NetworksSortAndSelectLikeAFullSort)
+{
+    std::mt19937 random(21);
+    const auto run = [](const SortingNetwork &network, Samples values) {
+        for (const auto &step : network.steps)
+            if (values[step.second] < values[step.first])
+                std::swap(values[step.first], values[step.second]);
+        return values;
+    };
+    for (int n = 1; n <= kMaxLaneSamples; ++n) {
+        const SortingNetwork network(n);
+        const SortingNetwork median = network.selecting((n - 1) / 2);
+        EXPECT_LE(median.steps.size(), network.steps.size());
+        for (int round = 0; round < 20; ++round) {
+            const Samples values = randomSamples(random, n);
+            Samples sorted = values;
+            std::sort(sorted.begin(), sorted.end());
+            ASSERT_EQ(run(network, values), sorted) << n;
+            ASSERT_EQ(run(median, values)[(n - 1) / 2], sorted[(n - 1) / 2]) << n;
+        }
+    }
+}
+
+TEST(LaneStatistics, FourPixelsAtOnceGiveTheOnePixelBits)
+{
+    if (!LaneCombiner::available())
+        GTEST_SKIP() << "no vector path in this build";
+    std::mt19937 random(22);
+    for (int mode : {CombineAverage, CombineMedian, CombineSigma})
+        for (int rejection : {RejectNone, RejectWinsorize, RejectTrim})
+            for (float fraction : {0.1f, 0.25f, 0.45f, 0.9f})
+                for (int n : {1, 2, 3, 4, 7, 20, 33, 64}) {
+                    const LaneCombiner lanes(mode, rejection, fraction, 1.3f, n);
+                    std::vector<Samples> pixels;
+                    Samples interleaved(static_cast<std::size_t>(4 * n));
+                    for (int lane = 0; lane < 4; ++lane) {
+                        pixels.push_back(randomSamples(random, n));
+                        for (int i = 0; i < n; ++i)
+                            interleaved[static_cast<std::size_t>(4 * i + lane)] =
+                                pixels.back()[static_cast<std::size_t>(i)];
+                    }
+                    float out[8];
+                    lanes.combine(interleaved.data(), out, 2);
+                    for (int lane = 0; lane < 4; ++lane) {
+                        const float expected = combine(pixels[lane].data(), n, mode, rejection, fraction, 1.3f);
+                        EXPECT_TRUE(sameBits(out[2 * lane], expected))
+                            << "mode " << mode << ", rejection " << rejection << ", f " << fraction << ", n " << n
+                            << ": " << out[2 * lane] << " against " << expected;
+                    }
+                }
 }
