@@ -3,6 +3,7 @@
 #include "calib/calibarithmetic.h"
 #include "image/imagebuffer.h"
 #include "image/imageloader.h"
+#include "log/errorcodes.h"
 #include "log/messagelog.h"
 #include "log/outofmemory.h"
 #include "multifbthread.h"
@@ -102,10 +103,10 @@ QString MultiFB::errorText() const
     }
     if (!loadFailures.empty())
         return QStringLiteral("could not load %1: %2")
-            .arg(loadFailures.front().path, imageLoadErrorText(loadFailures.front().code));
+            .arg(loadFailures.front().path, errorCodeText(loadFailures.front().code));
     if (width <= 0 && !framePaths.isEmpty())
-        return QStringLiteral("could not read %1: %2").arg(framePaths.first(), imageLoadErrorText(errorCode));
-    return imageLoadErrorText(errorCode);
+        return QStringLiteral("could not read %1: %2").arg(framePaths.first(), errorCodeText(errorCode));
+    return errorCodeText(errorCode);
 }
 
 // ---- masters ----
@@ -154,7 +155,7 @@ bool MultiFB::loadMaster(std::unique_ptr<ImageBuffer> &slot, const QString &path
         loader.errorCode = kNotEnoughMemory;
     if (!master) {
         masterProblem = QStringLiteral("cannot read master %1: %2 (error %3)")
-                            .arg(name, imageLoadErrorText(loader.errorCode))
+                            .arg(name, errorCodeText(loader.errorCode))
                             .arg(loader.errorCode);
         log.logMessage(masterProblem + QStringLiteral("; it is not applied."), Severity::Error);
         return false;
@@ -329,7 +330,7 @@ std::unique_ptr<ImageBuffer> MultiFB::drive(int mode, const QString &startLine, 
     case RunEnd::Error:
         for (const LoadFailure &failure : loadFailures)
             log.logMessage(QStringLiteral("Could not load %1: %2 (error %3)")
-                                         .arg(failure.path, imageLoadErrorText(failure.code))
+                                         .arg(failure.path, errorCodeText(failure.code))
                                          .arg(failure.code), Severity::Error);
         log.logMessage(QStringLiteral("Error caught. Aborting..."));
         stopWorkers();
@@ -481,7 +482,7 @@ bool MultiFB::measureFrames()
         if (code == 0)
             continue;
         log.logMessage(QStringLiteral("Could not measure the sky of %1: %2 (error %3)")
-                                     .arg(framePaths.at(frame), imageLoadErrorText(code))
+                                     .arg(framePaths.at(frame), errorCodeText(code))
                                      .arg(code), Severity::Error);
         errorCode = code;
         return false;

@@ -31,13 +31,6 @@ struct RegistrationMasters {
     const ImageBuffer *flat = nullptr;
 };
 
-// Why a frame or master could not be loaded: errorCodeText under its older name, for the
-// stack's messages until they call errorCodeText themselves.
-inline QString imageLoadErrorText(int code)
-{
-    return errorCodeText(code);
-}
-
 // Keeps the lines of a chatty step (the star finder, the transformation estimate) out of the
 // console while a run logs its own progress: each line becomes a trace of `target`. Status
 // texts and progress are dropped. Thread-safe as far as the target is.

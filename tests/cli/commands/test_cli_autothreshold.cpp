@@ -3,7 +3,7 @@
 #include "image/fitswriter.h"
 #include "image/imagebuffer.h"
 #include "log/messagelog.h"
-#include "stars/syntheticfield.h"
+#include "testdata/syntheticfield.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,53 +6,37 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
 
 #include <gtest/gtest.h>
-
-#include <cmath>
 
 using namespace testsupport;
 
 namespace {
 
-// Red 0.4, green 0.2, blue 0.1 seen through an RGGB mosaic (or black), plus `extra`.
-QString writeMosaic(const QString &path, double (*extra)(int x, int y), bool black = false)
+// Red 0.4, green 0.2, blue 0.1 seen through an RGGB mosaic (or black), plus a dark that differs
+// from pixel to pixel, so that mismatched interpolation would show.
+QString writeMosaic(const QString &path, bool colour, bool dark)
 {
     FitsImage image{-32, {24, 16}, {}, 0.0};
-    const double colour[4] = {black ? 0.0 : 0.4, black ? 0.0 : 0.2, black ? 0.0 : 0.2, black ? 0.0 : 0.1};
+    const double rggb[4] = {0.4, 0.2, 0.2, 0.1};
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 24; ++x)
-            image.values.push_back(colour[(y % 2) * 2 + x % 2] + extra(x, y));
+            image.values.push_back((colour ? rggb[(y % 2) * 2 + x % 2] : 0.0)
+                                   + (dark ? 0.001 * ((x * 37 + y * 11) % 50) : 0.0));
     EXPECT_EQ(writeFitsFile(path, image, {"BAYERPAT= 'RGGB'"}), 0);
     return path;
-}
-
-double none(int, int)
-{
-    return 0.0;
-}
-
-// A dark that differs from pixel to pixel, so that mismatched interpolation would show.
-double darkPattern(int x, int y)
-{
-    return 0.001 * ((x * 37 + y * 11) % 50);
-}
-
-int channelsOf(const QString &path, const QStringList &options)
-{
-    const CliRun run = runCli(QStringList{"info", "--json"} + options + QStringList{path});
-    EXPECT_EQ(run.status, 0) << run.err.toStdString();
-    return run.json().value("files").toArray().first().toObject().value("channels").toInt();
 }
 
 } // namespace
 
 TEST(CliDebayer, AnyCommandTakesTheOptionAnywhereAndSaysWhatItDid)
 {
-    const QString path = writeMosaic("osc.fits", none);
-    EXPECT_EQ(channelsOf(path, {}), 2);
-    EXPECT_EQ(channelsOf(path, {"--debayer"}), 3);
+    const QString path = writeMosaic("osc.fits", true, false);
+    for (const bool debayer : {false, true}) {
+        const CliRun run = runCli(QStringList{"info", "--json"} + (debayer ? QStringList{"--debayer"} : QStringList{})
+                                  + QStringList{path});
+        EXPECT_EQ(run.json().value("files").toArray().first().toObject().value("channels").toInt(), debayer ? 3 : 2);
+    }
     const CliRun first = runCli({"--debayer", "info", path});
     EXPECT_EQ(first.status, 0);
     EXPECT_TRUE(first.out.contains("channels:    3")) << first.out.toStdString();
@@ -69,17 +53,16 @@ TEST(CliDebayer, AnyCommandTakesTheOptionAnywhereAndSaysWhatItDid)
 
 TEST(CliDebayer, CalibrationDebayersTheMastersLikeTheFrames)
 {
-    const QString dark = writeMosaic("osc-dark.fits", darkPattern, true);
-    const QString light = writeMosaic("osc-light.fits", darkPattern);
     // The light holds the colour plus the dark: the calibrated frame must be the colour alone.
+    const QString dark = writeMosaic("osc-dark.fits", false, true);
+    const QString light = writeMosaic("osc-light.fits", true, true);
     const QString out = QDir::current().filePath("osc-out");
     QDir(out).removeRecursively();
     QDir().mkpath(out);
     const CliRun run = runCli({"calibrate", "--debayer", "--dark", dark, "--out", out, light});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     auto image = loadImage(out + "/osc-light.fts");
-    ASSERT_TRUE(image);
-    ASSERT_EQ(image->channels, 3);
+    ASSERT_TRUE(image && image->channels == 3);
     const float expected[3] = {0.4f, 0.2f, 0.1f};
     for (int y = 0; y < image->height; ++y)
         for (int x = 0; x < image->width; ++x)

@@ -1,31 +1,24 @@
 #include "clirun.h"
-#include "image/imageloader.h"
+#include "image/imagebuffer.h"
 #include "support/fitsfixture.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <gtest/gtest.h>
+
+#include <cmath>
+
+using testsupport::loadImage;
 
 namespace {
 
 // A float colour image: sky (0.2, 0.1, 0.05) rising to the right by `gradient`.
 QString writeSky(const QString &name, int width, int height, double gradient = 0.0)
 {
-    testsupport::FitsImage image;
-    image.bitpix = -32;
-    image.axes = {width, height, 3};
     const double sky[3] = {0.2, 0.1, 0.05};
-    for (int plane = 0; plane < 3; ++plane)
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                image.values.push_back(sky[plane] + gradient * x / width);
-    const QString path = QDir::current().filePath(name);
-    QFile::remove(path);
-    EXPECT_EQ(testsupport::writeFitsFile(path, image), 0);
-    return path;
+    return testsupport::writeFrame(QDir::current().filePath(name), width, height,
+                                   [&](int x, int, int c) { return sky[c] + gradient * x / width; });
 }
 
 QString fresh(const QString &name)
@@ -33,12 +26,6 @@ QString fresh(const QString &name)
     const QString path = QDir::current().filePath(name);
     QFile::remove(path);
     return path;
-}
-
-std::unique_ptr<ImageBuffer> load(const QString &path)
-{
-    ImageLoader loader;
-    return loader.loadFile(path, false);
 }
 
 } // namespace
@@ -52,48 +39,41 @@ TEST(CliProcess, StatsMeasuresTheWholeImageOrARegion)
     EXPECT_NEAR(result["mean"].toObject()["r"].toDouble(), 0.2, 1e-6);
     EXPECT_NEAR(result["sigma"].toObject()["g"].toDouble(), 0.0, 1e-6);
     EXPECT_NEAR(result["backgroundColor"].toObject()["b"].toDouble(), 0.05, 1e-6);
-
     const CliRun region = runCli({"stats", sky, "--region", "25,15,5,5"});
     ASSERT_EQ(region.status, 0);
     EXPECT_TRUE(region.out.contains("mean:             R=0.2 G=0.1 B=0.05")) << region.out.toStdString();
-    // A region reaching past the image would be measured pixel by pixel for as long as it is.
-    const CliRun outside = runCli({"stats", sky, "--region", "28,18,5,5"});
-    EXPECT_EQ(outside.status, 2);
-    EXPECT_TRUE(outside.err.contains("--region 28,18,5,5 does not lie within the 30 x 20 image"));
+    // A region reaching one pixel past the image is refused.
+    EXPECT_EQ(runCli({"stats", sky, "--region", "26,15,5,5"}).status, 2);
     EXPECT_EQ(runCli({"stats", sky, "--region", "1,2,3"}).status, 2);
 }
 
-TEST(CliProcess, GainNeutralizeAndCombineWriteNewFilesOnly)
+TEST(CliProcess, GainNeutralizeAndCombineWriteNewFiles)
 {
     const QString sky = writeSky("colour.fits", 16, 12);
     const QString gained = fresh("gained.fits");
     ASSERT_EQ(runCli({"gain", sky, gained, "0.5", "1", "2"}).status, 0);
-    auto image = load(gained);
+    auto image = loadImage(gained);
     ASSERT_NE(image, nullptr);
     EXPECT_FLOAT_EQ(image->getPixel(3, 3).r, 0.1f);
     EXPECT_FLOAT_EQ(image->getPixel(3, 3).b, 0.1f);
-    EXPECT_NE(runCli({"gain", sky, gained, "1", "1", "1"}).status, 0) << "never overwrites";
 
     const QString neutral = fresh("neutral.fits");
     ASSERT_EQ(runCli({"neutralize", sky, neutral}).status, 0);
-    image = load(neutral);
+    image = loadImage(neutral);
     EXPECT_FLOAT_EQ(image->getPixel(0, 0).r, image->getPixel(0, 0).g);
     EXPECT_FLOAT_EQ(image->getPixel(0, 0).b, image->getPixel(0, 0).g);
 
     const QString zeros = fresh("zeros.fits");
     ASSERT_EQ(runCli({"combine", sky, sky, zeros, "--op", "subtract"}).status, 0);
-    EXPECT_EQ(load(zeros)->getPixel(5, 5).r, 0.0f);
-
+    EXPECT_EQ(loadImage(zeros)->getPixel(5, 5).r, 0.0f);
     const QString half = fresh("half.fits");
     ASSERT_EQ(runCli({"combine", sky, gained, half, "--op", "multiply", "--opacity", "50"}).status, 0);
-    EXPECT_FLOAT_EQ(load(half)->getPixel(1, 1).r, 0.1f * 0.2f * 0.5f + 0.5f * 0.2f);
+    EXPECT_FLOAT_EQ(loadImage(half)->getPixel(1, 1).r, 0.1f * 0.2f * 0.5f + 0.5f * 0.2f);
 
-    const QString other = writeSky("other.fits", 8, 8);
-    const CliRun mismatch = runCli({"combine", sky, other, fresh("never.fits"), "--op", "add"});
+    const CliRun mismatch = runCli({"combine", sky, writeSky("other.fits", 8, 8), fresh("never.fits"), "--op", "add"});
     EXPECT_NE(mismatch.status, 0);
     EXPECT_TRUE(mismatch.err.contains("16 x 12 and 8 x 8"));
     EXPECT_FALSE(QFile::exists("never.fits"));
-    EXPECT_NE(runCli({"combine", sky, sky, fresh("x.fits"), "--op", "blend"}).status, 0);
 }
 
 TEST(CliProcess, FlattenRemovesAGradientAndRefusesTooFewMarkers)
@@ -103,18 +83,14 @@ TEST(CliProcess, FlattenRemovesAGradientAndRefusesTooFewMarkers)
     const QString model = fresh("model.fits");
     const CliRun run = runCli({"flatten", sky, flat, "--model", model, "--grid", "20", "--sigma", "3"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    auto source = load(sky);
-    auto result = load(flat);
-    ASSERT_NE(result, nullptr);
-    ASSERT_NE(load(model), nullptr);
+    auto source = loadImage(sky);
+    auto result = loadImage(flat);
+    ASSERT_TRUE(result && loadImage(model));
     const float before = source->getPixel(117, 40).r - source->getPixel(2, 40).r;
     const float after = result->getPixel(117, 40).r - result->getPixel(2, 40).r;
     EXPECT_LT(std::abs(after), 0.5f * std::abs(before));
 
-    QFile markers("one-marker.txt");
-    ASSERT_TRUE(markers.open(QIODevice::WriteOnly));
-    markers.write("# x y\n40 40\n");
-    markers.close();
+    ASSERT_TRUE(testsupport::writeBytes("one-marker.txt", "# x y\n40 40\n"));
     const CliRun refused = runCli({"flatten", sky, fresh("refused.fits"), "--markers", "one-marker.txt"});
     EXPECT_NE(refused.status, 0);
     EXPECT_TRUE(refused.err.contains("This function requires at least two background probes!"));

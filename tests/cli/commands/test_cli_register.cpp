@@ -2,7 +2,7 @@
 // saved table that a later stacking reads.
 #include "clirun.h"
 #include "stars/registrationtable.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -43,7 +43,7 @@ TEST(CliRegister, PrintsTheTableAlignedWithTheReferenceFirst)
     EXPECT_TRUE(run.err.contains("Finished " + frames[2])) << "progress on stderr";
 }
 
-TEST(CliRegister, JsonAndTheSavedTableHoldTheMeasuredMovesAndTheTableIsNeverReplaced)
+TEST(CliRegister, JsonAndTheSavedTableHoldTheMeasuredMoves)
 {
     const QStringList frames = synthetic().paths;
     QFile::remove("saved.json");
@@ -57,20 +57,12 @@ TEST(CliRegister, JsonAndTheSavedTableHoldTheMeasuredMovesAndTheTableIsNeverRepl
     ASSERT_TRUE(rows.size() == 3 && saved.frames.size() == 3u);
     for (int i = 0; i < 3; ++i) {
         const QJsonObject row = rows.at(i).toObject();
-        EXPECT_EQ(row.value("file").toString(), frames[i]);
-        EXPECT_TRUE(row.value("stackable").toBool());
-        EXPECT_EQ(saved.frames[static_cast<std::size_t>(i)].file, QFileInfo(frames[i]).absoluteFilePath());
-        EXPECT_FLOAT_EQ(saved.frames[static_cast<std::size_t>(i)].offsetX,
-                        static_cast<float>(row.value("offsetX").toDouble()));
+        const RegistrationTableRow &kept = saved.frames[static_cast<std::size_t>(i)];
+        EXPECT_TRUE(row.value("file").toString() == frames[i] && row.value("stackable").toBool()) << i;
+        EXPECT_EQ(kept.file, QFileInfo(frames[i]).absoluteFilePath());
+        EXPECT_FLOAT_EQ(kept.offsetX, static_cast<float>(row.value("offsetX").toDouble()));
     }
     EXPECT_NEAR(rows.at(1).toObject().value("offsetX").toDouble(), synthetic().truth[1].offsetX, 0.5);
-
-    // Known before any frame is loaded.
-    const CliRun again = registerFrames(QStringList{"--save", "saved.json"} + frames);
-    EXPECT_EQ(again.status, 1);
-    EXPECT_TRUE(again.err.contains("cannot write 'saved.json': it exists already; it is never overwritten"))
-        << again.err.toStdString();
-    EXPECT_FALSE(again.err.contains("Processing"));
 }
 
 TEST(CliRegister, RefusesBadArgumentsBeforeAnyWork)
@@ -81,12 +73,8 @@ TEST(CliRegister, RefusesBadArgumentsBeforeAnyWork)
         int status;
         const char *message;
     } cases[] = {
-        {{"--threshold", "1.5"}, 2, "--threshold takes a number from 0 to 1, not '1.5'"},
         {{"--size", "21"}, 2, "--size takes a whole number from 1 to 20, not '21'"},
-        {{"--threads", "0"}, 2, "--threads takes a whole number from 1 to 100, not '0'"},
-        {{"--bogus"}, 2, "unknown option --bogus"},
         {{"--dark", "no-dark.fits"}, 1, "cannot open 'no-dark.fits': no such file"},
-        {{"--save", "no/folder/t.json"}, 1, "cannot write 'no/folder/t.json': the folder '"},
         {{"gone.fits"}, 1, "cannot open 'gone.fits': no such file"},
     };
     for (const auto &c : cases) {

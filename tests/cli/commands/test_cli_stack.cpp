@@ -49,23 +49,17 @@ TEST(CliStack, StacksFramesAndReportsTheRunAsJsonOrText)
 TEST(CliStack, RefusesBadArgumentsBeforeAnyWork)
 {
     const QStringList frames = threeFrames("bad");
-    writeConstantFrame("bad-exists.fits", 4, 4, 0.5);
     const struct {
         QStringList arguments;
         QString error;
     } cases[] = {
         {{"--method", "mean", "--out", "bad.fits"}, "unknown --method 'mean' (one of: average, median, sigma)"},
-        {{"--reject", "clip", "--out", "bad.fits"}, "unknown --reject 'clip' (one of: none, winsorize, trim)"},
-        {{"--interpolation", "cubic", "--out", "bad.fits"},
-         "unknown --interpolation 'cubic' (one of: nearest, bilinear, lanczos3)"},
         {{"--interpolation", "lanczos3", "--out", "bad.fits"}, "--interpolation is only used with --registration"},
         {{"--reject", "trim", "--fraction", "0.9", "--out", "bad.fits"},
          "Trimming 3 frames with the fraction 0.9 would keep no value; use a smaller fraction."},
         {{"--reject", "winsorize", "--fraction", "0.5", "--out", "bad.fits"}, "would replace 2 values at each end"},
         {{"--sigma", "nan", "--out", "bad.fits"}, "--sigma needs a number of at least 0, not 'nan'"},
-        {{"--threads", "0", "--out", "bad.fits"}, "--threads takes a whole number from 1 to 100, not '0'"},
         {{}, "stack needs an output file (--out OUT.fits)"},
-        {{"--out", "bad-exists.fits"}, "cannot write 'bad-exists.fits': it exists already; it is never overwritten"},
         {{"--out", "bad.png"}, "bad.png must end in .fits"},
         {{"--out", "bad.fits", "bad-missing.fits"}, "verdanix-cli: cannot open 'bad-missing.fits': no such file\n"},
     };
@@ -146,21 +140,11 @@ TEST(CliMaster, WritesEachTypeOfMasterAndRefusesOptionsTheTypeDoesNotUse)
     const auto master = loadImage("master-flat.fits");
     EXPECT_TRUE(master && master->getPixel(199, 50).r == 1.0f) << "normalised to the bright end";
 
-    QFile::remove("master-dark.fits");
-    const CliRun dark =
-        runCli(QStringList{"master", "--type", "dark", "--method", "sigma", "--reject", "winsorize", "--bias",
-                           writeConstantFrame("mbias.fits", 200, 100, 0.01), "--json", "--out", "master-dark.fits"}
-               + flats);
-    ASSERT_EQ(dark.status, 0) << dark.err.toStdString();
-    EXPECT_EQ(dark.json().value("rejection").toString(), "winsorize");
-    EXPECT_TRUE(dark.err.contains("Highest pixel data: "));
-
     const struct {
         QStringList arguments;
         QString error;
     } refused[] = {
         {{"--type", "bias", "--bias", "mbias.fits"}, "--bias is not used for a master bias"},
-        {{"--type", "dark", "--darkflat", "mbias.fits"}, "--darkflat is only used for a master flat"},
         {{"--type", "darkflat", "--normalize"}, "--normalize is only used for a master flat"},
         {{"--type", "light"}, "unknown --type 'light' (one of: flat, dark, bias, darkflat)"},
         {{}, "master needs a frame type"},

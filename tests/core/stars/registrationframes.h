@@ -3,7 +3,7 @@
 // amounts (support/starfield.h), and a log that presses Abort at a given line.
 #include "support/capturinglog.h"
 #include "support/fitsfixture.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 
 #include <atomic>
 
@@ -33,9 +33,9 @@ public:
     AbortingLog(QString trigger, std::atomic<bool> &flag) : trigger(std::move(trigger)), flag(flag) {}
 
 protected:
-    void appendLine(const QString &text) override
+    void appendLine(const QString &text, Severity severity) override
     {
-        CapturingLog::appendLine(text);
+        CapturingLog::appendLine(text, severity);
         if (text == trigger)
             flag = true;
     }

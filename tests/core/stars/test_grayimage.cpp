@@ -1,6 +1,6 @@
 // The gray image and the background level the star search starts from.
 #include "stars/grayimage.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 
 #include <gtest/gtest.h>
 

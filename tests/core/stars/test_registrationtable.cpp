@@ -7,7 +7,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 
 #include <cmath>
 
@@ -20,9 +19,9 @@ RegistrationTable sampleTable()
     RegistrationTable table;
     table.threshold = 0.01f;
     table.seconds = 2.5;
-    table.frames.push_back({QStringLiteral("night/a.fits"), 0, 0, 0, 412, 3.25f, true});
-    table.frames.push_back({QStringLiteral("night/b.fits"), -12.375f, 7.1f, 0.731f, 398, 3.5f, true});
-    table.frames.push_back({QStringLiteral("night/c.fits"), NAN, NAN, NAN, 3, NAN, false});
+    table.frames.push_back({"night/a.fits", 0, 0, 0, 412, 3.25f, true});
+    table.frames.push_back({"night/b.fits", -12.375f, 7.1f, 0.731f, 398, 3.5f, true});
+    table.frames.push_back({"/elsewhere/c.fits", NAN, NAN, NAN, 3, NAN, false});
     return table;
 }
 
@@ -38,13 +37,10 @@ QString freshFolder(const QString &name)
 TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTablesFolder)
 {
     const QString folder = freshFolder("roundtrip");
-    QDir().mkpath("night");
-    RegistrationTable table = sampleTable();
-    table.frames[2].file = "/elsewhere/c.fits"; // outside the table's folder: stays absolute
+    const RegistrationTable table = sampleTable();
     QString error;
     ASSERT_EQ(writeRegistrationTable(folder + "/table.json", table, error), 0) << error.toStdString();
     EXPECT_EQ(registrationTableJson(table).value("threshold").toDouble(), 0.01) << "the float's shortest decimal";
-
     RegistrationTable back;
     ASSERT_TRUE(readRegistrationTable(folder + "/table.json", back, error)) << error.toStdString();
     ASSERT_EQ(back.frames.size(), 3u);
@@ -57,7 +53,7 @@ TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTables
                     && b.fwhm == a.fwhm && b.stackable)
             << "frame " << i;
     }
-    EXPECT_EQ(back.frames[2].file, "/elsewhere/c.fits");
+    EXPECT_EQ(back.frames[2].file, "/elsewhere/c.fits") << "outside the table's folder: stays absolute";
     EXPECT_TRUE(std::isnan(back.frames[2].offsetX) && !back.frames[2].stackable);
 
     // A file inside the folder is stored relative to it, so that the folder can move.
@@ -69,6 +65,10 @@ TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTables
     QFile insideFile(folder + "/inside.json");
     ASSERT_TRUE(insideFile.open(QIODevice::ReadOnly));
     EXPECT_TRUE(insideFile.readAll().contains("\"file\": \"sub/x.fits\""));
+
+    // The file is never overwritten.
+    EXPECT_EQ(writeRegistrationTable(folder + "/table.json", table, error), EEXIST);
+    EXPECT_TRUE(error.contains("exists already")) << error.toStdString();
 }
 
 TEST(RegistrationTable, RefinementAndAutomaticThresholdAreKeptOnlyWhereTheyWereUsed)
@@ -93,28 +93,6 @@ TEST(RegistrationTable, RefinementAndAutomaticThresholdAreKeptOnlyWhereTheyWereU
     EXPECT_TRUE(back.frames[0].starPairs == 0 && std::isnan(back.frames[0].residualRms)) << "the reference";
 }
 
-TEST(RegistrationTable, WritingRefusesAnExistingNameADanglingLinkAndAMissingFolder)
-{
-    const QString folder = freshFolder("refusals");
-    QString error;
-    ASSERT_TRUE(testsupport::writeBytes(folder + "/taken.json", "keep me"));
-    EXPECT_EQ(writeRegistrationTable(folder + "/taken.json", sampleTable(), error), EEXIST);
-    EXPECT_TRUE(error.contains("exists already")) << error.toStdString();
-    QFile kept(folder + "/taken.json");
-    ASSERT_TRUE(kept.open(QIODevice::ReadOnly));
-    EXPECT_EQ(kept.readAll(), QByteArray("keep me"));
-
-    ASSERT_TRUE(QFile::link(folder + "/nowhere", folder + "/dangling.json"));
-    EXPECT_EQ(writeRegistrationTable(folder + "/dangling.json", sampleTable(), error), EEXIST);
-    EXPECT_FALSE(QFileInfo::exists(folder + "/nowhere")) << "the link was not followed";
-
-    EXPECT_TRUE(newFileProblem(folder + "/no/such/t.json").contains("does not exist"));
-    EXPECT_NE(writeRegistrationTable(folder + "/no/such/t.json", sampleTable(), error), 0);
-    EXPECT_TRUE(newFileProblem(folder + "/free.json").isEmpty());
-    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 2)
-        << "no temporary file left behind";
-}
-
 TEST(RegistrationTable, ReadingNamesWhatIsWrong)
 {
     const QString folder = freshFolder("broken");
@@ -131,27 +109,25 @@ TEST(RegistrationTable, ReadingNamesWhatIsWrong)
          "frame 1: \"offsetX\" is not a number"},
         {"{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":null,\"offsetY\":0,\"angle\":0,\"stackable\":true}]}",
          "frame 0: is stackable but its offsets or angle are not numbers"},
+        {nullptr, "cannot open"},
     };
     int n = 0;
     for (const auto &c : cases) {
         const QString path = folder + QStringLiteral("/t%1.json").arg(n++);
-        ASSERT_TRUE(testsupport::writeBytes(path, c.text));
+        ASSERT_TRUE(!c.text || testsupport::writeBytes(path, c.text));
         RegistrationTable table = sampleTable();
         QString error;
-        EXPECT_FALSE(readRegistrationTable(path, table, error)) << c.text;
-        EXPECT_TRUE(error.startsWith(path)) << error.toStdString();
-        EXPECT_TRUE(error.contains(QString::fromUtf8(c.expected))) << error.toStdString();
+        EXPECT_FALSE(readRegistrationTable(path, table, error)) << c.expected;
+        EXPECT_TRUE(error.contains(path) && error.contains(QString::fromUtf8(c.expected))) << error.toStdString();
         EXPECT_TRUE(table.frames.empty());
     }
-    RegistrationTable table;
-    QString error;
-    EXPECT_FALSE(readRegistrationTable(folder + "/missing.json", table, error));
-    EXPECT_TRUE(error.contains("cannot open")) << error.toStdString();
 
     // The smallest table by hand: optional figures take their defaults.
     const QString minimal = folder + "/minimal.json";
-    ASSERT_TRUE(testsupport::writeBytes(minimal, "{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":1,\"offsetY\":2,\"angle\":0.5,"
-                                   "\"stackable\":true}]}"));
+    ASSERT_TRUE(testsupport::writeBytes(minimal, "{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":1,\"offsetY\":2,"
+                                                 "\"angle\":0.5,\"stackable\":true}]}"));
+    RegistrationTable table;
+    QString error;
     ASSERT_TRUE(readRegistrationTable(minimal, table, error)) << error.toStdString();
     EXPECT_EQ(table.frames[0].file, folder + "/a.fits");
     EXPECT_TRUE(table.frames[0].stars == 0.0f && table.threshold == 0.1f);

@@ -4,7 +4,7 @@
 #include "stars/starcompare.h"
 #include "stars/starfinder.h"
 #include "support/capturinglog.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -78,15 +78,10 @@ TEST(StarCompare, IdenticalPatternListsGiveNoMovementAndAStackableFrame)
 
     const std::vector<PatternMatch> found = compare.matchPatterns(1);
     ASSERT_GE(found.size(), 3u);
-    for (const PatternMatch &m : found) {
-        EXPECT_EQ(m.dx, 0.0f);
-        EXPECT_EQ(m.dy, 0.0f);
-        EXPECT_EQ(m.dAngle, 0.0f);
-    }
+    for (const PatternMatch &m : found)
+        EXPECT_TRUE(m.dx == 0.0f && m.dy == 0.0f && m.dAngle == 0.0f);
     const Transformation t = compare.computeTransformation(found);
-    EXPECT_EQ(t.offsetX, 0.0f);
-    EXPECT_EQ(t.offsetY, 0.0f);
-    EXPECT_EQ(t.angle, 0.0f);
+    EXPECT_TRUE(t.offsetX == 0.0f && t.offsetY == 0.0f && t.angle == 0.0f);
     EXPECT_EQ(t.matchCount, static_cast<int>(found.size()));
     EXPECT_TRUE(t.stackable());
     const QStringList expected = {"(Pass 1) Deviation: 0, 0, 0",
@@ -101,16 +96,11 @@ TEST(StarCompare, AFrameShiftedByFiveAndMinusThreeMovesBackByMinusFiveAndThree)
     const std::vector<StarPattern> frame = buildPatterns(starList(60, 1000, 800, 5, -3), kPatternsByNeighbours);
     const std::vector<PatternMatch> found = matchPatternLists(reference, frame, 1000, 800);
     ASSERT_GE(found.size(), 3u);
-    for (const PatternMatch &m : found) {
-        EXPECT_EQ(m.dx, -5.0f);
-        EXPECT_EQ(m.dy, 3.0f);
-        EXPECT_EQ(m.dAngle, 0.0f);
-    }
+    for (const PatternMatch &m : found)
+        EXPECT_TRUE(m.dx == -5.0f && m.dy == 3.0f && m.dAngle == 0.0f) << m.dx << ", " << m.dy;
     CapturingLog log;
     const Transformation t = estimateTransformation(found, log);
-    EXPECT_EQ(t.offsetX, -5.0f);
-    EXPECT_EQ(t.offsetY, 3.0f);
-    EXPECT_EQ(t.angle, 0.0f);
+    EXPECT_TRUE(t.offsetX == -5.0f && t.offsetY == 3.0f && t.angle == 0.0f);
     EXPECT_TRUE(t.stackable());
     EXPECT_TRUE(log.contains("Average Movement: -5,3"));
 }
@@ -142,13 +132,11 @@ TEST(StarCompare, TheFrameIsTurnedAboutItsCentreBeforeTheOffsetIsTaken)
     // A frame pattern turned 30 degrees counter-clockwise against the reference, its first star 100 px
     // right of the centre (500, 400): turned back it lies 100 px along the reference direction.
     StarPattern r = patternWith(100, 60, 70, 20, -30, -25, -40);
+    r.stars[0].x = 600.0f;
+    r.stars[0].y = 400.0f;
     StarPattern p = r;
     r.angle = 40.0f;
     p.angle = 10.0f;
-    r.stars[0].x = 600.0f;
-    r.stars[0].y = 400.0f;
-    p.stars[0].x = 600.0f;
-    p.stars[0].y = 400.0f;
     const std::vector<PatternMatch> found = matchPatternLists({r}, {p}, 1001, 801);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].dAngle, 30.0f);
@@ -195,26 +183,6 @@ TEST(StarCompare, ASpreadStillAboveTenAfterFivePassesMakesTheFrameUnstackable)
     EXPECT_TRUE(std::isnan(none.offsetX));
     EXPECT_EQ(none.matchCount, 0);
     EXPECT_TRUE(log.contains("Calculated transformation from 0 matches."));
-}
-
-TEST(StarCompare, RecoversTheShiftAndTurnOfASyntheticFrame)
-{
-    SyntheticFieldOptions reference;
-    reference.width = 1600;
-    reference.height = 1200;
-    reference.starCount = 600;
-    SyntheticFieldOptions frame = reference;
-    frame.noiseSeed = 2;
-    frame.shiftX = 12.5;
-    frame.shiftY = -7.25;
-    frame.rotationDegrees = 0.7;
-    const Transformation t =
-        registerPair(*makeSyntheticField(reference).image, *makeSyntheticField(frame).image, 0.01f);
-    const SyntheticRegistration truth = trueRegistration(frame);
-    EXPECT_TRUE(t.stackable());
-    EXPECT_NEAR(t.offsetX, truth.offsetX, 0.5);
-    EXPECT_NEAR(t.offsetY, truth.offsetY, 0.5);
-    EXPECT_NEAR(t.angle, truth.angle, 0.1);
 }
 
 TEST(StarCompare, RecoversTheCropOffsetOfARealClusterImage)

@@ -1,6 +1,6 @@
 // The mapping phase: which bright spots become star candidates, and the marks they leave.
 #include "stars/starmapping.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 
 #include <numeric>
 

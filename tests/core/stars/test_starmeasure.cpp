@@ -1,7 +1,7 @@
 // The measuring phase: local sky, aperture photometry, profile edges, and the tests that keep
 // a candidate as a star.
 #include "stars/starmeasure.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 // Four-star patterns: canonical order, turned coordinates, and which stars each pattern takes.
 #include "stars/starpattern.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 
 #include <algorithm>
 #include <array>

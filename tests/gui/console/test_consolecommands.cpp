@@ -4,13 +4,15 @@
 #include "console/outputwindow.h"
 #include "image/imagebuffer.h"
 #include "support/guihelpers.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 #include "view/mdiimage.h"
 
 #include <QLineEdit>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using testsupport::consoleLines;
 
@@ -30,11 +32,6 @@ protected:
         const QStringList lines = consoleLines(*window).mid(before);
         EXPECT_EQ(lines.value(0), ">>> " + line);
         return lines.mid(1);
-    }
-
-    mdiImage *openImage(std::unique_ptr<ImageBuffer> buffer, const QString &name)
-    {
-        return window->openResultWindow(std::move(buffer), name);
     }
 
     std::unique_ptr<Verdanix> window;
@@ -69,14 +66,13 @@ TEST_F(ConsoleTest, StarSearchChecksItsParametersAndOpensTheMarkedStars)
     auto field = testsupport::flatImage(200, 160, 0.1f);
     for (const auto &star : {std::pair{60.0, 50.0}, std::pair{140.0, 100.0}, std::pair{100.0, 70.0}})
         testsupport::addGaussianStar(*field, star.first, star.second, 0.6, 1.8, 1.8);
-    mdiImage *source = openImage(std::move(field), "field");
+    mdiImage *source = window->openResultWindow(std::move(field), "field");
     const QStringList lines = run("starsearch -l 0.01 -h 0.98 -s 10");
     ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(lines.mid(0, 2), QStringList({"Searching for stars in current image...",
                                             "Lower threshold: 0.01, upper: 0.98, max FWHM: 10"}));
     EXPECT_TRUE(lines.contains("Search done. Stars remaining: 3"));
-    ASSERT_NE(window->newestWindow, nullptr);
-    EXPECT_NE(window->newestWindow.data(), source);
+    ASSERT_TRUE(window->newestWindow && window->newestWindow.data() != source);
     EXPECT_EQ(window->newestWindow->getName(), "Stars of field");
     EXPECT_EQ(window->newestWindow->titleCounter, 1);
     EXPECT_FALSE(window->lockActive);
@@ -85,10 +81,8 @@ TEST_F(ConsoleTest, StarSearchChecksItsParametersAndOpensTheMarkedStars)
 TEST_F(ConsoleTest, CheckValuesListsZerosAndEndsWithTheExtremesPreviewCopiesAndUpRecalls)
 {
     auto image = std::make_unique<ImageBuffer>(2, 1);
-    image->pixel(1, 0)[0] = 0.5f;
-    image->pixel(1, 0)[1] = 0.5f;
-    image->pixel(1, 0)[2] = 0.5f;
-    openImage(std::move(image), "small");
+    std::fill_n(image->pixel(1, 0), 3, 0.5f);
+    window->openResultWindow(std::move(image), "small");
     EXPECT_EQ(run("checkvals"), QStringList({"Searching for invalid pixel values...", "Zero Red: 0,0",
                                              "Zero Green: 0,0", "Zero Blue: 0,0",
                                              "Minimum color values: R=0 G=0 B=0",

@@ -2,7 +2,6 @@
 #include "console/outputwindow.h"
 #include "support/guihelpers.h"
 
-#include <QCloseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -31,72 +30,71 @@ struct InstalledHandler {
 
 } // namespace
 
-TEST(LogFile, EachKindOfMessageHasItsPrefix)
+TEST(OutputWindow, EachKindOfMessageHasItsLogFilePrefixAndEachSeverityItsColour)
 {
-    EXPECT_EQ(logFileLine(QtInfoMsg, QStringLiteral("x")), QStringLiteral("Info: x"));
-    EXPECT_EQ(logFileLine(QtDebugMsg, QStringLiteral("x")), QStringLiteral("Debug: x"));
-    EXPECT_EQ(logFileLine(QtWarningMsg, QStringLiteral("x")), QStringLiteral("Warning: x"));
-    EXPECT_EQ(logFileLine(QtCriticalMsg, QStringLiteral("x")), QStringLiteral("Critical: x"));
-    EXPECT_EQ(logFileLine(QtFatalMsg, QStringLiteral("x")), QStringLiteral("Fatal: x"));
+    const std::pair<QtMsgType, const char *> prefixes[] = {{QtInfoMsg, "Info: x"},
+                                                           {QtDebugMsg, "Debug: x"},
+                                                           {QtWarningMsg, "Warning: x"},
+                                                           {QtCriticalMsg, "Critical: x"},
+                                                           {QtFatalMsg, "Fatal: x"}};
+    for (const auto &[type, line] : prefixes)
+        EXPECT_EQ(logFileLine(type, "x"), line);
+    EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Info), "a");
+    EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Notice), "<font color=\"#ffff00\">a</font>");
+    EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Warning), "<font color=\"#ff9999\">a</font>");
+    EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Error), "<font color=\"#ff6666\">a</font>");
 }
 
 TEST(OutputWindow, LoggedLinesAppearInTheViewAndInTheLogFile)
 {
     InstalledHandler handler;
     OutputWindow console;
-    console.logMessage(QStringLiteral("first line"));
-    console.logMessage(QStringLiteral("<font color=\"#ff6666\">an error</font>"));
-    EXPECT_EQ(shownLines(console), (QStringList{QStringLiteral("first line"), QStringLiteral("an error")}));
+    console.logMessage("first line");
+    console.logMessage("an error", Severity::Error);
+    EXPECT_EQ(shownLines(console), (QStringList{"first line", "an error"}));
     const QStringList file = logFileLines();
-    EXPECT_TRUE(file.contains(QStringLiteral("Info: \"first line\""))) << file.join('\n').toStdString();
-    EXPECT_TRUE(file.contains(QStringLiteral("Info: \"<font color=\\\"#ff6666\\\">an error</font>\"")))
+    EXPECT_TRUE(file.contains("Info: \"first line\"")) << file.join('\n').toStdString();
+    EXPECT_TRUE(file.contains("Info: \"<font color=\\\"#ff6666\\\">an error</font>\""))
         << file.join('\n').toStdString();
 
     console.muted = true;
-    console.logMessage(QStringLiteral("muted line"));
-    console.sAppendMsg(QStringLiteral("muted too"));
+    console.logMessage("muted line");
+    console.sAppendMsg("muted too");
     console.muted = false;
     EXPECT_EQ(shownLines(console).size(), 2);
-    console.traceMessage(QStringLiteral("a trace"));
-    EXPECT_FALSE(logFileLines().join('\n').contains(QStringLiteral("a trace")));
+    console.traceMessage("a trace");
+    EXPECT_FALSE(logFileLines().join('\n').contains("a trace"));
 }
 
 TEST(OutputWindow, LinesFromSeveralThreadsKeepEachThreadsOrder)
 {
     InstalledHandler handler;
     OutputWindow console;
-    static constexpr int kThreads = 4;
     static constexpr int kLines = 150;
+    const QStringList threads = {"0", "1", "2", "3", "gui"};
     std::vector<std::thread> workers;
-    for (int t = 0; t < kThreads; ++t) {
-        workers.emplace_back([&console, t] {
+    for (int t = 0; t < 4; ++t)
+        workers.emplace_back([&console, &threads, t] {
             for (int i = 0; i < kLines; ++i)
-                console.logMessage(QStringLiteral("thread %1 line %2").arg(t).arg(i));
+                console.logMessage(QStringLiteral("thread %1 line %2").arg(threads[t]).arg(i));
         });
-    }
     // The GUI thread logs too, while the workers run.
     for (int i = 0; i < kLines; ++i)
         console.logMessage(QStringLiteral("thread gui line %1").arg(i));
     for (auto &worker : workers)
         worker.join();
-    ASSERT_TRUE(waitUntil([&] { return shownLines(console).size() == (kThreads + 1) * kLines; }))
-        << shownLines(console).size();
+    ASSERT_TRUE(waitUntil([&] { return shownLines(console).size() == 5 * kLines; })) << shownLines(console).size();
 
-    auto checkOrder = [](const QStringList &lines, const QString &prefix) {
-        for (const QString &thread : {QStringLiteral("0"), QStringLiteral("1"), QStringLiteral("2"),
-                                      QStringLiteral("3"), QStringLiteral("gui")}) {
-            const QString tag = prefix + QStringLiteral("thread ") + thread + QStringLiteral(" line ");
+    for (const QString &prefix : {QString(), QStringLiteral("Info: \"")}) {
+        const QStringList lines = prefix.isEmpty() ? shownLines(console) : logFileLines();
+        for (const QString &thread : threads) {
+            const QString tag = prefix + "thread " + thread + " line ";
             int expected = 0;
-            for (const QString &line : lines) {
-                if (line.startsWith(tag)) {
-                    EXPECT_EQ(line.mid(tag.size()).remove(QLatin1Char('"')).toInt(), expected++) << line.toStdString();
-                }
-            }
+            for (const QString &line : lines.filter(tag))
+                EXPECT_EQ(line.mid(tag.size()).remove('"').toInt(), expected++) << line.toStdString();
             EXPECT_EQ(expected, kLines) << tag.toStdString();
         }
-    };
-    checkOrder(shownLines(console), QString());
-    checkOrder(logFileLines(), QStringLiteral("Info: \""));
+    }
 }
 
 TEST(OutputWindow, StatusAndProgressFromAWorkerReachTheStatusBar)
@@ -106,19 +104,17 @@ TEST(OutputWindow, StatusAndProgressFromAWorkerReachTheStatusBar)
     QProgressBar bar;
     bar.setRange(0, 100);
     console.setStatusWidgets(&label, &bar);
-
-    console.setStatusText(QStringLiteral("Ready."));
+    console.setStatusText("Ready.");
     console.setProgress(12.9f);
-    EXPECT_EQ(label.text(), QStringLiteral("Ready."));
+    EXPECT_EQ(label.text(), "Ready.");
     EXPECT_EQ(bar.value(), 12);
-
     std::thread worker([&console] {
-        console.setStatusText(QStringLiteral("Calibrating frame 3"));
+        console.setStatusText("Calibrating frame 3");
         console.setProgress(57.6f);
     });
     worker.join();
     ASSERT_TRUE(waitUntil([&] { return bar.value() == 57; }));
-    EXPECT_EQ(label.text(), QStringLiteral("Calibrating frame 3"));
+    EXPECT_EQ(label.text(), "Calibrating frame 3");
 }
 
 TEST(OutputWindow, ErrorLinesBecomeStatusTextsAndOtherLinesDoNot)
@@ -156,42 +152,38 @@ TEST(OutputWindow, AnErrorHoldsTheStatusBarAgainstReadyForAWhile)
     QProgressBar bar;
     console.setStatusWidgets(&label, &bar);
     const QColor normal = label.palette().color(QPalette::WindowText);
-    console.setStatusText(QStringLiteral("Saving FITS x.fits"));
+    console.setStatusText("Saving FITS x.fits");
     console.errorShownMs = 200;
 
-    console.logMessage(QStringLiteral("Saving failed: error writing to FITS file, error 106"));
-    EXPECT_EQ(label.text(), QStringLiteral("Error: Saving failed: error writing to FITS file, error 106"));
+    console.logMessage("Saving failed: error writing to FITS file, error 106");
+    EXPECT_EQ(label.text(), "Error: Saving failed: error writing to FITS file, error 106");
     EXPECT_NE(label.palette().color(QPalette::WindowText), normal);
-    console.setStatusText(QStringLiteral("Ready."));
-    EXPECT_TRUE(label.text().startsWith(QStringLiteral("Error: "))) << "Ready. waits until the error was read";
-    ASSERT_TRUE(waitUntil([&] { return label.text() == QStringLiteral("Ready."); }, 3000));
+    console.setStatusText("Ready.");
+    EXPECT_TRUE(label.text().startsWith("Error: ")) << "Ready. waits until the error was read";
+    ASSERT_TRUE(waitUntil([&] { return label.text() == "Ready."; }, 3000));
     EXPECT_EQ(label.palette().color(QPalette::WindowText), normal);
 
     // A new operation's own status replaces the error at once.
-    console.logMessage(QStringLiteral("Error reading FITS file."));
-    console.setStatusText(QStringLiteral("Calibrating light frames..."));
-    EXPECT_EQ(label.text(), QStringLiteral("Calibrating light frames..."));
+    console.logMessage("Error reading FITS file.");
+    console.setStatusText("Calibrating light frames...");
+    EXPECT_EQ(label.text(), "Calibrating light frames...");
     EXPECT_FALSE(console.showingError());
 }
 
-TEST(OutputWindow, ClosingTheConsoleKeepsItOpenAndSaysSo)
+TEST(OutputWindow, ClosingKeepsItOpenAndEnteredTextIsHandedOnAndTheLineCleared)
 {
     OutputWindow console;
     console.show();
     EXPECT_FALSE(console.close());
     EXPECT_TRUE(console.isVisible());
-    EXPECT_EQ(shownLines(console).last(), QStringLiteral("Don't try this at home!"));
-    EXPECT_TRUE(console.teOutput->toHtml().contains(QStringLiteral("#ff6666")));
-}
+    EXPECT_EQ(shownLines(console).last(), "Don't try this at home!");
+    EXPECT_TRUE(console.teOutput->toHtml().contains("#ff6666"));
 
-TEST(OutputWindow, EnteredTextIsHandedOnAndTheLineCleared)
-{
-    OutputWindow console;
     QStringList received;
     QObject::connect(&console, &OutputWindow::textEntered, [&](const QString &text) { received << text; });
-    console.leInput->setText(QStringLiteral("help gain"));
+    console.leInput->setText("help gain");
     console.inputEvent();
-    EXPECT_EQ(received, QStringList{QStringLiteral("help gain")});
+    EXPECT_EQ(received, QStringList{"help gain"});
     EXPECT_TRUE(console.leInput->text().isEmpty());
-    EXPECT_EQ(console.leInput->placeholderText(), QStringLiteral("Enter commands here"));
+    EXPECT_EQ(console.leInput->placeholderText(), "Enter commands here");
 }

@@ -1,6 +1,4 @@
 #include "app/verdanix.h"
-#include "console/outputwindow.h"
-#include "platform/settingsfile.h"
 #include "process/flattenbgwnd.h"
 #include "process/gainwindow.h"
 #include "process/wndcombineimg.h"
@@ -8,53 +6,43 @@
 #include "view/mdiimage.h"
 
 #include <QCheckBox>
-#include <QCoreApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
-#include <QFile>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QSpinBox>
-#include <QTextEdit>
 
 #include <gtest/gtest.h>
 
-using testsupport::consoleLines;
-
 #include <cmath>
+
+using testsupport::consoleLines;
+using testsupport::waitUntil;
 
 namespace {
 
-// A normalised image with a sky of `sky` plus a horizontal gradient, and a few bright stars.
-std::unique_ptr<ImageBuffer> skyImage(int width, int height, FloatRGB sky, float gradient = 0.0f)
+// A normalised grey image with a sky of `sky` plus a horizontal gradient, and four bright stars;
+// red `tint` times the sky.
+std::unique_ptr<ImageBuffer> skyImage(int width, int height, float sky, float gradient = 0.0f, float tint = 1.0f)
 {
     auto buffer = std::make_unique<ImageBuffer>(width, height);
-    for (int y = 0; y < height; ++y) {
+    for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x) {
             float *p = buffer->pixel(x, y);
-            const float slope = gradient * x / width;
-            p[0] = sky.r + slope;
-            p[1] = sky.g + slope;
-            p[2] = sky.b + slope;
+            p[0] = tint * sky + gradient * x / width;
+            p[1] = p[2] = sky + gradient * x / width;
             p[3] = 1.0f;
         }
-    }
-    for (int i = 1; i < 5; ++i) {
-        float *star = buffer->pixel(i * width / 5, i * height / 5);
-        star[0] = star[1] = star[2] = 1.0f;
-    }
+    for (int i = 1; i < 5; ++i)
+        std::fill_n(buffer->pixel(i * width / 5, i * height / 5), 3, 1.0f);
     return buffer;
 }
 
 class ProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        window = testsupport::startMainWindow();
-    }
+    void SetUp() override { window = testsupport::startMainWindow(); }
     void TearDown() override { window.reset(); }
-
     mdiImage *open(std::unique_ptr<ImageBuffer> buffer, const QString &name)
     {
         mdiImage *image = window->openResultWindow(std::move(buffer), name);
@@ -68,7 +56,7 @@ protected:
             count += qobject_cast<mdiImage *>(sub->widget()) != nullptr;
         return count;
     }
-
+    QString lastLine() { return consoleLines(*window).last(); }
     std::unique_ptr<Verdanix> window;
 };
 
@@ -81,51 +69,45 @@ TEST_F(ProcessTest, OperationsWithoutAnImageSaySoAndDoNothing)
                                      &Verdanix::normalize, &Verdanix::neutralizeBackground, &Verdanix::removeBackground,
                                      &Verdanix::getBackgroundColor, &Verdanix::fillBlack, &Verdanix::mediumBright}) {
         (window.get()->*slot)();
-        EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Please focus a valid image window first."));
+        EXPECT_EQ(lastLine(), "Please focus a valid image window first.");
     }
     EXPECT_EQ(imageWindowCount(), 0);
     EXPECT_FALSE(window->lockActive);
 }
 
-TEST_F(ProcessTest, NeutralizationOpensAGreyBackgroundCopyAndLeavesTheSource)
+TEST_F(ProcessTest, NeutralizationOpensAGreyBackgroundCopyAndCropCopiesTheSelection)
 {
-    mdiImage *source = open(skyImage(40, 30, FloatRGB{0.2f, 0.1f, 0.05f, 1.0f}), QStringLiteral("sky.fits"));
+    mdiImage *source = open(skyImage(40, 30, 0.1f, 0.0f, 2.0f), "sky.fits");
     window->neutralizeBackground();
     mdiImage *result = window->newestWindow;
     ASSERT_NE(result, source);
-    EXPECT_EQ(result->windowTitle(), QStringLiteral("sky.fits (1)"));
+    EXPECT_EQ(result->windowTitle(), "sky.fits (1)");
     const FloatRGB sky = result->buffer->getPixel(0, 0);
     EXPECT_NEAR(sky.r, sky.g, 1e-6);
     EXPECT_NEAR(sky.b, sky.g, 1e-6);
     EXPECT_FLOAT_EQ(source->buffer->getPixel(0, 0).r, 0.2f);
-    const QStringList lines = consoleLines(*window);
-    EXPECT_TRUE(lines.contains(QStringLiteral("Neutralizing background color of sky.fits")));
-    EXPECT_EQ(lines.last(), QStringLiteral("Background neutralization done."));
+    EXPECT_TRUE(consoleLines(*window).contains("Neutralizing background color of sky.fits"));
+    EXPECT_EQ(lastLine(), "Background neutralization done.");
     EXPECT_FALSE(window->lockActive);
-}
 
-TEST_F(ProcessTest, CropNeedsASelectionAndCopiesIt)
-{
-    mdiImage *source = open(skyImage(40, 30, FloatRGB{0.1f, 0.1f, 0.1f, 1.0f}), QStringLiteral("crop.fits"));
+    window->documentArea()->setActiveSubWindow(qobject_cast<QMdiSubWindow *>(source->parentWidget()));
     window->cropImg();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Please make a selection, first!"));
+    EXPECT_EQ(lastLine(), "Please make a selection, first!");
     source->selection = SelectionRect{8, 6, 5, 3, 1};
     window->cropImg();
     mdiImage *crop = window->newestWindow;
     ASSERT_NE(crop, source);
-    EXPECT_EQ(crop->buffer->width, 5);
-    EXPECT_EQ(crop->buffer->height, 3);
+    EXPECT_TRUE(crop->buffer->width == 5 && crop->buffer->height == 3);
     EXPECT_EQ(crop->buffer->getPixel(0, 0).r, 1.0f) << "the star at (8, 6)";
     EXPECT_EQ(window->viewTarget, source);
 }
 
 TEST_F(ProcessTest, GainPreviewNeverCompoundsOkAppliesToTheFullImageCancelAddsNothing)
 {
-    mdiImage *source = open(skyImage(40, 30, FloatRGB{0.2f, 0.2f, 0.2f, 1.0f}), QStringLiteral("gain.fits"));
+    mdiImage *source = open(skyImage(40, 30, 0.2f), "gain.fits");
     window->setGain();
     auto *dialog = window->findChild<GainWindow *>();
-    ASSERT_NE(dialog, nullptr);
-    ASSERT_NE(dialog->previewWindow, nullptr);
+    ASSERT_TRUE(dialog && dialog->previewWindow);
     const float first = dialog->previewWindow->buffer->getPixel(0, 0).r;
     dialog->dsRed->setValue(2.0);
     EXPECT_FLOAT_EQ(dialog->previewWindow->buffer->getPixel(0, 0).r, 2.0f * first);
@@ -145,37 +127,36 @@ TEST_F(ProcessTest, GainPreviewNeverCompoundsOkAppliesToTheFullImageCancelAddsNo
     const int before = imageWindowCount();
     window->setGain();
     window->findChildren<GainWindow *>().last()->pbCancel->click();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return imageWindowCount() == before; }));
+    ASSERT_TRUE(waitUntil([&] { return imageWindowCount() == before; }));
 }
 
 TEST_F(ProcessTest, GainAppliesToTheImageTheDialogWasOpenedOnOrRefusesOnceItIsClosed)
 {
-    mdiImage *first = open(skyImage(40, 30, FloatRGB{0.2f, 0.2f, 0.2f, 1.0f}), QStringLiteral("first.fits"));
+    mdiImage *first = open(skyImage(40, 30, 0.2f), "first.fits");
     window->setGain();
     auto *dialog = window->findChildren<GainWindow *>().last();
-    open(skyImage(40, 30, FloatRGB{0.4f, 0.4f, 0.4f, 1.0f}), QStringLiteral("second.fits"));
+    open(skyImage(40, 30, 0.4f), "second.fits");
     dialog->dsRed->setValue(2.0);
     dialog->pbOK->click();
     ASSERT_NE(window->newestWindow, nullptr);
     EXPECT_FLOAT_EQ(window->newestWindow->buffer->getPixel(0, 0).r, 0.4f) << "2 x the first image's 0.2";
 
-    mdiImage *third = open(skyImage(8, 8, FloatRGB{0.2f, 0.2f, 0.2f, 1.0f}), QStringLiteral("third.fits"));
+    mdiImage *third = open(skyImage(8, 8, 0.2f), "third.fits");
     window->setGain();
     dialog = window->findChildren<GainWindow *>().last();
     third->parentWidget()->close();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return dialog->sourceWindow == nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return dialog->sourceWindow == nullptr; }));
     const int before = imageWindowCount();
     dialog->pbOK->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("The image the gain was chosen for has been closed; no gain "
-                                                           "was applied."));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return imageWindowCount() == before - 1; })) << "only the preview goes";
+    EXPECT_EQ(lastLine(), "The image the gain was chosen for has been closed; no gain was applied.");
+    ASSERT_TRUE(waitUntil([&] { return imageWindowCount() == before - 1; })) << "only the preview goes";
     EXPECT_FLOAT_EQ(first->buffer->getPixel(0, 0).r, 0.2f);
 }
 
 TEST_F(ProcessTest, CombiningSubtractsAnImageFromItselfAndRefusesOtherSizesOrClosedImages)
 {
-    open(skyImage(20, 10, FloatRGB{0.3f, 0.2f, 0.1f, 1.0f}), QStringLiteral("a.fits"));
-    mdiImage *b = open(skyImage(10, 10, FloatRGB{0.3f, 0.2f, 0.1f, 1.0f}), QStringLiteral("b.fits"));
+    open(skyImage(20, 10, 0.2f), "a.fits");
+    mdiImage *b = open(skyImage(10, 10, 0.2f), "b.fits");
     window->showCombineWnd();
     auto *tool = window->findChild<wndCombineImg *>();
     ASSERT_NE(tool, nullptr);
@@ -183,37 +164,34 @@ TEST_F(ProcessTest, CombiningSubtractsAnImageFromItselfAndRefusesOtherSizesOrClo
     tool->pbApply->click();
     mdiImage *combined = window->newestWindow;
     ASSERT_NE(combined, b);
-    EXPECT_EQ(combined->windowTitle(), QStringLiteral("Combined"));
+    EXPECT_EQ(combined->windowTitle(), "Combined");
     for (int y = 0; y < 10; ++y)
         for (int x = 0; x < 20; ++x)
             ASSERT_EQ(combined->buffer->getPixel(x, y).g, 0.0f);
-    const QStringList lines = consoleLines(*window);
-    EXPECT_TRUE(lines.contains(QStringLiteral("Image substraction...")));
-    EXPECT_EQ(lines.last(), QStringLiteral("Done."));
+    EXPECT_TRUE(consoleLines(*window).contains("Image substraction..."));
+    EXPECT_EQ(lastLine(), "Done.");
 
     tool->cbImageB->setCurrentIndex(1);
     const int before = imageWindowCount();
     tool->pbApply->click();
     EXPECT_EQ(imageWindowCount(), before);
-    EXPECT_TRUE(consoleLines(*window).last().contains(QStringLiteral("20 x 10 and 10 x 10")));
-
+    EXPECT_TRUE(lastLine().contains("20 x 10 and 10 x 10"));
     b->parentWidget()->close();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return imageWindowCount() == before - 1; }));
+    ASSERT_TRUE(waitUntil([&] { return imageWindowCount() == before - 1; }));
     tool->pbApply->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("ERROR: Image B not found! (Did you close it?)"));
+    EXPECT_EQ(lastLine(), "ERROR: Image B not found! (Did you close it?)");
 }
 
 TEST_F(ProcessTest, FlattenToolRefusesOneMarkerAndFlattensAGradient)
 {
-    mdiImage *source = open(skyImage(120, 80, FloatRGB{0.1f, 0.1f, 0.1f, 1.0f}, 0.2f), QStringLiteral("grad.fits"));
+    mdiImage *source = open(skyImage(120, 80, 0.1f, 0.2f), "grad.fits");
     window->flattenBg();
     auto *panel = window->findChild<flattenbgwnd *>();
     ASSERT_NE(panel, nullptr);
     EXPECT_TRUE(source->markerMode);
-
     source->addMarker(10, 10, 5, 5);
     panel->pbApply->click();
-    QStringList lines = consoleLines(*window);
+    const QStringList lines = consoleLines(*window);
     EXPECT_EQ(lines.mid(lines.size() - 2),
               (QStringList{"This function requires at least two background probes!", "Aborting."}));
 
@@ -232,29 +210,25 @@ TEST_F(ProcessTest, FlattenToolRefusesOneMarkerAndFlattensAGradient)
     panel->pbApply->click();
     ASSERT_EQ(imageWindowCount(), before + 2);
     mdiImage *flat = window->newestWindow;
-    EXPECT_EQ(flat->windowTitle(), QStringLiteral("grad.fits (1)"));
+    EXPECT_EQ(flat->windowTitle(), "grad.fits (1)");
     // The gradient is gone: the sky at both ends differs far less than before.
-    const float leftBefore = source->buffer->getPixel(2, 40).r;
-    const float rightBefore = source->buffer->getPixel(117, 40).r;
-    const float leftAfter = flat->buffer->getPixel(2, 40).r;
-    const float rightAfter = flat->buffer->getPixel(117, 40).r;
-    EXPECT_LT(std::abs(rightAfter - leftAfter), 0.5f * std::abs(rightBefore - leftBefore))
-        << leftBefore << " " << rightBefore << " " << leftAfter << " " << rightAfter;
+    const auto spread = [](mdiImage *image) {
+        return std::abs(image->buffer->getPixel(117, 40).r - image->buffer->getPixel(2, 40).r);
+    };
+    EXPECT_LT(spread(flat), 0.5f * spread(source));
 
     panel->pbClose->click();
     EXPECT_FALSE(source->markerMode);
     EXPECT_TRUE(source->markerXs.isEmpty());
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Box markers cleared."));
+    EXPECT_EQ(lastLine(), "Box markers cleared.");
 }
 
-TEST_F(ProcessTest, AutoDistanceMakesTheOffsetAutomaticAndRestoresTheDistance)
+TEST(FlattenPanel, AutoDistanceMakesTheOffsetAutomaticAndRestoresTheDistance)
 {
     flattenbgwnd panel;
     panel.sbDistance->setValue(300);
     panel.cbAutoDistance->setChecked(true);
-    EXPECT_EQ(panel.sbDistance->value(), -1);
-    EXPECT_FALSE(panel.sbDistance->isEnabled());
+    EXPECT_TRUE(panel.sbDistance->value() == -1 && !panel.sbDistance->isEnabled());
     panel.cbAutoDistance->setChecked(false);
-    EXPECT_EQ(panel.sbDistance->value(), 300);
-    EXPECT_TRUE(panel.sbDistance->isEnabled());
+    EXPECT_TRUE(panel.sbDistance->value() == 300 && panel.sbDistance->isEnabled());
 }

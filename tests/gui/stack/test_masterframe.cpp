@@ -53,33 +53,20 @@ protected:
 
 } // namespace
 
-TEST_F(MasterFrameTest, ThePanelDocksWithItsDefaultsAndCancelClosesIt)
+TEST_F(MasterFrameTest, ThePanelDocksAndTheFrameTypeDecidesWhichMastersAndNormalisationApply)
 {
-    auto *dock = qobject_cast<QDockWidget *>(panel->parentWidget());
-    ASSERT_NE(dock, nullptr);
-    EXPECT_EQ(dock->windowTitle(), QStringLiteral("Create Master Frame"));
-    EXPECT_EQ(panel->cbMethod->currentText(), QStringLiteral("Median"));
-    EXPECT_EQ(panel->cbRejection->currentText(), QStringLiteral("None"));
-    EXPECT_EQ(panel->cbType->currentText(), QStringLiteral("Flat Frame"));
-    EXPECT_FALSE(panel->cbNormalize->isChecked());
+    QPointer<QDockWidget> dock(qobject_cast<QDockWidget *>(panel->parentWidget()));
+    EXPECT_EQ(dock->windowTitle(), "Create Master Frame");
+    EXPECT_EQ(panel->cbMethod->currentText(), "Median");
+    EXPECT_EQ(panel->cbType->currentText(), "Flat Frame");
 
-    window->masterFrameAct->trigger();
-    QPointer<QDockWidget> guarded(dock);
-    panel->pbCancel->click();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(guarded.isNull());
-    EXPECT_EQ(window->findChildren<wndMasterFrame *>().size(), 1) << "only its own dock closes";
-}
-
-TEST_F(MasterFrameTest, TheFrameTypeDecidesWhichMastersAndNormalisationApply)
-{
     const struct {
         int type;
         bool bias, darkFlat, normalize;
     } rows[] = {{1, true, false, false}, {3, true, false, false}, {2, false, false, false}, {0, true, true, true}};
     for (const auto &row : rows) {
-        panel->leBias->setText(QStringLiteral("/m/bias.fits"));
-        panel->leDarkFlat->setText(QStringLiteral("/m/darkflat.fits"));
+        panel->leBias->setText("/m/bias.fits");
+        panel->leDarkFlat->setText("/m/darkflat.fits");
         panel->cbNormalize->setChecked(true);
         panel->cbType->setCurrentIndex(row.type);
         EXPECT_EQ(panel->pbBias->isEnabled(), row.bias) << row.type;
@@ -89,13 +76,19 @@ TEST_F(MasterFrameTest, TheFrameTypeDecidesWhichMastersAndNormalisationApply)
         EXPECT_EQ(panel->cbNormalize->isEnabled(), row.normalize) << row.type;
         EXPECT_EQ(panel->cbNormalize->isChecked(), row.normalize) << row.type;
     }
+
+    window->masterFrameAct->trigger();
+    panel->pbCancel->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(dock.isNull());
+    EXPECT_EQ(window->findChildren<wndMasterFrame *>().size(), 1) << "only its own dock closes";
 }
 
 TEST_F(MasterFrameTest, RemoveDeletesEverySelectedFrame)
 {
     scriptOpenFiles({"/flats/f1.fits", "/flats/f2.fits", "/flats/f3.fits", "/flats/f4.fits"});
     panel->pbAdd->click();
-    EXPECT_EQ(panel->lwFrames->item(0)->text(), QStringLiteral("f1.fits"));
+    EXPECT_EQ(panel->lwFrames->item(0)->text(), "f1.fits");
     for (int row : {0, 1, 3})
         panel->lwFrames->item(row)->setSelected(true);
     panel->pbRemove->click();
@@ -109,7 +102,7 @@ TEST_F(MasterFrameTest, FiveFlatsMakeAMasterFlatWindow)
     panel->pbAdd->click();
     panel->pbGenerate->click();
 
-    mdiImage *master = imageTitled(*window, QStringLiteral("Master Flat"));
+    mdiImage *master = imageTitled(*window, "Master Flat");
     ASSERT_NE(master, nullptr) << consoleLines(*window).join('\n').toStdString();
     EXPECT_FALSE(window->calculationRunning || abortVisible(*window));
     auto middle = loadImage(flats[2]);
@@ -121,10 +114,10 @@ TEST_F(MasterFrameTest, FiveFlatsMakeAMasterFlatWindow)
 TEST_F(MasterFrameTest, RefusalsAbortAndFailuresLeaveNoWindowAndNoBusyState)
 {
     panel->pbGenerate->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("[ERROR] No frames selected form master frame generation!"));
-    window->startRun(QStringLiteral("busy"));
+    EXPECT_EQ(consoleLines(*window).last(), "[ERROR] No frames selected form master frame generation!");
+    window->startRun("busy");
     panel->pbGenerate->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("[INFO] Cannot execute. A calculation is already running!"));
+    EXPECT_EQ(consoleLines(*window).last(), "[INFO] Cannot execute. A calculation is already running!");
     window->finishRun();
 
     scriptOpenFiles(writeFlats(1));
@@ -133,14 +126,14 @@ TEST_F(MasterFrameTest, RefusalsAbortAndFailuresLeaveNoWindowAndNoBusyState)
     EXPECT_FALSE(window->calculationRunning) << "one frame ends the run after the frame buffer's own lines";
 
     // One loader at a time, so that the run waits (and sees the Abort) between frames.
-    settingsfile::setValue(QStringLiteral("Preferences"), QStringLiteral("maxThreads"), 1);
+    settingsfile::setValue("Preferences", "maxThreads", 1);
     scriptOpenFiles(writeFlats(5));
     panel->pbAdd->click();
     bool pressedWhileRunning = false;
     pressAbortSoon(*window, pressedWhileRunning);
     panel->pbGenerate->click();
     EXPECT_TRUE(pressedWhileRunning);
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Aborted."));
+    EXPECT_EQ(consoleLines(*window).last(), "Aborted.");
     EXPECT_FALSE(window->calculationRunning || abortVisible(*window));
     EXPECT_EQ(window->findChildren<mdiImage *>().size(), 0);
 }

@@ -6,7 +6,7 @@
 #include "stars/wndregistrationdata.h"
 #include "stars/wndstarsearch.h"
 #include "support/guihelpers.h"
-#include "support/starfield.h"
+#include "testdata/starfield.h"
 #include "view/mdiimage.h"
 
 #include <QAction>
@@ -47,8 +47,7 @@ protected:
     wndRegistrationData *openDialog(const QStringList &files)
     {
         window->registrationAct->trigger();
-        const QList<wndRegistrationData *> dialogs = window->findChildren<wndRegistrationData *>();
-        wndRegistrationData *dialog = dialogs.isEmpty() ? nullptr : dialogs.last();
+        auto *dialog = window->findChildren<wndRegistrationData *>().value(0);
         if (dialog) {
             scriptOpenFiles(files);
             dialog->pbAddFiles->click();
@@ -56,7 +55,8 @@ protected:
         }
         return dialog;
     }
-    bool hasStackWindow() const { return imageTitled(*window, QStringLiteral("Stack")) != nullptr; }
+    QString lastLine() const { return consoleLines(*window).last(); }
+    bool hasStackWindow() const { return imageTitled(*window, "Stack") != nullptr; }
     bool idle() const { return !window->calculationRunning && !abortVisible(*window); }
     static QStringList frames;
     std::unique_ptr<Verdanix> window;
@@ -86,7 +86,7 @@ TEST_F(RegisterAndStackTest, RegisterFillsTheTableAndStackOpensAStackWindow)
     dialog->twList->item(3, 0)->setCheckState(Qt::Unchecked);
     dialog->pbStack->click();
     EXPECT_TRUE(hasStackWindow());
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Stacking done"));
+    EXPECT_EQ(lastLine(), "Stacking done");
     EXPECT_TRUE(idle());
     // The common frame holds the three frames, which lie up to 9 pixels apart across and 5 down.
     mdiImage *stack = window->newestWindow;
@@ -100,17 +100,16 @@ TEST_F(RegisterAndStackTest, RequestsThatCannotRunAreRefusedAndEveryFailureEndsT
     wndRegistrationData *dialog = openDialog(QStringList{frames[0]});
     ASSERT_NE(dialog, nullptr);
     dialog->pbRegister->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("You need at least two images for frame registration!"));
+    EXPECT_EQ(lastLine(), "You need at least two images for frame registration!");
     dialog->pbStack->click();
-    EXPECT_EQ(consoleLines(*window).last(),
-              QStringLiteral("You need at least two stackable (successfully registered) images for frame stacking!"));
+    EXPECT_EQ(lastLine(), "You need at least two stackable (successfully registered) images for frame stacking!");
     EXPECT_FALSE(window->calculationRunning);
 
     // A frame that cannot be read stops the run and leaves the table as it was.
     scriptOpenFiles({QDir::current().absoluteFilePath("missing.fits")});
     dialog->pbAddFiles->click();
     dialog->pbRegister->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Calculation stopped due to error."));
+    EXPECT_EQ(lastLine(), "Calculation stopped due to error.");
     EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"no", "no"}));
     EXPECT_TRUE(idle());
 
@@ -123,14 +122,14 @@ TEST_F(RegisterAndStackTest, RequestsThatCannotRunAreRefusedAndEveryFailureEndsT
     dialog->pbUp->click();
     ASSERT_EQ(dialog->frameFiles().first(), missing);
     dialog->pbStack->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("[ERROR] MultiFB exited with a non-zero error code."));
+    EXPECT_EQ(lastLine(), "[ERROR] MultiFB exited with a non-zero error code.");
     EXPECT_TRUE(idle());
 
-    window->startRun(QStringLiteral("busy"));
+    window->startRun("busy");
     dialog->pbRegister->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("[INFO] Cannot execute. A calculation is already running!"));
+    EXPECT_EQ(lastLine(), "[INFO] Cannot execute. A calculation is already running!");
     dialog->pbStack->click();
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Cannot stack, another process is already running."));
+    EXPECT_EQ(lastLine(), "Cannot stack, another process is already running.");
     window->finishRun();
 }
 
@@ -139,8 +138,7 @@ TEST_F(RegisterAndStackTest, TheStarSearchOpensARegistrationDialogThatStacksButD
     window->starSearchAct->trigger();
     auto *panel = window->findChild<wndStarSearch *>();
     ASSERT_NE(panel, nullptr);
-    auto *dock = qobject_cast<QDockWidget *>(panel->parentWidget());
-    ASSERT_NE(dock, nullptr);
+    QPointer<QDockWidget> dock(qobject_cast<QDockWidget *>(panel->parentWidget()));
 
     scriptOpenFiles(frames.mid(0, 3));
     panel->pbAddFiles->click();
@@ -155,7 +153,7 @@ TEST_F(RegisterAndStackTest, TheStarSearchOpensARegistrationDialogThatStacksButD
     EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"yes", "yes", "yes"}));
     EXPECT_EQ(consoleLines(*window).filter(" refined with ").size(), 2);
     EXPECT_TRUE(dialog->options.cbRefine->isChecked() && !dialog->options.cbAutoThreshold->isChecked());
-    EXPECT_EQ(dialog->options.cbInterpolation->currentText(), QStringLiteral("Lanczos-3")) << "the choices go along";
+    EXPECT_EQ(dialog->options.cbInterpolation->currentText(), "Lanczos-3") << "the choices go along";
 
     const int lineCount = consoleLines(*window).size();
     dialog->pbRegister->click();
@@ -163,17 +161,16 @@ TEST_F(RegisterAndStackTest, TheStarSearchOpensARegistrationDialogThatStacksButD
     dialog->pbStack->click();
     EXPECT_TRUE(hasStackWindow());
 
-    QPointer<QDockWidget> guarded(dock);
     panel->pushButton->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(guarded.isNull());
+    EXPECT_TRUE(dock.isNull());
 }
 
 TEST_F(RegisterAndStackTest, AbortStopsARegistrationAndAStack)
 {
     // One frame at a time, so that each run waits (and sees the Abort) between frames. Both runs
     // log before they wait, which turns the event loop, so the Abort lands while they run.
-    settingsfile::setValue(QStringLiteral("Preferences"), QStringLiteral("maxThreads"), 1);
+    settingsfile::setValue("Preferences", "maxThreads", 1);
     wndRegistrationData *dialog = openDialog(frames);
     ASSERT_NE(dialog, nullptr);
     bool pressed = false;
@@ -190,7 +187,7 @@ TEST_F(RegisterAndStackTest, AbortStopsARegistrationAndAStack)
     pressAbortSoon(*window, pressed);
     dialog->pbStack->click();
     EXPECT_TRUE(pressed);
-    EXPECT_EQ(consoleLines(*window).last(), QStringLiteral("Stacking aborted."));
+    EXPECT_EQ(lastLine(), "Stacking aborted.");
     EXPECT_FALSE(hasStackWindow());
     EXPECT_TRUE(idle());
 }
