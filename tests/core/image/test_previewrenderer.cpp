@@ -36,14 +36,19 @@ PreviewParams correction(float black, float gamma, float white)
     return params;
 }
 
-// The red level shown for each pixel of a grey row.
+// The level shown for each pixel of a grey row, under a correction that treats the channels
+// alike: each channel is computed in its own vector lane, and all three must agree.
 std::vector<int> shown(const std::vector<float> &values, const PreviewParams &params, float whiteLevel = 1.0f)
 {
     std::vector<std::uint32_t> pixels;
     EXPECT_TRUE(renderPreview(*greyRow(values, whiteLevel), params, pixels, 1));
     std::vector<int> levels;
-    for (std::uint32_t pixel : pixels)
-        levels.push_back(static_cast<int>((pixel >> 16) & 0xFF));
+    for (std::uint32_t pixel : pixels) {
+        const int red = static_cast<int>((pixel >> 16) & 0xFF);
+        EXPECT_EQ(static_cast<int>((pixel >> 8) & 0xFF), red) << "green";
+        EXPECT_EQ(static_cast<int>(pixel & 0xFF), red) << "blue";
+        levels.push_back(red);
+    }
     return levels;
 }
 
