@@ -120,9 +120,11 @@ TEST(StackCoverage, EachPixelCombinesOnlyTheFramesThatCoverIt)
         const std::string what = std::to_string(c.mode) + "/" + std::to_string(c.rejection)
                                  + (c.coverage ? " covered" : "")
                                  + (c.normalization == StackNormalization::None ? "" : " normalised");
-        EXPECT_FLOAT_EQ(stack->pixel(10, 4)[0], c.alone0) << what;
-        EXPECT_FLOAT_EQ(stack->pixel(40, 4)[0], c.both) << what;
-        EXPECT_FLOAT_EQ(stack->pixel(90, 4)[0], c.alone1) << what;
+        for (int channel = 0; channel < 3; ++channel) {
+            EXPECT_FLOAT_EQ(stack->pixel(10, 4)[channel], c.alone0) << what << " channel " << channel;
+            EXPECT_FLOAT_EQ(stack->pixel(40, 4)[channel], c.both) << what << " channel " << channel;
+            EXPECT_FLOAT_EQ(stack->pixel(90, 4)[channel], c.alone1) << what << " channel " << channel;
+        }
         EXPECT_EQ(fb.fallbacks(), c.fallbacks) << what;
         EXPECT_EQ(log.lines().filter("too few for the rejection").size(), c.coverage ? 1 : 0) << what;
     }

@@ -54,6 +54,8 @@ TEST(FrameWeights, WeightedStatisticsOnKnownSamples)
         {CombineSigma, RejectNone, {1, 1, 1, 1, 4}, {1, 1, 1, 1, 2}, 1.0f},
         // The weight moves the mean to 1.5 and the deviation to 0.87: only the heavy sample stays.
         {CombineSigma, RejectNone, {1, 3}, {3, 1}, 1.0f},
+        // A single weighted sample is its own mean.
+        {CombineAverage, RejectNone, {5}, {0.5f}, 5.0f},
     };
     for (Case &c : cases) {
         bool fell = false;

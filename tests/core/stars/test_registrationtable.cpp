@@ -127,8 +127,9 @@ TEST(RegistrationTable, ReadingNamesWhatIsWrong)
     ASSERT_TRUE(testsupport::writeBytes(minimal, "{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":1,\"offsetY\":2,"
                                                  "\"angle\":0.5,\"stackable\":true}]}"));
     RegistrationTable table;
-    QString error;
+    QString error = QStringLiteral("left from an earlier read");
     ASSERT_TRUE(readRegistrationTable(minimal, table, error)) << error.toStdString();
+    EXPECT_TRUE(error.isEmpty());
     EXPECT_EQ(table.frames[0].file, folder + "/a.fits");
     EXPECT_TRUE(table.frames[0].stars == 0.0f && table.threshold == 0.1f);
 }

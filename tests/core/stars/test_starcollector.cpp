@@ -66,6 +66,8 @@ TEST(StarCollector, MemoryRuleGivesTheThreadCountRowByRow)
         // 29 % of 100 MB is 29 MB, not 28.
         {8, 1024, 29, 100 * kMB, 1000, 1000, 29, 1, true},
         {2, 1024, 50, 4096 * kMB, 3000, 2000, 1024, 2, false},
+        // Exactly as many threads fit as are configured: nothing is reduced.
+        {6, 1024, 50, 4096 * kMB, 3000, 2000, 1024, 6, false},
         // Absurd preferences neither overflow nor give less than one thread.
         {0, 1024, 50, 4096 * kMB, 400, 300, 1024, 1, false},
         {8, -5, 50, 4096 * kMB, 400, 300, -5, 1, true},
