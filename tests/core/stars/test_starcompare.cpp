@@ -177,6 +177,11 @@ TEST(StarCompare, ASpreadStillAboveTenAfterFivePassesMakesTheFrameUnstackable)
     EXPECT_FALSE(t.stackable());
     EXPECT_EQ(log.lines().filter("Deviation:").size(), 5);
     EXPECT_TRUE(log.lines()[4].startsWith("(Pass 5) "));
+    // The angles' spread counts the same as the offsets'.
+    std::vector<PatternMatch> turned;
+    for (int i = 0; i < 400; ++i)
+        turned.push_back(PatternMatch{2.0f, -1.0f, -1000.0f + 5.0f * i});
+    EXPECT_EQ(estimateTransformation(turned, log).matchCount, 0);
 
     // No match at all: no numbers, no matches, and the loop still ends.
     const Transformation none = estimateTransformation({}, log);
