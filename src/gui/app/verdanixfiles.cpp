@@ -116,7 +116,7 @@ bool Verdanix::saveWindow(mdiImage *window, const QString &caption)
             outputWindow->logMessage(error.toHtmlEscaped(), Severity::Error);
     }
     if (written)
-        window->unsavedResult = false;
+        window->markSaved();
     outputWindow->setStatusText(QStringLiteral("Ready."));
     return written;
 }

@@ -105,18 +105,9 @@ void Verdanix::evAutoBg(int size, int count, double sigma)
     std::vector<GridMarker> markers;
     if (!guardMemory(*outputWindow, [&] { markers = gridMarkerPositions(*window->buffer, size, count, sigma, step); }))
         return;
-    window->clearMarkers();
-    const int half = size / 2;
-    for (const GridMarker &marker : markers) {
-        if (!window->markerMode)
-            break;
-        window->addMarker(marker.x, marker.y, marker.gridX - half, marker.gridY - half);
-    }
-    window->autoStep = step;
+    window->placeAutoMarkers(markers, size, step);
     outputWindow->setStatusText(QStringLiteral("Done."));
     outputWindow->logMessage(QString::number(window->markerXs.size()) + QStringLiteral(" markers set."));
-    // Released here too: a lock left in force would send every later operation to this
-    // window, whichever window the user works in next.
 }
 
 void Verdanix::evFlattenBg(int, double pow, int dist, double mult)

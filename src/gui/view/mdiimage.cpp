@@ -2,6 +2,7 @@
 
 #include "image/previewrenderer.h"
 #include "log/messagelog.h"
+#include "process/flattenpipeline.h"
 #include "platform/settingsfile.h"
 
 #include <QApplication>
@@ -178,6 +179,18 @@ void mdiImage::leaveMarkerMode()
 {
     clearMarkers();
     markerMode = false;
+}
+
+void mdiImage::placeAutoMarkers(const std::vector<GridMarker> &markers, int size, float step)
+{
+    clearMarkers();
+    const int half = size / 2;
+    for (const GridMarker &marker : markers) {
+        if (!markerMode)
+            break;
+        addMarker(marker.x, marker.y, marker.gridX - half, marker.gridY - half);
+    }
+    autoStep = step;
 }
 
 void mdiImage::wheelEvent(QWheelEvent *evt)

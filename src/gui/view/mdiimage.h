@@ -14,8 +14,10 @@
 #include <QUuid>
 
 #include <memory>
+#include <vector>
 
 class MessageLog;
+struct GridMarker;
 class QGraphicsRectItem;
 class QGraphicsScene;
 class QGraphicsSceneMouseEvent;
@@ -51,11 +53,17 @@ public:
     void enterMarkerMode();
     // The tool has ended or moved to another window: its markers go, clicks select again.
     void leaveMarkerMode();
+    // The automatic placement's markers in place of the window's, boxes of `size` drawn around
+    // the unrounded grid positions; `step` is the grid's spacing, which the model uses. Stops
+    // if the tool ends meanwhile (adding markers repaints).
+    void placeAutoMarkers(const std::vector<GridMarker> &markers, int size, float step);
     // Adds a marker centred on (x, y) whose box is drawn from (left, top); automatic
     // placement draws the box around the unrounded grid position.
     void addMarker(int x, int y, double left, double top);
 
     bool hasSelection() const { return selection.width > 0; }
+    // Written to a file: closing it no longer asks whether to save.
+    void markSaved() { unsavedResult = false; }
 
     // Zoom from the menu: the wheel's steps of two, 100 % and the zoom that shows the whole
     // image in the window. Each reports the new zoom through zoomChanged.
