@@ -2,10 +2,12 @@
 // Runs the command-line program as a user would and keeps what it printed.
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QProcess>
 #include <QStringList>
 
+#include <algorithm>
 #include <csignal>
 #include <initializer_list>
 
@@ -13,6 +15,7 @@ struct CliRun {
     int status = -1; // the exit code, -1 after a crash
     QString out;
     QString err;
+    int signalsSent = 0; // interruptCliAt: signals sent before the program had ended
     QJsonObject json() const { return QJsonDocument::fromJson(out.toUtf8()).object(); }
 };
 
@@ -28,7 +31,8 @@ inline CliRun runCli(const QStringList &arguments)
 
 // Starts the program, sends `signalNumbers` (Ctrl-C, SIGINT, by default) a moment apart once its
 // stderr shows `cue`, and waits for it to end. `status` is -1 unless it ended normally: the
-// first Ctrl-C must not kill it.
+// first Ctrl-C must not kill it. A program that ends before all are sent gets no more:
+// `signalsSent` says how many it got.
 inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue,
                              std::initializer_list<int> signalNumbers = {SIGINT})
 {
@@ -36,6 +40,7 @@ inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue
     process.setReadChannel(QProcess::StandardError);
     process.start(QStringLiteral(VERDANIX_CLI_PATH), arguments);
     QByteArray err;
+    int sent = 0;
     if (process.waitForStarted()) {
         // Taken once: a process that has ended reports id 0, and kill(0) would signal the whole
         // process group, the test runner and make included.
@@ -46,11 +51,19 @@ inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue
             if (pid <= 0 || process.state() == QProcess::NotRunning)
                 break;
             ::kill(pid, signalNumber);
-            process.waitForFinished(50);
+            ++sent;
+            // The next signal goes once the program says it is aborting (its handler has run,
+            // so the two cannot merge into one), or after 50 ms.
+            QElapsedTimer waited;
+            waited.start();
+            while (!err.contains("Aborting") && waited.elapsed() < 50 && process.waitForReadyRead(10))
+                err += process.readAllStandardError();
+            if (!err.contains("Aborting"))
+                process.waitForFinished(static_cast<int>(std::max<qint64>(0, 50 - waited.elapsed())));
         }
         process.waitForFinished(60000);
     }
     err += process.readAllStandardError();
     return CliRun{process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                  QString::fromLocal8Bit(process.readAllStandardOutput()), QString::fromLocal8Bit(err)};
+                  QString::fromLocal8Bit(process.readAllStandardOutput()), QString::fromLocal8Bit(err), sent};
 }
