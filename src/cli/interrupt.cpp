@@ -11,8 +11,6 @@ std::atomic<std::atomic<bool> *> interruptTarget{nullptr};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<std::atomic<bool> *>::is_always_lock_free,
               "the interrupt handler may only touch lock-free atomics");
 
-constexpr int kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-
 extern "C" void onSignal(int signalNumber)
 {
     if (signalNumber == SIGINT) {
@@ -31,16 +29,7 @@ extern "C" void onSignal(int signalNumber)
 void installTerminationHandlers()
 {
     static const bool installed = [] {
-        for (const int signalNumber : kEndingSignals) {
-            // A signal the program was started with ignored (nohup, a background job) stays so.
-            struct sigaction inherited {};
-            if (sigaction(signalNumber, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
-                continue;
-            struct sigaction action {};
-            action.sa_handler = onSignal;
-            sigemptyset(&action.sa_mask);
-            sigaction(signalNumber, &action, nullptr);
-        }
+        installEndingSignalHandler(onSignal);
         return true;
     }();
     (void)installed;

@@ -232,18 +232,22 @@ extern "C" void removeScratchFilesAndEnd(int signalNumber)
 
 } // namespace
 
-void removeScratchFilesOnEndingSignals()
+void installEndingSignalHandler(void (*handler)(int))
 {
     for (const int signalNumber : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        // A signal the program was started with ignored (nohup, a background job) stays so.
         struct sigaction inherited {};
         if (sigaction(signalNumber, nullptr, &inherited) == 0 && inherited.sa_handler == SIG_IGN)
             continue;
         struct sigaction action {};
-        action.sa_handler = removeScratchFilesAndEnd;
+        action.sa_handler = handler;
         sigemptyset(&action.sa_mask);
         sigaction(signalNumber, &action, nullptr);
     }
+}
+
+void removeScratchFilesOnEndingSignals()
+{
+    installEndingSignalHandler(removeScratchFilesAndEnd);
 }
 
 void setUnnamedFilesAllowed(bool allowed)

@@ -56,6 +56,11 @@ void removeScratchFilesNow();
 // and then ends the program as the signal would. For a front end without handlers of its own.
 void removeScratchFilesOnEndingSignals();
 
+// Installs `handler` for the signals that end a program (SIGINT, SIGTERM, SIGHUP, SIGQUIT),
+// except those the program was started with ignored (nohup, a background job), which stay so.
+// A front end's own handler calls removeScratchFilesNow before the program ends.
+void installEndingSignalHandler(void (*handler)(int));
+
 // For tests: false makes every NewFile use a named scratch file, as on a file system without
 // unnamed files. True by default.
 void setUnnamedFilesAllowed(bool allowed);
