@@ -112,13 +112,17 @@ NewFile::NewFile(const QString &path) : target(path)
         const quint64 random = QRandomGenerator::global()->generate64();
         scratch = folder + QByteArrayLiteral("/.verdanix-") + QByteArray::number(random, 16)
                   + QByteArrayLiteral(".part");
+        // Registered before it exists: a signal between creating the file and registering it
+        // would leave it behind. Removing a name not yet created does no harm.
+        slot = registerScratch(scratch);
         fd = ::open(scratch.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             failure = 0;
-            slot = registerScratch(scratch);
             return;
         }
         failure = errno;
+        releaseScratch(slot);
+        slot = -1;
         scratch.clear();
         if (failure != EEXIST)
             return;

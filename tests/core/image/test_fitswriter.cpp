@@ -196,7 +196,8 @@ TEST_F(FitsWriter, AWriterKilledAtAnyMomentLeavesTheWholeFileOrNothing)
             EXPECT_TRUE(left.isEmpty()
                         || (left == QStringList{QStringLiteral("killed.fits")}
                             && readWithCfitsio(name).size() == 5u + 1500u * 1000u * 3u))
-                << left.join(' ').toStdString() << " after signal " << signal;
+                << left.join(QLatin1Char(' ')).toStdString() << " after signal " << signal << ", delay "
+                << delayMicroseconds << " us, status " << status;
             QFile::remove(name);
         }
     }
