@@ -5,31 +5,27 @@
 #include <fitsio.h>
 #include <zlib.h>
 
+#include <functional>
+
 namespace testsupport {
 
 namespace {
 
-// Opens `from` literally and creates `to` afresh; both null on failure.
-int openPair(const QString &from, const QString &to, fitsfile *&in, fitsfile *&out)
+// Opens `from` literally, creates `to` afresh and lets `convert` copy one into the other;
+// returns the first cfitsio status that is not 0, closing included.
+int convertFits(const QString &from, const QString &to, const std::function<void(fitsfile *, fitsfile *, int &)> &convert)
 {
     int status = 0;
+    fitsfile *in = nullptr;
+    fitsfile *out = nullptr;
     QFile::remove(to);
-    const QByteArray inName = QFile::encodeName(from);
-    const QByteArray outName = QFile::encodeName(to);
-    if (ffdkopn(&in, inName.constData(), READONLY, &status) != 0)
+    if (ffdkopn(&in, QFile::encodeName(from).constData(), READONLY, &status) != 0)
         return status;
-    if (ffdkinit(&out, outName.constData(), &status) != 0) {
-        int ignored = 0;
-        ffclos(in, &ignored);
-        return status;
-    }
-    return 0;
-}
-
-int closePair(fitsfile *in, fitsfile *out, int status)
-{
+    if (ffdkinit(&out, QFile::encodeName(to).constData(), &status) == 0)
+        convert(in, out, status);
     int closeStatus = 0;
-    ffclos(out, &closeStatus);
+    if (out)
+        ffclos(out, &closeStatus);
     ffclos(in, &closeStatus);
     return status != 0 ? status : closeStatus;
 }
@@ -38,36 +34,27 @@ int closePair(fitsfile *in, fitsfile *out, int status)
 
 int tileCompressFits(const QString &from, const QString &to, const TileCompression &how)
 {
-    fitsfile *in = nullptr;
-    fitsfile *out = nullptr;
-    int status = openPair(from, to, in, out);
-    if (status != 0)
-        return status;
-    fits_set_compression_type(out, how.algorithm, &status);
-    if (!how.tile.empty()) {
+    return convertFits(from, to, [&how](fitsfile *in, fitsfile *out, int &status) {
+        fits_set_compression_type(out, how.algorithm, &status);
         std::vector<long> tile = how.tile;
-        fits_set_tile_dim(out, static_cast<int>(tile.size()), tile.data(), &status);
-    }
-    // 0: floating-point values are compressed as they are, not quantised.
-    fits_set_quantize_level(out, 0.0f, &status);
-    fits_img_compress(in, out, &status);
-    return closePair(in, out, status);
+        if (!tile.empty())
+            fits_set_tile_dim(out, static_cast<int>(tile.size()), tile.data(), &status);
+        // 0: floating-point values are compressed as they are, not quantised.
+        fits_set_quantize_level(out, 0.0f, &status);
+        fits_img_compress(in, out, &status);
+    });
 }
 
 int decompressFits(const QString &from, const QString &to)
 {
-    fitsfile *in = nullptr;
-    fitsfile *out = nullptr;
-    int status = openPair(from, to, in, out);
-    if (status != 0)
-        return status;
-    int type = 0;
-    int naxis = 0;
-    ffgidm(in, &naxis, &status);
-    if (status == 0 && naxis == 0)
-        ffmahd(in, 2, &type, &status);
-    fits_img_decompress(in, out, &status);
-    return closePair(in, out, status);
+    return convertFits(from, to, [](fitsfile *in, fitsfile *out, int &status) {
+        int type = 0;
+        int naxis = 0;
+        ffgidm(in, &naxis, &status);
+        if (status == 0 && naxis == 0)
+            ffmahd(in, 2, &type, &status);
+        fits_img_decompress(in, out, &status);
+    });
 }
 
 bool gzipFile(const QString &from, const QString &to)

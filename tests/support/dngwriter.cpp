@@ -5,7 +5,7 @@
 #include <QByteArray>
 #include <QtEndian>
 
-#include <algorithm>
+#include <cstring>
 #include <map>
 
 namespace testsupport {
@@ -25,58 +25,37 @@ struct Entry {
     QByteArray value; // little-endian bytes
 };
 
-void putU16(QByteArray &out, std::uint16_t v)
+template <typename T> void put(QByteArray &out, T value)
 {
-    char bytes[2];
-    qToLittleEndian(v, bytes);
-    out.append(bytes, 2);
+    char bytes[sizeof(T)];
+    qToLittleEndian(value, bytes);
+    out.append(bytes, sizeof(T));
 }
 
-void putU32(QByteArray &out, std::uint32_t v)
+// An entry of `values` stored as T; rationals are numerator/denominator pairs, counted as one.
+template <typename T> Entry entry(TiffType type, std::initializer_list<T> values)
 {
-    char bytes[4];
-    qToLittleEndian(v, bytes);
-    out.append(bytes, 4);
-}
-
-Entry shorts(std::initializer_list<std::uint16_t> values)
-{
-    Entry e{kShort, static_cast<std::uint32_t>(values.size()), {}};
-    for (auto v : values)
-        putU16(e.value, v);
+    Entry e{type, static_cast<std::uint32_t>(values.size()), {}};
+    for (T v : values)
+        put(e.value, v);
+    if (type == kRational || type == kSRational)
+        e.count /= 2;
     return e;
 }
-
-Entry longs(std::initializer_list<std::uint32_t> values)
-{
-    Entry e{kLong, static_cast<std::uint32_t>(values.size()), {}};
-    for (auto v : values)
-        putU32(e.value, v);
-    return e;
-}
-
-Entry bytes(std::initializer_list<std::uint8_t> values)
-{
-    Entry e{kByte, static_cast<std::uint32_t>(values.size()), {}};
-    for (auto v : values)
-        e.value.append(static_cast<char>(v));
-    return e;
-}
+Entry shorts(std::initializer_list<std::uint16_t> values) { return entry(kShort, values); }
+Entry longs(std::initializer_list<std::uint32_t> values) { return entry(kLong, values); }
+Entry bytes(std::initializer_list<std::uint8_t> values) { return entry(kByte, values); }
 
 Entry ascii(const char *text)
 {
-    QByteArray value(text);
-    value.append('\0');
+    const QByteArray value(text, static_cast<int>(std::strlen(text)) + 1);
     return Entry{kAscii, static_cast<std::uint32_t>(value.size()), value};
 }
 
-// Numerator/denominator pairs.
-Entry rationals(TiffType type, std::initializer_list<std::int32_t> pairs)
+// RGGB: red at even/even, blue at odd/odd, green elsewhere.
+int bayerColour(int x, int y)
 {
-    Entry e{type, static_cast<std::uint32_t>(pairs.size() / 2), {}};
-    for (auto v : pairs)
-        putU32(e.value, static_cast<std::uint32_t>(v));
-    return e;
+    return (x % 2) + (y % 2);
 }
 
 } // namespace
@@ -89,34 +68,22 @@ std::uint16_t rgbAt(int x, int y, int colour)
 
 DngImage dngImage(int width, int height, DngLayout layout)
 {
-    DngImage image;
-    image.width = width;
-    image.height = height;
-    image.layout = layout;
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            if (layout == DngLayout::LinearRgb) {
-                for (int c = 0; c < 3; ++c)
+    DngImage image{width, height, layout, {}};
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                if (layout == DngLayout::LinearRgb || c == bayerColour(x, y))
                     image.samples.push_back(rgbAt(x, y, c));
-            } else {
-                // RGGB: red at even/even, blue at odd/odd, green elsewhere.
-                const int colour = (y % 2 == 0) ? (x % 2 == 0 ? 0 : 1) : (x % 2 == 0 ? 1 : 2);
-                image.samples.push_back(rgbAt(x, y, colour));
-            }
-        }
-    }
     return image;
 }
 
 DngImage flatBayerDng(int width, int height, std::uint16_t red, std::uint16_t green, std::uint16_t blue)
 {
-    DngImage image;
-    image.width = width;
-    image.height = height;
-    image.layout = DngLayout::BayerRggb;
+    const std::uint16_t levels[3] = {red, green, blue};
+    DngImage image{width, height, DngLayout::BayerRggb, {}};
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            image.samples.push_back((y % 2 == 0) ? (x % 2 == 0 ? red : green) : (x % 2 == 0 ? green : blue));
+            image.samples.push_back(levels[bayerColour(x, y)]);
     return image;
 }
 
@@ -157,8 +124,8 @@ bool writeDng(const QString &path, const DngImage &image)
     }
     tags[50714] = longs({0});
     tags[50717] = longs({65535});
-    tags[50721] = rationals(kSRational, {1, 1, 0, 1, 0, 1, 0, 1, 1, 1, 0, 1, 0, 1, 0, 1, 1, 1});
-    tags[50728] = rationals(kRational, {1, 1, 1, 1, 1, 1});
+    tags[50721] = entry<std::int32_t>(kSRational, {1, 1, 0, 1, 0, 1, 0, 1, 1, 1, 0, 1, 0, 1, 0, 1, 1, 1});
+    tags[50728] = entry<std::uint32_t>(kRational, {1, 1, 1, 1, 1, 1});
     tags[50778] = shorts({21}); // D65
 
     const std::uint32_t ifdBytes = 2 + static_cast<std::uint32_t>(tags.size()) * kEntryBytes + 4;
@@ -178,24 +145,24 @@ bool writeDng(const QString &path, const DngImage &image)
     tags[273] = longs({pixelStart});
 
     QByteArray out("II*\0", 4);
-    putU32(out, kHeaderBytes);
-    putU16(out, static_cast<std::uint16_t>(tags.size()));
+    put<std::uint32_t>(out, kHeaderBytes);
+    put<std::uint16_t>(out, static_cast<std::uint16_t>(tags.size()));
     for (const auto &[tag, entry] : tags) {
-        putU16(out, tag);
-        putU16(out, entry.type);
-        putU32(out, entry.count);
+        put<std::uint16_t>(out, tag);
+        put<std::uint16_t>(out, entry.type);
+        put<std::uint32_t>(out, entry.count);
         if (entry.value.size() > 4) {
-            putU32(out, extraOffset[tag]);
+            put<std::uint32_t>(out, extraOffset[tag]);
         } else {
             QByteArray inline4 = entry.value;
             inline4.append(QByteArray(4 - inline4.size(), '\0'));
             out.append(inline4);
         }
     }
-    putU32(out, 0); // no further directory
+    put<std::uint32_t>(out, 0); // no further directory
     out.append(extra);
     for (std::size_t i = 0; i < static_cast<std::size_t>(width) * height * samplesPerPixel; ++i)
-        putU16(out, i < image.samples.size() ? image.samples[i] : 0);
+        put<std::uint16_t>(out, i < image.samples.size() ? image.samples[i] : 0);
     return writeBytes(path, out);
 }
 

@@ -25,20 +25,24 @@ double valueAt(int x, int y, int plane)
     return (x % 16) + 16 * (y % 8) + 40 * plane;
 }
 
-FitsImage fitsImage(int bitpix, int width, int height, int planes)
+// A width x height (x planes) image of value(x, y, plane) in file order.
+static FitsImage makeFitsImage(int bitpix, int width, int height, int planes, const PixelValue &value)
 {
     FitsImage image;
     image.bitpix = bitpix;
     image.axes = {width, height};
     if (planes > 0)
         image.axes.push_back(planes);
-    const int planeCount = std::max(planes, 1);
-    image.values.reserve(static_cast<size_t>(width) * height * planeCount);
-    for (int p = 0; p < planeCount; ++p)
+    for (int p = 0; p < std::max(planes, 1); ++p)
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x)
-                image.values.push_back(valueAt(x, y, p));
+                image.values.push_back(value(x, y, p));
     return image;
+}
+
+FitsImage fitsImage(int bitpix, int width, int height, int planes)
+{
+    return makeFitsImage(bitpix, width, height, planes, valueAt);
 }
 
 int writeFitsFile(const QString &path, const FitsImage &image, const QStringList &cards)
@@ -77,16 +81,8 @@ int writeFitsFile(const QString &path, const FitsImage &image, const QStringList
 
 QString writeFrame(const QString &path, int width, int height, const PixelValue &value, int bitpix, int planes)
 {
-    FitsImage image;
-    image.bitpix = bitpix;
+    FitsImage image = makeFitsImage(bitpix, width, height, planes, value);
     image.bzero = bitpix == 16 ? 32768.0 : 0.0;
-    image.axes = {width, height};
-    if (planes > 0)
-        image.axes.push_back(planes);
-    for (int c = 0; c < std::max(planes, 1); ++c)
-        for (int y = 0; y < height; ++y)
-            for (int x = 0; x < width; ++x)
-                image.values.push_back(value(x, y, c));
     EXPECT_EQ(writeFitsFile(path, image), 0) << path.toStdString();
     return path;
 }

@@ -1,6 +1,6 @@
-#include "workdir.h"
-
 #include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)
@@ -8,7 +8,9 @@ int main(int argc, char **argv)
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    testsupport::ScopedWorkDir workDir;
+    // A fresh working directory: the program keeps its settings file and its log file there.
+    QTemporaryDir workDir;
+    QDir::setCurrent(workDir.path());
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -38,9 +38,7 @@ std::vector<PatternStar> patternStars(const double (&xy)[4][2]);
 // moves[i] and with noise seed i + 1, written as float FITS "<prefix>-<i>.fits" (replacing
 // files an earlier test left), with the registration that undoes each move.
 struct FieldMove {
-    double shiftX;
-    double shiftY;
-    double degrees;
+    double shiftX, shiftY, degrees;
 };
 struct SyntheticFrames {
     QStringList paths;

@@ -16,10 +16,7 @@ constexpr int kSubSamples = 3;
 constexpr double kSkyColour[3] = {1.08, 1.0, 0.85};
 
 struct CatalogueStar {
-    double x;
-    double y;
-    double fwhm;
-    double peak;
+    double x, y, fwhm, peak;
     double colour[3];
 };
 
@@ -52,12 +49,7 @@ std::vector<CatalogueStar> makeCatalogue(const SyntheticFieldOptions &o)
 }
 
 struct Placement {
-    double cx;
-    double cy;
-    double cosT;
-    double sinT;
-    double shiftX;
-    double shiftY;
+    double cx, cy, cosT, sinT, shiftX, shiftY;
 };
 
 Placement placementOf(const SyntheticFieldOptions &o)
@@ -153,8 +145,7 @@ SyntheticField makeSyntheticField(const SyntheticFieldOptions &o)
                                       : o.noiseSigma;
     const double step = 1.0 / kSubSamples;
     for (const CatalogueStar &star : makeCatalogue(o)) {
-        double fx = 0.0;
-        double fy = 0.0;
+        double fx = 0.0, fy = 0.0;
         toFrame(placement, star.x, star.y, fx, fy);
         const Profile profile(o, star.fwhm);
         const double reach = profile.reach(star.fwhm);
@@ -247,8 +238,7 @@ double overlapWithReference(const SyntheticFieldOptions &frame)
         for (int i = 0; i < kSamples; ++i) {
             const double x = (i + 0.5) * frame.width / kSamples;
             const double y = (j + 0.5) * frame.height / kSamples;
-            double skyX = 0.0;
-            double skyY = 0.0;
+            double skyX = 0.0, skyY = 0.0;
             toSky(placement, x, y, skyX, skyY);
             if (skyX >= 0.0 && skyY >= 0.0 && skyX < frame.width && skyY < frame.height)
                 ++inside;

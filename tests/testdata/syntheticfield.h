@@ -27,17 +27,13 @@ struct SyntheticFieldOptions {
     StarProfile profile = StarProfile::Moffat;
     double moffatBeta = 3.0;
     // Each star's FWHM is drawn uniformly from this range (pixels).
-    double fwhmMin = 2.5;
-    double fwhmMax = 4.0;
+    double fwhmMin = 2.5, fwhmMax = 4.0;
     // Each star's peak above the sky, drawn log-uniformly from this range; peaks above the
     // headroom saturate at full scale.
-    double peakMin = 0.01;
-    double peakMax = 0.8;
+    double peakMin = 0.01, peakMax = 0.8;
     // Sky level at the top-left corner, rising by gradientX across the width and gradientY
     // down the height.
-    double sky = 0.05;
-    double gradientX = 0.02;
-    double gradientY = 0.01;
+    double sky = 0.05, gradientX = 0.02, gradientY = 0.01;
     // Standard deviation of the Gaussian noise of each channel.
     double noiseSigma = 0.002;
     // Single pixels at 0.3 ... 0.95 of full scale in every channel.
@@ -45,25 +41,19 @@ struct SyntheticFieldOptions {
     // Full scale of the stored values (65535 gives camera-like numbers); the buffer's
     // whiteLevel, blackLevel 0.
     float whiteLevel = 1.0f;
-    std::uint32_t starSeed = 1;
-    std::uint32_t noiseSeed = 1;
+    std::uint32_t starSeed = 1, noiseSeed = 1;
     // Where the catalogue lies in this frame: turned by rotationDegrees about the frame centre
     // (width / 2, height / 2 in whole pixels), counter-clockwise on screen for a positive angle
     // (from +x towards -y), then shifted by (shiftX, shiftY).
-    double shiftX = 0.0;
-    double shiftY = 0.0;
-    double rotationDegrees = 0.0;
+    double shiftX = 0.0, shiftY = 0.0, rotationDegrees = 0.0;
 };
 
 struct SyntheticStar {
-    double x = 0.0;    // position in this frame
-    double y = 0.0;
-    double skyX = 0.0; // position in the catalogue, which is the frame without shift or turn
-    double skyY = 0.0;
+    double x = 0.0, y = 0.0;       // position in this frame
+    double skyX = 0.0, skyY = 0.0; // in the catalogue, which is the frame without shift or turn
     double fwhm = 0.0;
     // Peak and total flux above the sky in the gray image the star finder sees (normalised).
-    double peak = 0.0;
-    double flux = 0.0;
+    double peak = 0.0, flux = 0.0;
     // Signal-to-noise of the whole star in that gray image with optimal weighting:
     // flux / (gray noise x sqrt(noise-equivalent area)).
     double snr = 0.0;
@@ -83,9 +73,7 @@ SyntheticField makeSyntheticField(const SyntheticFieldOptions &options);
 // without shift or turn, in StarCompare's convention: angle = -rotationDegrees and the offset
 // that brings the turned, shifted catalogue back.
 struct SyntheticRegistration {
-    double offsetX = 0.0;
-    double offsetY = 0.0;
-    double angle = 0.0;
+    double offsetX = 0.0, offsetY = 0.0, angle = 0.0;
 };
 SyntheticRegistration trueRegistration(const SyntheticFieldOptions &frame);
 

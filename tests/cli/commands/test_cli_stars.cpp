@@ -1,13 +1,15 @@
-// verdanix-cli stars and match on synthetic star fields written as FITS files.
+// verdanix-cli stars, match and register on synthetic star fields written as FITS files.
 #include "clirun.h"
 #include "image/fitswriter.h"
 #include "image/imagebuffer.h"
 #include "log/messagelog.h"
+#include "stars/registrationtable.h"
 #include "support/fitsfixture.h"
+#include "testdata/starfield.h"
 #include "testdata/syntheticfield.h"
 
-#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cmath>
@@ -16,52 +18,42 @@
 
 namespace {
 
-QString fresh(const QString &name)
-{
-    const QString path = QDir::current().filePath(name);
-    QFile::remove(path);
-    return path;
-}
-
-// A synthetic field as a three-plane float FITS file (loaded normalised).
-QString writeFloatField(const QString &name, const SyntheticField &field)
-{
-    const QString path = fresh(name);
-    NullMessageLog log;
-    EXPECT_EQ(saveFitsImage(*field.image, path, log), 0);
-    return path;
-}
-
-SyntheticFieldOptions fieldOptions(int width, int height, int stars)
+SyntheticFieldOptions fieldOptions(int width, int height, int stars, bool colour)
 {
     SyntheticFieldOptions options;
     options.width = width;
     options.height = height;
     options.starCount = stars;
+    options.colour = colour;
     return options;
+}
+
+// A synthetic field as a three-plane float FITS file (loaded normalised).
+QString writeField(const QString &name, const SyntheticFieldOptions &options)
+{
+    QFile::remove(name);
+    NullMessageLog log;
+    EXPECT_EQ(saveFitsImage(*makeSyntheticField(options).image, name, log), 0);
+    return name;
 }
 
 } // namespace
 
 TEST(CliStars, ListsTheStarsOfANormalisedSixteenBitImageAndMarksThem)
 {
-    SyntheticFieldOptions options = fieldOptions(640, 480, 80);
-    options.colour = false;
-    const SyntheticField field = makeSyntheticField(options);
+    const SyntheticField field = makeSyntheticField(fieldOptions(640, 480, 80, false));
     // As camera-like unsigned 16-bit FITS, loaded on a 0 ... 65536 scale.
     const auto counts = [&](int x, int y, int) {
         return std::clamp(std::round(field.image->pixel(x, y)[0] * 65535.0), 0.0, 65535.0);
     };
-    const QString path = testsupport::writeFrame(QDir::current().filePath("field16.fits"), 640, 480, counts, 16, 0);
-    const QString marked = fresh("marked.fits");
-    const CliRun run = runCli({"stars", path, "--threshold", "0.01", "--json", "--marked", marked});
+    const QString path = testsupport::writeFrame("field16.fits", 640, 480, counts, 16, 0);
+    QFile::remove("marked.fits");
+    const CliRun run = runCli({"stars", path, "--threshold", "0.01", "--json", "--marked", "marked.fits"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    const QJsonObject result = run.json();
-    const int starCount = result["starCount"].toInt();
-    EXPECT_GT(starCount, 20);
-    EXPECT_EQ(result["patternCount"].toInt(), starCount - 3);
-    EXPECT_GT(result["averageFwhm"].toDouble(), 0.0);
-    const QJsonArray stars = result["stars"].toArray();
+    const int starCount = run.json()["starCount"].toInt();
+    EXPECT_TRUE(starCount > 20 && run.json()["averageFwhm"].toDouble() > 0.0) << starCount;
+    EXPECT_EQ(run.json()["patternCount"].toInt(), starCount - 3);
+    const QJsonArray stars = run.json()["stars"].toArray();
     ASSERT_EQ(stars.size(), starCount);
     double previous = 1e30;
     for (const QJsonValue &value : stars) {
@@ -73,61 +65,90 @@ TEST(CliStars, ListsTheStarsOfANormalisedSixteenBitImageAndMarksThem)
         })) << "no invented star at " << star["x"].toDouble() << ", " << star["y"].toDouble();
     }
     // The finder's log goes to standard error, the result alone to standard output.
-    EXPECT_TRUE(run.err.contains("Phase 1: Mapping stars..."));
-    EXPECT_FALSE(run.out.contains("Phase 1"));
-
+    EXPECT_TRUE(run.err.contains("Phase 1: Mapping stars...") && !run.out.contains("Phase 1"));
     // The marked copy is normalised and rings the first star in pure red.
-    const auto image = testsupport::loadImage(marked);
+    const auto image = testsupport::loadImage("marked.fits");
     ASSERT_TRUE(image);
     const QJsonObject first = stars.first().toObject();
     const double radius = std::max(3.0, 1.5 * first["fwhm"].toDouble());
     const FloatRGB ring = image->getPixel(static_cast<int>(std::lround(first["x"].toDouble() + radius)),
                                           static_cast<int>(std::lround(first["y"].toDouble())));
     EXPECT_TRUE(ring.r == 1.0f && ring.g == 0.0f);
-    EXPECT_EQ(runCli({"stars", path, "--marked", fresh("marked.png")}).status, 2);
-
-    const CliRun text = runCli({"stars", path, "--threshold", "0.01"});
-    EXPECT_TRUE(text.out.startsWith(QString("stars:        %1\n").arg(starCount))) << text.out.toStdString();
     // A sky without stars has no average FWHM: null in JSON.
-    options.starCount = 0;
-    const CliRun none = runCli({"stars", writeFloatField("empty.fits", makeSyntheticField(options)), "--json"});
-    EXPECT_EQ(none.json()["starCount"].toInt(), 0);
-    EXPECT_TRUE(none.json()["averageFwhm"].isNull());
+    const CliRun none = runCli({"stars", writeField("empty.fits", fieldOptions(640, 480, 0, false)), "--json"});
+    EXPECT_TRUE(none.json()["starCount"] == 0 && none.json()["averageFwhm"].isNull()) << none.out.toStdString();
 }
 
-TEST(CliStars, MatchMeasuresTheShiftAndTurnOfAFrame)
+// --threshold auto: taken from the image, used, and reported per image.
+TEST(CliStars, StarsAndMatchTakeTheAutomaticThresholdFromTheImageAndReportIt)
 {
-    const SyntheticFieldOptions reference = fieldOptions(1200, 900, 350);
-    SyntheticFieldOptions frame = reference;
-    frame.noiseSeed = 5;
-    frame.shiftX = 6.0;
-    frame.shiftY = -4.0;
-    frame.rotationDegrees = 0.5;
-    const QString referencePath = writeFloatField("reference.fits", makeSyntheticField(reference));
-    const QString framePath = writeFloatField("frame.fits", makeSyntheticField(frame));
-    const CliRun run = runCli({"match", referencePath, framePath, "--threshold", "0.01", "--json"});
+    const QString path = writeField("autothreshold.fits", fieldOptions(640, 480, 120, false));
+    const CliRun run = runCli({"stars", path, "--threshold", "auto", "--size", "6", "--json"});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
-    const QJsonObject result = run.json();
-    const SyntheticRegistration truth = trueRegistration(frame);
-    EXPECT_NEAR(result["offsetX"].toDouble(), truth.offsetX, 0.5);
-    EXPECT_NEAR(result["offsetY"].toDouble(), truth.offsetY, 0.5);
-    EXPECT_NEAR(result["angle"].toDouble(), truth.angle, 0.1);
-    EXPECT_GT(result["matchCount"].toInt(), 2);
-    EXPECT_TRUE(result["stackable"].toBool());
-    EXPECT_TRUE(run.err.contains("Calculated transformation from "));
-    const CliRun text = runCli({"match", referencePath, referencePath, "--threshold", "0.01"});
-    ASSERT_EQ(text.status, 0);
-    EXPECT_TRUE(text.out.contains("stackable:  yes") && text.out.contains("angle:      0 degrees"));
+    const double threshold = run.json()["threshold"].toDouble();
+    // Noise 0.002: far below the default of 0.1, and enough for the stars.
+    EXPECT_TRUE(threshold > 0.0005 && threshold < 0.01) << threshold;
+    EXPECT_GT(run.json()["starCount"].toInt(), 40);
+    EXPECT_TRUE(run.err.contains(QStringLiteral("Automatic threshold: %1 (sky ").arg(logNumber(threshold))))
+        << run.err.toStdString();
+    const CliRun text = runCli({"stars", path, "--threshold", "auto", "--size", "6"});
+    EXPECT_TRUE(text.out.startsWith(QStringLiteral("threshold:    %1\nstars:        %2\n")
+                                        .arg(logNumber(threshold))
+                                        .arg(run.json()["starCount"].toInt())))
+        << text.out.toStdString();
+    // A given threshold is reported as given, and logs no automatic line; 20 is the largest size.
+    const CliRun fixed = runCli({"stars", path, "--threshold", "0.01", "--size", "20", "--json"});
+    EXPECT_TRUE(fixed.json()["threshold"] == double(0.01f) && !fixed.err.contains("Automatic threshold"));
+    const CliRun match = runCli({"match", path, path, "--threshold", "auto", "--size", "6", "--json"});
+    ASSERT_TRUE(match.status == 0 && match.json()["stackable"].toBool()) << match.err.toStdString();
+    EXPECT_EQ(match.json()["reference"].toObject()["threshold"].toDouble(), threshold);
+    EXPECT_EQ(match.json()["frame"].toObject()["threshold"].toDouble(), threshold);
+    const CliRun matchText = runCli({"match", path, path, "--threshold", "0.01"});
+    EXPECT_TRUE(matchText.out.contains("stackable:  yes") && matchText.out.contains("angle:      0 degrees"))
+        << matchText.out.toStdString();
 }
 
-TEST(CliStars, RefusesBadOptionsAndMissingFiles)
+// match and register measure the moves that undo each frame's; register prints its table as
+// text or JSON and saves it for a later stacking.
+TEST(CliRegister, MatchAndRegisterMeasureTheMovesAndRegisterPrintsAndSavesItsTable)
 {
-    const QString path = writeFloatField("small.fits", makeSyntheticField(fieldOptions(100, 80, 300)));
-    for (const QStringList &bad : {QStringList{"stars"}, QStringList{"stars", path, "--size", "21"},
-                                   QStringList{"stars", path, "--size", "5.5"}, QStringList{"match", path}})
-        EXPECT_EQ(runCli(bad).status, 2) << bad.join(' ').toStdString();
-    EXPECT_EQ(runCli({"stars", path, "--size", "20"}).status, 0);
-    const CliRun missing = runCli({"match", path, fresh("missing.fits")});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_TRUE(missing.err.contains("cannot open '" + fresh("missing.fits") + "': no such file (error 104)"));
+    const testsupport::SyntheticFrames synthetic =
+        testsupport::writeSyntheticFrames("reg", {{0, 0, 0}, {6.5, -3.25, 0}, {-2.75, 4.5, 0.5}});
+    const QStringList frames = synthetic.paths;
+    const CliRun match = runCli({"match", frames[0], frames[2], "--threshold", "0.02", "--json"});
+    ASSERT_EQ(match.status, 0) << match.err.toStdString();
+    EXPECT_NEAR(match.json()["offsetX"].toDouble(), synthetic.truth[2].offsetX, 0.5);
+    EXPECT_NEAR(match.json()["offsetY"].toDouble(), synthetic.truth[2].offsetY, 0.5);
+    EXPECT_NEAR(match.json()["angle"].toDouble(), synthetic.truth[2].angle, 0.1);
+    EXPECT_TRUE(match.json()["matchCount"].toInt() > 2 && match.json()["stackable"].toBool());
+    EXPECT_TRUE(match.err.contains("Calculated transformation from "));
+    const CliRun run = runCli(QStringList{"register", "--threshold", "0.02", "--threads", "2"} + frames);
+    ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    const QStringList lines = run.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 4) << run.out.toStdString();
+    EXPECT_EQ(lines[0].simplified(), "File X Offset Y Offset Angle Stars FWHM Stackable");
+    EXPECT_EQ(lines[1].simplified().split(' ').mid(0, 4), (QStringList{"reg-0.fits", "0", "0", "0"}));
+    for (int i = 1; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].startsWith(frames[i - 1] + ' ')) << lines[i].toStdString();
+        EXPECT_EQ(lines[i].size(), lines[0].size()) << "columns line up: " << lines[i].toStdString();
+        EXPECT_EQ(lines[i].indexOf(" yes"), lines[0].indexOf("Stackable") + 5) << "right-aligned figures";
+    }
+    EXPECT_TRUE(run.err.contains("Finished " + frames[2])) << "progress on stderr";
+    QFile::remove("reg.json");
+    const CliRun json = runCli(QStringList{"register", "--threshold", "0.02", "--json", "--save", "reg.json"} + frames);
+    ASSERT_EQ(json.status, 0) << json.err.toStdString();
+    EXPECT_FLOAT_EQ(json.json().value("threshold").toDouble(), 0.02);
+    const QJsonArray rows = json.json().value("frames").toArray();
+    RegistrationTable saved;
+    QString error;
+    ASSERT_TRUE(readRegistrationTable("reg.json", saved, error)) << error.toStdString();
+    ASSERT_TRUE(rows.size() == 3 && saved.frames.size() == 3u);
+    for (int i = 0; i < 3; ++i) {
+        const QJsonObject row = rows.at(i).toObject();
+        const RegistrationTableRow &kept = saved.frames[static_cast<std::size_t>(i)];
+        EXPECT_TRUE(row.value("file").toString() == frames[i] && row.value("stackable").toBool()) << i;
+        EXPECT_EQ(kept.file, QFileInfo(frames[i]).absoluteFilePath());
+        EXPECT_FLOAT_EQ(kept.offsetX, static_cast<float>(row.value("offsetX").toDouble()));
+    }
+    EXPECT_NEAR(rows.at(1).toObject().value("offsetX").toDouble(), synthetic.truth[1].offsetX, 0.5);
 }

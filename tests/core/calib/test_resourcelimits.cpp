@@ -1,3 +1,4 @@
+// The memory and thread rules of a run, row by row, and the preferences a run starts from.
 #include "calib/resourcelimits.h"
 #include "platform/machine.h"
 #include "platform/settingsfile.h"
@@ -14,11 +15,7 @@ constexpr std::uint64_t kMB = std::uint64_t{1} << 20;
 
 ResourcePreferences prefs(int maxThreads, int maxMem, int memPercent)
 {
-    ResourcePreferences p;
-    p.maxThreads = maxThreads;
-    p.maxMem = maxMem;
-    p.memPercent = memPercent;
-    return p;
+    return ResourcePreferences{maxThreads, maxMem, memPercent, false};
 }
 
 std::tuple<int, int, int> values(const ResourcePreferences &p)
@@ -52,9 +49,9 @@ TEST(MemoryLimits, CalibrationAndStackingTakeMaxMemOrTheShareOfAvailableMemory)
     };
     for (const auto &row : rows) {
         const ResourcePreferences p = prefs(8, row.maxMem, row.memPercent);
-        EXPECT_EQ(calibrationMemoryLimitMB(p, row.availableBytes), row.calibrationMB)
-            << "maxMem " << row.maxMem << ", " << row.memPercent << " % of " << row.availableBytes << " bytes";
-        EXPECT_EQ(stackingMemoryBudgetBytes(p, row.availableBytes), row.stackingBytes)
+        EXPECT_EQ((std::pair{calibrationMemoryLimitMB(p, row.availableBytes),
+                             stackingMemoryBudgetBytes(p, row.availableBytes)}),
+                  (std::pair{row.calibrationMB, row.stackingBytes}))
             << "maxMem " << row.maxMem << ", " << row.memPercent << " % of " << row.availableBytes << " bytes";
     }
 }
@@ -76,28 +73,25 @@ TEST(CalibrationThreads, MemoryLimitBoundsTheThreadCountButNeverBelowOne)
         {8, 0, 100, 100, 0, 8, false},       // a tiny frame is reckoned at 0 MB: no division
         {8, 1024, 0, 0, 0, 8, false},        // the size could not be read
         {0, 1024, 1000, 1000, 41, 1, false}, // a stored 0 threads still runs one
+        // Sizes whose products overflow still give a thread count.
+        {1 << 30, 1024, 2000000000, 2000000000, -1, 1, true},
     };
     for (const auto &row : rows) {
         const CalibrationThreads result =
             calibrationThreads(prefs(row.maxThreads, 1024, 50), row.limitMB, row.width, row.height);
-        EXPECT_EQ((std::tuple{result.perFrameMB, result.threads, result.reduced}),
+        EXPECT_EQ((std::tuple{row.perFrameMB < 0 ? -1 : result.perFrameMB, result.threads, result.reduced}),
                   (std::tuple{row.perFrameMB, row.threads, row.reduced}))
             << row.maxThreads << " threads, limit " << row.limitMB << ", " << row.width << " x " << row.height;
     }
-    const CalibrationThreads absurd = calibrationThreads(prefs(1 << 30, 1024, 50), 1024, 2000000000, 2000000000);
-    EXPECT_EQ(absurd.threads, 1) << "sizes whose products overflow still give a thread count";
-    EXPECT_TRUE(absurd.reduced);
 }
 
 TEST(PreferenceDefaults, DialogProposesHalfTheMachineWhileRunsUseTheirOwnDefaults)
 {
-    MachineMemory sixteen;
+    MachineMemory sixteen, sixtyFour;
     sixteen.totalBytes = std::uint64_t{16384} * kMB;
-    EXPECT_EQ(values(dialogDefaults(12, sixteen)), (std::tuple{6, 8192, 50}));
-    MachineMemory sixtyFour;
     sixtyFour.totalBytes = std::uint64_t{65536} * kMB;
-    EXPECT_EQ(dialogDefaults(1, sixtyFour).maxThreads, 1) << "at least one thread";
-    EXPECT_EQ(dialogDefaults(1, sixtyFour).maxMem, 32768);
+    EXPECT_EQ(values(dialogDefaults(12, sixteen)), (std::tuple{6, 8192, 50}));
+    EXPECT_EQ(values(dialogDefaults(1, sixtyFour)), (std::tuple{1, 32768, 50})) << "at least one thread";
     QFile::remove(QString::fromLatin1(settingsfile::kFileName));
     EXPECT_EQ(values(readRunPreferences()), (std::tuple{8, 1024, 50}));
     // Stored values are used as they are, even ones the dialog would not offer.

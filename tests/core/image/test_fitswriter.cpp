@@ -3,20 +3,16 @@
 #include "platform/newfile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <climits>
 #include <csignal>
 #include <limits>
-#include <vector>
 
 namespace {
 
@@ -62,10 +58,8 @@ protected:
     QString path(const QString &name) const { return dir.filePath(name); }
     QStringList entries() const
     {
-        QStringList names =
-            QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-        names.sort();
-        return names;
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                          QDir::Name);
     }
     const QString previousDir = QDir::currentPath();
     QTemporaryDir dir;
@@ -79,8 +73,7 @@ TEST_F(FitsWriter, WritesPlanesRowByRowAsUnscaledFloatsUnderAnyNameThatLoadBackI
     auto buffer = numberedImage(3, 2, 0.125f);
     buffer->pixel(1, 0)[1] = std::numeric_limits<float>::quiet_NaN();
     buffer->pixel(2, 1)[2] = -1e30f;
-    const QString name = QStringLiteral("M\u00e4dchen \u00f1.fits");
-    const QString file = path(name);
+    const QString name = QStringLiteral("M\u00e4dchen \u00f1.fits"), file = path(name);
     ASSERT_EQ(saveFitsImage(*buffer, file, log), 0);
     EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("Saving FITS file ") + file, QStringLiteral("Preparing..."),
                                         QStringLiteral("Done, writing file..."), QStringLiteral("File written.")}));
@@ -103,10 +96,7 @@ TEST_F(FitsWriter, WritesPlanesRowByRowAsUnscaledFloatsUnderAnyNameThatLoadBackI
 
 TEST_F(FitsWriter, NoExistingFileIsEverReplacedWhateverTheNameSays)
 {
-    QFile existing(path(QStringLiteral("x.fits")));
-    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
-    existing.write("the user's file");
-    existing.close();
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("x.fits")), "the user's file"));
     ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere.fits")), path(QStringLiteral("link.fits"))));
     const struct {
         const char *name;
@@ -129,7 +119,7 @@ TEST_F(FitsWriter, NoExistingFileIsEverReplacedWhateverTheNameSays)
     // cfitsio would read "!" as "overwrite" and "[1]" as an extension.
     EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("!x.fits"), log), 0);
     EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("x.fits[1]"), log), 0);
-    EXPECT_EQ(existing.open(QIODevice::ReadOnly) ? existing.readAll() : QByteArray(), "the user's file");
+    EXPECT_EQ(readAll(path(QStringLiteral("x.fits"))), "the user's file");
     EXPECT_EQ(readWithCfitsio(path(QStringLiteral("x.fits[1]"))).size(), 5u + 12u);
     EXPECT_EQ(entries(), (QStringList{QStringLiteral("!x.fits"), QStringLiteral("link.fits"), QStringLiteral("x.fits"),
                                       QStringLiteral("x.fits[1]")}));
@@ -205,12 +195,11 @@ TEST_F(FitsWriter, AWriterKilledAtAnyMomentLeavesTheWholeFileOrNothing)
 
 TEST_F(FitsWriter, MissingMemoryOrPixelsIsAStatusNotACrash)
 {
-    // A buffer that claims more pixels than an address space holds: refused before any read.
     ImageBuffer huge(1, 1);
     huge.width = huge.height = INT_MAX;
     EXPECT_EQ(saveFitsImage(huge, path(QStringLiteral("huge.fits")), log), kNotEnoughMemory);
-    EXPECT_TRUE(log.lines().last().startsWith(QStringLiteral("Saving failed: Not enough memory")));
-    EXPECT_TRUE(log.lines().last().contains(QStringLiteral("1103")));
+    EXPECT_TRUE(log.lines().last().startsWith(QStringLiteral("Saving failed: Not enough memory"))
+                && log.lines().last().contains(QStringLiteral("1103")));
     EXPECT_TRUE(fitsStatusText(213).startsWith(QStringLiteral("Saving failed: Unknown error 213")));
     EXPECT_EQ(saveFitsImage(ImageBuffer(0, 0), path(QStringLiteral("empty.fits")), log), kFitsNothingToWrite);
     EXPECT_EQ(entries(), QStringList{});

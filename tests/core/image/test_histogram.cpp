@@ -8,63 +8,57 @@
 namespace {
 
 constexpr int kTop = Histogram::kBins - 1;
+constexpr float kInf = std::numeric_limits<float>::infinity();
 
 // 100 x 100 pixels of `rest`, the first `count` of them (r, g, b); maxValue from a range scan.
 std::unique_ptr<ImageBuffer> image(int count, float r, float g, float b, float rest = 0.0f)
 {
     auto buffer = std::make_unique<ImageBuffer>(100, 100);
-    for (int i = 0; i < 100 * 100; ++i) {
-        float *p = buffer->data.get() + i * ImageBuffer::kFloatsPerPixel;
-        p[0] = i < count ? r : rest;
-        p[1] = i < count ? g : rest;
-        p[2] = i < count ? b : rest;
-    }
+    for (int i = 0; i < 100 * 100; ++i)
+        for (int c = 0; c < 3; ++c)
+            buffer->data[i * ImageBuffer::kFloatsPerPixel + c] = i >= count ? rest : c == 0 ? r : c == 1 ? g : b;
     buffer->scanRange();
     return buffer;
 }
 
 } // namespace
 
-TEST(Histogram, UniformImageClipsOneBinBelowItsMaximumAtAnyFraction)
+TEST(Histogram, ClipPointsOfUniformAndOfTenBrightPixels)
 {
-    const auto buffer = image(0, 0, 0, 0, 0.5f);
-    const auto histogram = buildHistogram(*buffer);
+    // A uniform image clips one bin below its maximum at any fraction.
+    const auto uniform = image(0, 0, 0, 0, 0.5f);
+    auto histogram = buildHistogram(*uniform);
     EXPECT_EQ(histogram->luminance[kTop], 10000u);
     EXPECT_EQ(histogram->blue[kTop], 10000u);
     for (float p : {0.001f, 0.5f, 0.999f}) {
-        EXPECT_FLOAT_EQ(clipLuminance(*histogram, *buffer, p), 0.5f * 65534.0f / 65535.0f) << p;
-        EXPECT_FLOAT_EQ(clipGreen(*histogram, *buffer, p), 0.5f * 65534.0f / 65535.0f) << p;
+        EXPECT_FLOAT_EQ(clipLuminance(*histogram, *uniform, p), 0.5f * 65534.0f / 65535.0f) << p;
+        EXPECT_FLOAT_EQ(clipGreen(*histogram, *uniform, p), 0.5f * 65534.0f / 65535.0f) << p;
     }
-}
-
-TEST(Histogram, TenBrightPixelsSetTheUpperClipOfTheirOwnTableOnly)
-{
-    const auto buffer = image(10, 2.0f, 1.0f, 0.0f);
-    const auto histogram = buildHistogram(*buffer);
+    // Ten bright pixels set the upper clip of their own table only.
+    const auto bright = image(10, 2.0f, 1.0f, 0.0f);
+    histogram = buildHistogram(*bright);
     // Threshold 9, not 10: 1 - 0.999 is slightly below 0.001 in single precision.
-    EXPECT_FLOAT_EQ(clipRed(*histogram, *buffer, 0.999f), 2.0f * 65534.0f / 65535.0f);
-    EXPECT_FLOAT_EQ(clipGreen(*histogram, *buffer, 0.999f), 2.0f * 32766.0f / 65535.0f); // 1.0 is bin 32767
-    EXPECT_EQ(clipBlue(*histogram, *buffer, 0.999f), 0.0f);
+    EXPECT_FLOAT_EQ(clipRed(*histogram, *bright, 0.999f), 2.0f * 65534.0f / 65535.0f);
+    EXPECT_FLOAT_EQ(clipGreen(*histogram, *bright, 0.999f), 2.0f * 32766.0f / 65535.0f); // 1.0 is bin 32767
+    EXPECT_EQ(clipBlue(*histogram, *bright, 0.999f), 0.0f);
     EXPECT_EQ(histogram->luminance[38829], 10u); // trunc(32767.5 * (0.598 + 0.587))
     // Threshold 5000 is reached only in bin 0: the point is black, not one bin below it.
-    EXPECT_EQ(clipRed(*histogram, *buffer, 0.5f), 0.0f);
+    EXPECT_EQ(clipRed(*histogram, *bright, 0.5f), 0.0f);
 }
 
 TEST(Histogram, OddSamplesAndMaximaAreCountedAtTheEnds)
 {
-    auto buffer = image(1, -3.0f, std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                        0.25f);
-    buffer->pixel(1, 0)[0] = -std::numeric_limits<float>::infinity();
+    auto buffer = image(1, -3.0f, std::numeric_limits<float>::quiet_NaN(), kInf, 0.25f);
+    buffer->pixel(1, 0)[0] = -kInf;
     // Bound to a maxValue below the 1.0 that an infinity of either sign counts as: clamped.
     buffer->maxValue = 0.5f;
     auto histogram = buildHistogram(*buffer);
-    EXPECT_EQ(histogram->red[0], 1u);
-    EXPECT_EQ(histogram->red[kTop], 1u);
-    EXPECT_EQ(histogram->green[0], 1u);
-    EXPECT_EQ(histogram->blue[kTop], 1u);
+    EXPECT_EQ((std::vector<std::uint64_t>{histogram->red[0], histogram->red[kTop], histogram->green[0],
+                                          histogram->blue[kTop]}),
+              (std::vector<std::uint64_t>{1, 1, 1, 1}));
     // An infinite (stale) maximum is scanned again first.
     const auto grey = image(0, 0, 0, 0, 0.25f);
-    grey->maxValue = std::numeric_limits<float>::infinity();
+    grey->maxValue = kInf;
     histogram = buildHistogram(*grey);
     EXPECT_EQ(grey->maxValue, 0.25f);
     EXPECT_EQ(histogram->green[kTop], 10000u);

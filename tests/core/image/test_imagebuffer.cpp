@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <vector>
@@ -10,23 +11,25 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
+using Pixel = std::vector<float>;
+const Pixel kZero{0, 0, 0, 0};
 
-void setPixel(ImageBuffer &buffer, int x, int y, float r, float g, float b, float a = 1.0f)
+void set(ImageBuffer &buffer, int x, int y, const Pixel &rgba)
 {
-    float *p = buffer.pixel(x, y);
-    p[0] = r;
-    p[1] = g;
-    p[2] = b;
-    p[3] = a;
+    std::copy(rgba.begin(), rgba.end(), buffer.pixel(x, y));
 }
 
-std::vector<float> read(const ImageBuffer &buffer, int x, int y)
+Pixel read(const ImageBuffer &buffer, int x, int y)
 {
     const FloatRGB p = buffer.getPixel(x, y);
     return {p.r, p.g, p.b, p.a};
 }
 
-const std::vector<float> kZero{0, 0, 0, 0};
+// White and black level, channels, maximum, minimum and read cursor.
+std::vector<double> scale(const ImageBuffer &b)
+{
+    return {b.whiteLevel, b.blackLevel, double(b.channels), b.maxValue, b.minValue, double(b.readCursor)};
+}
 
 } // namespace
 
@@ -35,22 +38,17 @@ TEST(ImageBuffer, ReadsOutsideTheImageOrOfAnEmptyOneGiveZeroAndNanReadsAsZero)
     ImageBuffer buffer(4, 3);
     EXPECT_EQ(buffer.floatCount, 48);
     EXPECT_EQ(read(buffer, 3, 2), kZero) << "a fresh buffer is zero";
-    EXPECT_EQ((std::vector<double>{buffer.whiteLevel, buffer.blackLevel, double(buffer.channels), buffer.maxValue}),
-              (std::vector<double>{1, 0, 3, 0}));
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x)
-            setPixel(buffer, x, y, 7, 7, 7);
+    EXPECT_EQ(scale(buffer), (std::vector<double>{1, 0, 3, 0, 0, 0}));
+    std::fill_n(buffer.data.get(), 48, 7.0f);
     for (const auto &[x, y] : {std::pair{-1, 0}, {4, 0}, {0, 3}, {0, -1}})
         EXPECT_EQ(read(buffer, x, y), kZero) << x << "," << y;
-    setPixel(buffer, 1, 2, kNaN, 5, kInf, 1);
-    EXPECT_EQ(read(buffer, 1, 2), (std::vector<float>{0, 5, kInf, 1}));
+    set(buffer, 1, 2, {kNaN, 5, kInf, 1});
+    EXPECT_EQ(read(buffer, 1, 2), (Pixel{0, 5, kInf, 1}));
     // Alpha comes back as stored, unchecked.
-    setPixel(buffer, 2, 2, 1, 2, 3, kNaN);
+    set(buffer, 2, 2, {1, 2, 3, kNaN});
     EXPECT_TRUE(std::isnan(buffer.getPixel(2, 2).a));
     ImageBuffer empty(0, 5);
-    EXPECT_FALSE(empty.hasPixels());
-    EXPECT_EQ(empty.floatCount, 0);
-    EXPECT_EQ(read(empty, 0, 0), kZero);
+    EXPECT_TRUE(!empty.hasPixels() && empty.floatCount == 0 && read(empty, 0, 0) == kZero);
     EXPECT_EQ(empty.scanRange(), 0.0f);
     EXPECT_FALSE(ImageBuffer(-3, 2).hasPixels());
 }
@@ -58,7 +56,7 @@ TEST(ImageBuffer, ReadsOutsideTheImageOrOfAnEmptyOneGiveZeroAndNanReadsAsZero)
 TEST(ImageBuffer, CloneSharesNoStorageAndKeepsTheScale)
 {
     ImageBuffer source(2, 2);
-    setPixel(source, 0, 0, 0.25f, 0.5f, 0.75f);
+    set(source, 0, 0, {0.25f, 0.5f, 0.75f, 1});
     source.whiteLevel = 65535.0f;
     source.blackLevel = 3.0f;
     source.channels = 2;
@@ -66,33 +64,29 @@ TEST(ImageBuffer, CloneSharesNoStorageAndKeepsTheScale)
     source.minValue = 0.1f;
     source.readCursor = 8;
     auto copy = source.clone();
-    EXPECT_EQ(read(*copy, 0, 0), (std::vector<float>{0.25f, 0.5f, 0.75f, 1.0f}));
+    EXPECT_EQ(read(*copy, 0, 0), (Pixel{0.25f, 0.5f, 0.75f, 1.0f}));
     EXPECT_EQ(copy->floatCount, source.floatCount);
     // The minimum is valid again only after a range scan; the walk position starts afresh.
-    EXPECT_EQ((std::vector<double>{copy->whiteLevel, copy->blackLevel, double(copy->channels), copy->maxValue,
-                                   copy->minValue, double(copy->readCursor)}),
-              (std::vector<double>{65535, 3, 2, 0.75, 0, 0}));
-    setPixel(*copy, 0, 0, 9, 9, 9);
-    EXPECT_EQ(source.getPixel(0, 0).r, 0.25f);
-    setPixel(source, 1, 1, 3, 3, 3);
-    EXPECT_EQ(read(*copy, 1, 1), kZero);
+    EXPECT_EQ(scale(*copy), (std::vector<double>{65535, 3, 2, 0.75, 0, 0}));
+    set(*copy, 0, 0, {9, 9, 9, 1});
+    set(source, 1, 1, {3, 3, 3, 1});
+    EXPECT_TRUE(source.getPixel(0, 0).r == 0.25f && read(*copy, 1, 1) == kZero);
 }
 
 TEST(ImageBuffer, RangeScanIgnoresAlphaTreatsNanAsZeroAndKeepsInfinities)
 {
     ImageBuffer buffer(2, 2);
-    setPixel(buffer, 0, 0, 0.5f, 0.2f, 0.9f, 100.0f);
-    setPixel(buffer, 1, 0, -0.25f, 0.1f, 0.3f, -100.0f);
-    setPixel(buffer, 0, 1, kNaN, 0.4f, 0.4f);
-    setPixel(buffer, 1, 1, 0.3f, 0.3f, 0.3f);
+    set(buffer, 0, 0, {0.5f, 0.2f, 0.9f, 100.0f});
+    set(buffer, 1, 0, {-0.25f, 0.1f, 0.3f, -100.0f});
+    set(buffer, 0, 1, {kNaN, 0.4f, 0.4f, 1});
+    set(buffer, 1, 1, {0.3f, 0.3f, 0.3f, 1});
     EXPECT_EQ(buffer.scanRange(), 0.9f);
-    EXPECT_EQ(buffer.maxValue, 0.9f);
-    EXPECT_EQ(buffer.minValue, -0.25f);
-    setPixel(buffer, 1, 1, 0.3f, kInf, 0.3f);
+    EXPECT_EQ(std::pair(buffer.maxValue, buffer.minValue), std::pair(0.9f, -0.25f));
+    set(buffer, 1, 1, {0.3f, kInf, 0.3f, 1});
     EXPECT_TRUE(std::isinf(buffer.scanRange()));
     // The seed is the first red sample, NaN as 0.
     ImageBuffer seeded(1, 1);
-    setPixel(seeded, 0, 0, kNaN, 5, 6);
+    set(seeded, 0, 0, {kNaN, 5, 6, 1});
     EXPECT_EQ(seeded.scanRange(), 6.0f);
     EXPECT_EQ(seeded.minValue, 0.0f);
 }
@@ -102,11 +96,11 @@ TEST(ImageBuffer, ImpossibleSizesFailWithTheBytesAskedFor)
     const int huge = std::numeric_limits<int>::max();
     // (2^31 - 1)^2 pixels of 16 bytes do not even fit in 64 bits.
     EXPECT_EQ(ImageBuffer::bytesFor(huge, huge), std::numeric_limits<std::uint64_t>::max());
+    EXPECT_EQ(ImageBuffer::bytesFor(6000, 4000), 384000000u);
     try {
         ImageBuffer tooLarge(huge, huge);
         FAIL() << "a 2^31 x 2^31 buffer cannot exist";
     } catch (const AllocationFailure &failure) {
         EXPECT_EQ(failure.bytes, std::numeric_limits<std::uint64_t>::max());
     }
-    EXPECT_EQ(ImageBuffer::bytesFor(6000, 4000), 384000000u);
 }

@@ -1,19 +1,10 @@
 // Camera RAW loading through LibRaw, on DNG files written by the test support code and, when
 // present, on real camera files.
-#include "image/imageloader.h"
-#include "support/capturinglog.h"
-#include "support/dngwriter.h"
-#include "support/fitsfixture.h"
+#include "imagetests.h"
 
-#include <QFile>
-#include <QSize>
-
-#include <gtest/gtest.h>
 #include <libraw/libraw.h>
 
 #include <cmath>
-
-using namespace testsupport;
 
 namespace {
 
@@ -21,15 +12,11 @@ namespace {
 // no brightening, no colour conversion.
 void expectLinearPattern(const ImageBuffer &image, int firstRow)
 {
-    EXPECT_EQ(image.whiteLevel, 65535.0f);
-    EXPECT_EQ(image.blackLevel, 0.0f);
-    EXPECT_EQ(image.channels, 3);
+    EXPECT_EQ(std::tuple(image.whiteLevel, image.blackLevel, image.channels), std::tuple(65535.0f, 0.0f, 3));
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) {
-            const FloatRGB p = image.getPixel(x, y);
             const auto v = [&](int c) { return float(rgbAt(x, firstRow + y, c)); };
-            ASSERT_EQ((std::vector<float>{p.r, p.g, p.b, p.a}), (std::vector<float>{v(0), v(1), v(2), 1.0f}))
-                << x << "," << y;
+            ASSERT_EQ(rgba(image, x, y), (std::vector<float>{v(0), v(1), v(2), 1.0f})) << x << "," << y;
         }
 }
 
@@ -48,19 +35,13 @@ void expectSixteenBitRange(const ImageBuffer &image)
 // code from a band read and from a size query of 0 x 0.
 void expectRawFailure(const QString &path, int code)
 {
-    CapturingLog log;
-    ImageLoader loader;
-    loader.log = &log;
+    LoggedLoader loader;
     const auto matches = [&] { return code == 0 ? loader.errorCode < 0 : loader.errorCode == code; };
-    EXPECT_FALSE(loader.loadFile(path, false));
-    EXPECT_TRUE(matches()) << path.toStdString() << " " << loader.errorCode;
+    EXPECT_TRUE(!loader.loadFile(path, false) && matches()) << path.toStdString() << " " << loader.errorCode;
     // A RAW failure does not fall through to another reader.
-    EXPECT_EQ(log.lines(), QStringList{"Error loading RAW file."}) << path.toStdString();
-    EXPECT_FALSE(loader.loadRows(path, 0, 100, 10));
-    EXPECT_TRUE(matches()) << path.toStdString();
-    int width = -1, height = -1;
-    loader.querySize(path, width, height);
-    EXPECT_TRUE(matches() && width + height == 0) << path.toStdString();
+    EXPECT_EQ(loader.captured.lines(), QStringList{"Error loading RAW file."}) << path.toStdString();
+    EXPECT_TRUE(!loader.loadRows(path, 0, 100, 10) && matches()) << path.toStdString();
+    EXPECT_TRUE(loader.size(path).isNull() && matches()) << path.toStdString();
 }
 
 QString rawData(const char *name)
@@ -73,9 +54,7 @@ QString rawData(const char *name)
 TEST(RawLoader, DevelopsLinearSixteenBitCameraColourWholeAndInBandsClippedAtTheLastRow)
 {
     ASSERT_TRUE(writeDng("linear.cr2", dngImage(64, 48, DngLayout::LinearRgb)));
-    CapturingLog log;
-    ImageLoader loader;
-    loader.log = &log;
+    LoggedLoader loader;
     auto image = loader.loadFile("linear.cr2", false);
     ASSERT_TRUE(image) << loader.errorCode;
     EXPECT_EQ(QSize(image->width, image->height), QSize(64, 48));
@@ -88,10 +67,9 @@ TEST(RawLoader, DevelopsLinearSixteenBitCameraColourWholeAndInBandsClippedAtTheL
         expectLinearPattern(*band, first);
     }
     for (const auto &[first, rows] : {std::pair{-1, 5}, {48, 5}, {60, 5}, {0, 0}}) {
-        EXPECT_FALSE(loader.loadRows("linear.cr2", first, 64, rows));
-        EXPECT_EQ(loader.errorCode, kBandOutsideImage) << first;
+        EXPECT_TRUE(!loader.loadRows("linear.cr2", first, 64, rows) && loader.errorCode == kBandOutsideImage) << first;
     }
-    EXPECT_TRUE(log.lines().isEmpty());
+    EXPECT_TRUE(loader.captured.lines().isEmpty());
 }
 
 TEST(RawLoader, BayerFramesStayFlatInSixteenBitRangeAndBandsAgreeWithTheWhole)
@@ -113,8 +91,7 @@ TEST(RawLoader, BayerFramesStayFlatInSixteenBitRangeAndBandsAgreeWithTheWhole)
     ASSERT_TRUE(whole);
     for (int first : {11, 20}) {
         auto band = loader.loadRows("bayer.cr2", first, 64, 12);
-        ASSERT_TRUE(band);
-        ASSERT_EQ(band->height, 12);
+        ASSERT_TRUE(band && band->height == 12);
         for (int y = 3; y < 9; ++y)
             for (int x = 3; x < 61; ++x)
                 for (int c = 0; c < 3; ++c)
@@ -125,11 +102,9 @@ TEST(RawLoader, BayerFramesStayFlatInSixteenBitRangeAndBandsAgreeWithTheWhole)
 TEST(RawLoader, DamagedFilesFailWithLibRawsCode)
 {
     ASSERT_TRUE(writeDng("good.cr2", dngImage(64, 48, DngLayout::BayerRggb)));
-    QFile good("good.cr2");
-    ASSERT_TRUE(good.open(QIODevice::ReadOnly));
     ASSERT_TRUE(writeBytes("garbage.cr2", QByteArray(20000, '\x33')));
     ASSERT_TRUE(writeBytes("empty.nef", QByteArray()));
-    ASSERT_TRUE(writeBytes("headonly.cr2", good.read(200)));
+    ASSERT_TRUE(writeBytes("headonly.cr2", readAll("good.cr2").left(200)));
     ASSERT_EQ(writeFitsFile("fits.nef", fitsImage(16, 10, 10)), 0);
     for (const char *name : {"garbage.cr2", "empty.nef", "headonly.cr2", "fits.nef"})
         expectRawFailure(name, 0);
@@ -140,11 +115,9 @@ TEST(RawLoaderRealFiles, CanonCr2LoadsWholeAsBandAndBySize)
     const QString path = rawData("IMG_5952.CR2");
     if (!QFile::exists(path))
         GTEST_SKIP() << "no real data in " VERDANIX_DATA_DIR;
-    ImageLoader loader;
-    CapturingLog log;
-    loader.log = &log;
-    int width = 0, height = 0;
-    loader.querySize(path, width, height);
+    LoggedLoader loader;
+    const QSize size = loader.size(path);
+    const int width = size.width(), height = size.height();
     ASSERT_EQ(loader.errorCode, 0);
     EXPECT_TRUE(width > 3000 && height > 2000) << width << " x " << height;
     auto band = loader.loadRows(path, height - 10, width, 100);

@@ -8,10 +8,8 @@
 #include <thread>
 #include <vector>
 
-namespace {
-
 // A deterministic per-item result, so any split of the items over threads must agree.
-std::uint64_t itemValue(int item)
+static std::uint64_t itemValue(int item)
 {
     std::uint64_t v = static_cast<std::uint64_t>(item) * 2654435761u;
     for (int i = 0; i < 200; ++i)
@@ -19,91 +17,54 @@ std::uint64_t itemValue(int item)
     return v;
 }
 
-std::vector<std::uint64_t> runWith(int threads, bool processEvents)
+TEST(WorkDriver, ResultsDoNotDependOnTheThreadCountOrTheWaitAndProgressStartsAtZeroAndNeverRunsAhead)
 {
-    std::vector<std::uint64_t> results(997, 0);
-    ParallelRunOptions options;
-    options.threads = threads;
-    options.processEvents = processEvents;
-    EXPECT_EQ(runParallel(997, options, [&](int item) { results[std::size_t(item)] = itemValue(item); }), 997);
-    return results;
-}
-
-} // namespace
-
-TEST(WorkDriver, ResultsDoNotDependOnTheThreadCountOrTheWait)
-{
-    const std::vector<std::uint64_t> single = runWith(1, true);
-    for (int threads : {2, 3, 8, 5000})
-        for (bool events : {true, false})
-            EXPECT_EQ(runWith(threads, events), single) << threads << " threads, events " << events;
+    std::vector<std::uint64_t> expected(997);
+    std::generate(expected.begin(), expected.end(), [item = 0]() mutable { return itemValue(item++); });
+    for (int threads : {1, 2, 3, 8, 5000}) {
+        for (bool events : {true, false}) {
+            std::vector<std::uint64_t> results(997, 0);
+            std::vector<int> seen;
+            ParallelRunOptions options{threads, nullptr, events, [&](int finished) { seen.push_back(finished); },
+                                       std::chrono::milliseconds(1)};
+            EXPECT_EQ(runParallel(997, options, [&](int item) { results[std::size_t(item)] = itemValue(item); }), 997);
+            EXPECT_EQ(results, expected) << threads << " threads, events " << events;
+            EXPECT_TRUE(!seen.empty() && seen[0] == 0 && *std::max_element(seen.begin(), seen.end()) <= 997);
+        }
+    }
     EXPECT_EQ(runParallel(0, ParallelRunOptions{}, [](int) { FAIL(); }), 0);
 }
 
-TEST(WorkDriver, AbortStopsHandingOutItemsAndProgressStartsAtZeroAndNeverRunsAhead)
+TEST(WorkDriver, AbortStopsHandingOutItems)
 {
     for (int threads : {1, 2}) {
         std::atomic<bool> abort{false};
         std::atomic<int> started{0};
-        ParallelRunOptions options;
-        options.threads = threads;
-        options.abort = &abort;
+        const ParallelRunOptions options{threads, &abort, true, {}, kProgressInterval};
         const int done = runParallel(10000, options, [&](int) {
             if (started.fetch_add(1) == 20)
                 abort = true;
         });
-        EXPECT_LT(done, 10000);
-        EXPECT_EQ(done, started.load());
+        EXPECT_TRUE(done < 10000 && done == started.load()) << done;
     }
-    std::vector<int> reported;
-    ParallelRunOptions options;
-    options.threads = 2;
-    options.interval = std::chrono::milliseconds(1);
-    options.progress = [&](int finished) { reported.push_back(finished); };
-    runParallel(300, options, [](int item) { itemValue(item * 1000); });
-    ASSERT_FALSE(reported.empty());
-    EXPECT_EQ(reported.front(), 0);
-    EXPECT_LE(*std::max_element(reported.begin(), reported.end()), 300);
 }
 
-TEST(WorkDriver, WaiterWakesOnAWorkerAndKeepsEventsFlowing)
+// Closing the main window during a run quits the application's event loops; the wait must
+// still last until the workers have reported, their queued reports running on the waiting thread.
+TEST(WorkDriver, AWaitKeepsEventsFlowingAndOutlastsTheApplicationBeingToldToQuit)
 {
     RunWaiter waiter;
     QObject receiver;
-    bool slotRan = false;
-    // The worker reports like a worker thread's queued signal: the slot runs on the waiting
-    // thread while it waits, changes the state and wakes the waiter, which then returns at once.
-    std::thread worker([&] {
-        QMetaObject::invokeMethod(
-            &receiver, [&] { slotRan = true, waiter.wake(); }, Qt::QueuedConnection);
-    });
-    waiter.waitUntil([&] { return slotRan; }, {}, std::chrono::hours(1));
-    worker.join();
-    EXPECT_TRUE(slotRan);
-    // Without events (a paint-time render): a condition variable, woken the same way.
-    std::atomic<bool> second{false};
-    std::thread other([&] { second = true, waiter.wake(); });
-    waiter.waitUntil([&] { return second.load(); }, {}, std::chrono::hours(1), false);
-    other.join();
-    EXPECT_TRUE(second.load());
-}
-
-TEST(WorkDriver, AWaitOutlastsTheApplicationBeingToldToQuit)
-{
-    // Closing the main window during a run quits the application's event loops; the wait
-    // must still last until the workers have reported.
-    RunWaiter waiter;
-    std::atomic<bool> finished{false};
+    bool reported = false; // set and read on this thread only
     const auto quit = [] { QCoreApplication::exit(0); };
     QMetaObject::invokeMethod(QCoreApplication::instance(), quit, Qt::QueuedConnection);
     std::thread worker([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        finished = true, waiter.wake();
+        QMetaObject::invokeMethod(&receiver, [&] { reported = true, waiter.wake(); }, Qt::QueuedConnection);
     });
-    waiter.waitUntil([&] { return finished.load(); }, {}, std::chrono::hours(1));
-    const bool finishedWhenTheWaitEnded = finished.load();
+    waiter.waitUntil([&] { return reported; }, {}, std::chrono::hours(1));
+    EXPECT_TRUE(reported);
     worker.join();
-    EXPECT_TRUE(finishedWhenTheWaitEnded);
     // Leaves the application as it was: only a finished exec() forgets the request to quit.
     QMetaObject::invokeMethod(QCoreApplication::instance(), quit, Qt::QueuedConnection);
     QCoreApplication::exec();

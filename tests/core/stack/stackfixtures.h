@@ -1,7 +1,7 @@
 #pragma once
 // Frames on disk for the stacking tests: small colour FITS files (BITPIX -32, white level 1.0)
-// whose values come from a function or from a seeded random source, images in memory, and
-// bitwise comparisons.
+// whose values come from a function or a seeded random source, images in memory, and bitwise
+// comparisons.
 #include "calib/resourcelimits.h"
 #include "image/imagebuffer.h"
 #include "stack/bandcalibration.h"
@@ -13,18 +13,19 @@
 #include "support/capturinglog.h"
 #include "support/fitsfixture.h"
 
-#include <QString>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <random>
+#include <tuple>
 #include <vector>
 
 namespace stacktest {
@@ -39,12 +40,18 @@ constexpr std::uint64_t kPlentyOfMemory = std::uint64_t{16} << 30;
 
 inline ResourcePreferences preferences(int threads, int maxMem = 1024, int memPercent = 50)
 {
-    ResourcePreferences prefs;
-    prefs.maxThreads = threads;
-    prefs.maxMem = maxMem;
-    prefs.memPercent = memPercent;
-    return prefs;
+    return ResourcePreferences{threads, maxMem, memPercent, false};
 }
+
+// A stack of `frames` with its own log.
+struct StackRun {
+    explicit StackRun(const QStringList &frames, int threads = 2)
+        : fb(log, frames, preferences(threads), kPlentyOfMemory)
+    {
+    }
+    CapturingLog log;
+    MultiFB fb;
+};
 
 // Values uniform in 0 .. 1 with an occasional hot pixel (5.0) and cold one (-1.0), so that
 // every rejection has outliers to work on; colour, or grey for no planes.
@@ -81,6 +88,16 @@ inline std::unique_ptr<ImageBuffer> filled(int width, int height, const std::fun
             p[3] = 1.0f;
         }
     return image;
+}
+
+// The rows of an image as a loader hands them to the resampling.
+inline SourceRowTable rowTable(const ImageBuffer &image)
+{
+    SourceRowTable table;
+    table.width = image.width;
+    for (int y = 0; y < image.height; ++y)
+        table.rows.push_back(image.pixel(0, y));
+    return table;
 }
 
 // Whether a registered output pixel whose frame position is (x, y) has a source pixel.

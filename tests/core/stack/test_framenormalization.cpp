@@ -4,6 +4,7 @@
 #include "stackfixtures.h"
 
 using namespace stacktest;
+using Norm = StackNormalization;
 
 namespace {
 
@@ -21,38 +22,34 @@ TEST(FrameNormalization, FactorsBringAFrameToTheReferenceSky)
 {
     const FrameSky reference = sky(0.10f, 0.010f);
     const struct {
-        StackNormalization mode;
+        Norm mode;
         float scale, offset;
-    } cases[] = {{StackNormalization::None, 1.0f, 0.0f},
-                 {StackNormalization::Additive, 1.0f, 0.10f - 0.12f},
-                 {StackNormalization::Multiplicative, 0.10f / 0.12f, 0.0f},
-                 {StackNormalization::AdditiveScaling, 0.5f, 0.10f - 0.5f * 0.12f}};
+    } cases[] = {{Norm::None, 1.0f, 0.0f},
+                 {Norm::Additive, 1.0f, 0.10f - 0.12f},
+                 {Norm::Multiplicative, 0.10f / 0.12f, 0.0f},
+                 {Norm::AdditiveScaling, 0.5f, 0.10f - 0.5f * 0.12f}};
     for (const auto &c : cases) {
         const NormalizationFactors f = normalizationFactors(c.mode, reference, sky(0.12f, 0.020f));
         const std::string name = normalizationName(c.mode).toStdString();
         EXPECT_FLOAT_EQ(f.scale[1], c.scale) << name;
         EXPECT_FLOAT_EQ(f.offset[1], c.offset) << name;
-        // The frame's sky lands on the reference's.
-        EXPECT_NEAR(0.12f * f.scale[2] + f.offset[2], c.mode == StackNormalization::None ? 0.12f : 0.10f, 1e-7) << name;
+        EXPECT_NEAR(0.12f * f.scale[2] + f.offset[2], c.mode == Norm::None ? 0.12f : 0.10f, 1e-7) << name;
     }
     // A sky of 0 or no noise cannot be divided by: that channel stays as it is.
-    EXPECT_TRUE(normalizationFactors(StackNormalization::AdditiveScaling, reference, sky(0.1f, 0)).identity());
-    EXPECT_TRUE(normalizationFactors(StackNormalization::Multiplicative, reference, sky(0.0f, 0.01f)).identity());
-
-    ImageBuffer band(1, 1);
-    band.pixel(0, 0)[0] = 0.2f;
-    band.pixel(0, 0)[3] = 1.0f;
+    EXPECT_TRUE(normalizationFactors(Norm::AdditiveScaling, reference, sky(0.1f, 0)).identity());
+    EXPECT_TRUE(normalizationFactors(Norm::Multiplicative, reference, sky(0.0f, 0.01f)).identity());
+    auto band = filled(1, 1, [](int, int, int) { return 0.2f; });
     NormalizationFactors twice;
     twice.scale[0] = 2.0f;
     twice.offset[0] = 0.5f;
-    applyNormalization(band, twice);
-    EXPECT_FLOAT_EQ(band.pixel(0, 0)[0], 0.9f);
-    EXPECT_FLOAT_EQ(band.pixel(0, 0)[3], 1.0f) << "alpha is kept";
+    applyNormalization(*band, twice);
+    EXPECT_FLOAT_EQ(band->pixel(0, 0)[0], 0.9f);
+    EXPECT_FLOAT_EQ(band->pixel(0, 0)[3], 1.0f) << "alpha is kept";
 }
 
 TEST(FrameNormalization, SkyOfFramesOfKnownLevelAndNoiseIsMeasuredRobustly)
 {
-    for (const auto &[level, noise] : {std::pair{0.1, 0.01}, std::pair{0.5, 0.002}, std::pair{0.02, 0.005}}) {
+    for (const auto &[level, noise] : {std::pair{0.1, 0.01}, {0.5, 0.002}, {0.02, 0.005}}) {
         FrameSky measured;
         ASSERT_EQ(measureFrameSky(writeSkyFrame("sky.fits", level, noise, 7, 300, 200), 300, 200, {}, measured), 0);
         for (int c = 0; c < 3; ++c) {
@@ -70,20 +67,17 @@ TEST(FrameNormalization, StacksOfFramesWhoseSkiesDifferComeOutAtTheFirstFramesSk
     QStringList frames;
     for (int i = 0; i < 4; ++i)
         frames << writeSkyFrame(QStringLiteral("norm-%1.fits").arg(i), levels[i], noises[i], 20 + i);
-    for (const auto &[mode, expected] : {std::pair{StackNormalization::None, 0.105},
-                                         {StackNormalization::Additive, 0.10},
-                                         {StackNormalization::AdditiveScaling, 0.10}}) {
-        CapturingLog log;
-        MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
-        fb.setNormalization(mode);
-        const auto stack = fb.stackAverage();
+    for (const auto &[mode, expected] :
+         {std::pair{Norm::None, 0.105}, {Norm::Additive, 0.10}, {Norm::AdditiveScaling, 0.10}}) {
+        StackRun run(frames);
+        run.fb.setNormalization(mode);
+        const auto stack = run.fb.stackAverage();
         ASSERT_TRUE(stack);
         double sum = 0.0;
-        for (int y = 0; y < stack->height; ++y)
-            for (int x = 0; x < stack->width; ++x)
-                sum += stack->pixel(x, y)[1];
+        for (std::int64_t i = 1; i < stack->floatCount; i += 4)
+            sum += stack->data[i];
         EXPECT_NEAR(sum / (stack->width * stack->height), expected, 0.002) << normalizationName(mode).toStdString();
-        EXPECT_EQ(log.lines().filter("Normalization of ").size(), mode == StackNormalization::None ? 0 : 4);
+        EXPECT_EQ(run.log.lines().filter("Normalization of ").size(), mode == Norm::None ? 0 : 4);
     }
 }
 
@@ -96,45 +90,40 @@ TEST(StackCoverage, EachPixelCombinesOnlyTheFramesThatCoverIt)
     const struct {
         int mode, rejection;
         bool coverage;
-        StackNormalization normalization;
+        Norm normalization;
         float alone0, both, alone1;
         std::int64_t fallbacks;
-    } cases[] = {{CombineAverage, RejectNone, false, StackNormalization::None, 0.1f, 0.3f, 0.2f, 0},
+    } cases[] = {{CombineAverage, RejectNone, false, Norm::None, 0.1f, 0.3f, 0.2f, 0},
                  // A frame is normalised only where it covers the stack: outside it adds 0 unchanged.
-                 {CombineAverage, RejectNone, false, StackNormalization::Additive, 0.1f, 0.2f, 0.1f, 0},
-                 {CombineAverage, RejectNone, true, StackNormalization::None, 0.2f, 0.3f, 0.4f, 0},
-                 {CombineMedian, RejectNone, true, StackNormalization::None, 0.2f, 0.2f, 0.4f, 0},
+                 {CombineAverage, RejectNone, false, Norm::Additive, 0.1f, 0.2f, 0.1f, 0},
+                 {CombineAverage, RejectNone, true, Norm::None, 0.2f, 0.3f, 0.4f, 0},
+                 {CombineMedian, RejectNone, true, Norm::None, 0.2f, 0.2f, 0.4f, 0},
                  // Trimming one sample by 10 % keeps none: the plain mean of the one sample.
-                 {CombineAverage, RejectTrim, true, StackNormalization::None, 0.2f, 0.2f, 0.4f, (32 + 31) * 8}};
+                 {CombineAverage, RejectTrim, true, Norm::None, 0.2f, 0.2f, 0.4f, (32 + 31) * 8}};
     for (const auto &c : cases) {
-        CapturingLog log;
-        MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
-        fb.setTransform(0, 0.0f, 0.0f, 0.0f);
-        fb.setTransform(1, 32.0f, 0.0f, 0.0f);
-        fb.setCoverage(c.coverage);
-        fb.setNormalization(c.normalization);
-        fb.rejectionMode = c.rejection;
-        const auto stack = c.mode == CombineMedian ? fb.stackMedian() : fb.stackAverage();
+        StackRun run(frames);
+        run.fb.setTransform(0, 0.0f, 0.0f, 0.0f);
+        run.fb.setTransform(1, 32.0f, 0.0f, 0.0f);
+        run.fb.setCoverage(c.coverage);
+        run.fb.setNormalization(c.normalization);
+        run.fb.rejectionMode = c.rejection;
+        const auto stack = c.mode == CombineMedian ? run.fb.stackMedian() : run.fb.stackAverage();
         ASSERT_TRUE(stack);
         ASSERT_EQ(stack->width, 95);
-        const std::string what = std::to_string(c.mode) + "/" + std::to_string(c.rejection)
-                                 + (c.coverage ? " covered" : "")
-                                 + (c.normalization == StackNormalization::None ? "" : " normalised");
-        for (int channel = 0; channel < 3; ++channel) {
-            EXPECT_FLOAT_EQ(stack->pixel(10, 4)[channel], c.alone0) << what << " channel " << channel;
-            EXPECT_FLOAT_EQ(stack->pixel(40, 4)[channel], c.both) << what << " channel " << channel;
-            EXPECT_FLOAT_EQ(stack->pixel(90, 4)[channel], c.alone1) << what << " channel " << channel;
-        }
-        EXPECT_EQ(fb.fallbacks(), c.fallbacks) << what;
-        EXPECT_EQ(log.lines().filter("too few for the rejection").size(), c.coverage ? 1 : 0) << what;
+        const std::string what = std::to_string(c.mode) + "/" + std::to_string(c.rejection) + "/"
+                                 + std::to_string(c.coverage) + "/" + normalizationName(c.normalization).toStdString();
+        for (int channel = 0; channel < 3; ++channel)
+            for (const auto &[x, value] : {std::pair{10, c.alone0}, {40, c.both}, {90, c.alone1}})
+                EXPECT_FLOAT_EQ(stack->pixel(x, 4)[channel], value) << what << " at " << x << ", channel " << channel;
+        EXPECT_EQ(run.fb.fallbacks(), c.fallbacks) << what;
+        EXPECT_EQ(run.log.lines().filter("too few for the rejection").size(), c.coverage ? 1 : 0) << what;
     }
     // A pixel no frame covers (frame 1 turned away from a corner) is not a number.
-    CapturingLog log;
-    MultiFB turned(log, frames, preferences(2), kPlentyOfMemory);
-    turned.setTransform(0, 0.0f, 0.0f, 0.0f);
-    turned.setTransform(1, 0.0f, 20.0f, 30.0f);
-    turned.setCoverage(true);
-    const auto stack = turned.stackAverage();
+    StackRun turned(frames);
+    turned.fb.setTransform(0, 0.0f, 0.0f, 0.0f);
+    turned.fb.setTransform(1, 0.0f, 20.0f, 30.0f);
+    turned.fb.setCoverage(true);
+    const auto stack = turned.fb.stackAverage();
     ASSERT_TRUE(stack);
     EXPECT_TRUE(
         std::any_of(stack->data.get(), stack->data.get() + stack->floatCount, [](float v) { return std::isnan(v); }));
@@ -151,9 +140,9 @@ TEST(StackCoverage, TheCoveredRunOfEachRowIsThePixelsNearestSamplingReads)
     std::mt19937 random(5);
     std::uniform_real_distribution<float> shift(-20.0f, 20.0f), turn(-180.0f, 180.0f);
     for (int trial = 0; trial < 40; ++trial) {
-        const FramePlacement placement{shift(random), shift(random),
-                                       trial % 4 == 0 ? 90.0f * (trial % 3) : turn(random)};
-        const FrameRotation rotation(placement, kFrameWidth, kFrameHeight);
+        const FrameRotation rotation(
+            {shift(random), shift(random), trial % 4 == 0 ? 90.0f * (trial % 3) : turn(random)}, kFrameWidth,
+            kFrameHeight);
         ImageBuffer band(kBandWidth, kBandRows);
         std::fill(band.data.get(), band.data.get() + band.floatCount, 1.0f);
         finishRegisteredRows(source, band, 0, kBandRows, 0, rotation, bounds, NormalizationFactors{}, true);

@@ -5,23 +5,8 @@
 #include "stackfixtures.h"
 
 using namespace stacktest;
+using namespace stackstats;
 using Weights = std::vector<float>;
-
-namespace {
-
-// The spread of red over a whole image.
-double spread(const ImageBuffer &image)
-{
-    double sum = 0.0, squares = 0.0;
-    const int n = image.width * image.height;
-    for (int i = 0; i < n; ++i) {
-        sum += image.data[4 * i];
-        squares += double(image.data[4 * i]) * image.data[4 * i];
-    }
-    return std::sqrt(squares / n - (sum / n) * (sum / n));
-}
-
-} // namespace
 
 TEST(FrameWeights, InverseVarianceAndFwhmScaledToAMeanOfOne)
 {
@@ -39,7 +24,6 @@ TEST(FrameWeights, InverseVarianceAndFwhmScaledToAMeanOfOne)
 
 TEST(FrameWeights, WeightedStatisticsOnKnownSamples)
 {
-    using namespace stackstats;
     struct Case {
         int mode, rejection;
         std::vector<float> values, weights;
@@ -75,27 +59,35 @@ TEST(FrameWeights, NoisyFramesCountLessAndEqualFramesGiveTheUnweightedStack)
         frames << writeFrame(QStringLiteral("weigh-%1.fits").arg(i), 64, 48,
                              [&](int, int, int) { return gauss(random); });
     }
-    CapturingLog log;
+    int weightLines = 0;
     const auto run = [&](const QStringList &paths, StackWeighting weighting, bool sigma) {
-        auto fb = std::make_unique<MultiFB>(log, paths, preferences(2), kPlentyOfMemory);
-        fb->setWeighting(weighting);
-        auto result = sigma ? fb->stackSigma() : fb->stackAverage();
+        StackRun stack(paths);
+        stack.fb.setWeighting(weighting);
+        auto result = sigma ? stack.fb.stackSigma() : stack.fb.stackAverage();
         EXPECT_TRUE(result);
-        return std::make_pair(std::move(result), fb->weights());
+        weightLines += stack.log.lines().filter("Weight of ").size();
+        return std::make_pair(std::move(result), stack.fb.weights());
+    };
+    // The spread of red over a whole image.
+    const auto spread = [](const ImageBuffer &image) {
+        double sum = 0.0, squares = 0.0, n = image.width * image.height;
+        for (std::int64_t i = 0; i < image.floatCount; i += 4) {
+            sum += image.data[i];
+            squares += double(image.data[i]) * image.data[i];
+        }
+        return std::sqrt(squares / n - (sum / n) * (sum / n));
     };
     // Equal frames (the same file three times) give the unweighted result bit for bit.
     const QStringList same = {frames[0], frames[0], frames[0]};
-    for (const bool sigma : {false, true}) {
-        const auto plain = run(same, StackWeighting::None, sigma);
-        EXPECT_TRUE(sameBits(*plain.first, *run(same, StackWeighting::Noise, sigma).first)) << sigma;
-    }
-    EXPECT_EQ(log.lines().filter("Weight of ").size(), 6);
-
+    for (const bool sigma : {false, true})
+        EXPECT_TRUE(
+            sameBits(*run(same, StackWeighting::None, sigma).first, *run(same, StackWeighting::Noise, sigma).first))
+            << sigma;
+    EXPECT_EQ(weightLines, 6);
     // Three frames of noise 0.01 and one of 0.05: weighted, the stack's noise is far lower.
     const auto weighted = run(frames, StackWeighting::Noise, false);
     EXPECT_LT(spread(*weighted.first), 0.75 * spread(*run(frames, StackWeighting::None, false).first));
     EXPECT_NEAR(weighted.second[3] / weighted.second[0], 1.0 / 25.0, 0.01);
-
     // The weighted sigma clipping of four pixels at once gives the one-pixel statistics' bits.
     auto [clipped, weights] = run(frames, StackWeighting::Noise, true);
     std::vector<std::unique_ptr<ImageBuffer>> images;
@@ -107,8 +99,8 @@ TEST(FrameWeights, NoisyFramesCountLessAndEqualFramesGiveTheUnweightedStack)
             for (const auto &image : images)
                 values.push_back(image->pixel(x, y)[0]);
             bool fell = false;
-            const float expected = stackstats::combineWeighted(values.data(), w.data(), 4, stackstats::CombineSigma,
-                                                               stackstats::RejectNone, 0.1f, 1.0f, false, fell);
+            const float expected =
+                combineWeighted(values.data(), w.data(), 4, CombineSigma, RejectNone, 0.1f, 1.0f, false, fell);
             ASSERT_TRUE(sameBits(clipped->pixel(x, y)[0], expected)) << x << "," << y;
         }
 }

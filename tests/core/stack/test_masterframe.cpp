@@ -29,22 +29,18 @@ TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimitedAndDarksRepor
 {
     MasterFrameOptions options; // a flat
     CapturingLog log;
-    auto untouched = rampMaster();
+    auto untouched = rampMaster(), master = rampMaster();
     ASSERT_TRUE(finishMasterFrame(*untouched, options, log));
     EXPECT_EQ(untouched->getPixel(0, 70).b, 0.5f) << "normalised only when asked";
     options.normalizeChannels = true; // ignored but for flats
-    auto master = rampMaster();
     ASSERT_TRUE(finishMasterFrame(*master, options, log));
     // Green is one value: its point is that value, so it becomes 1.0 everywhere. Blue's point
-    // is 0.5: it doubles, and 0 stays 0.
-    EXPECT_EQ(master->getPixel(3, 0).g, 1.0f);
-    EXPECT_EQ(master->getPixel(0, 70).b, 1.0f);
-    EXPECT_EQ(master->getPixel(0, 10).b, 0.0f);
-    // Red is scaled by about 1 / 0.999, and the brightest 0.1 % end at 1.0.
+    // is 0.5: it doubles, and 0 stays 0. Red is scaled by about 1 / 0.999, and the brightest
+    // 0.1 % end at 1.0.
+    EXPECT_EQ((std::array{master->getPixel(3, 0).g, master->getPixel(0, 70).b, master->getPixel(0, 10).b,
+                          master->getPixel(199, 99).r, master->whiteLevel}),
+              (std::array{1.0f, 1.0f, 0.0f, 1.0f, 1.0f}));
     EXPECT_TRUE(master->getPixel(0, 50).r > 0.5f && master->getPixel(0, 50).r < 0.501f);
-    EXPECT_EQ(master->getPixel(199, 99).r, 1.0f);
-    EXPECT_EQ(master->whiteLevel, 1.0f);
-
     EXPECT_EQ(masterFrameTitle(MasterType::Flat), "Master Flat");
     for (const auto &[type, title] : {std::pair{MasterType::Dark, "Master Dark"},
                                       {MasterType::Bias, "Master Bias"},
@@ -67,25 +63,20 @@ TEST(MasterFrame, GenerationStacksCalibratesAndPostProcesses)
     MasterFrameOptions options;
     options.biasPath = writeConstantFrame("mf-bias.fits", 16, 12, 0.1);
     options.darkFlatPath = writeConstantFrame("mf-darkflat.fits", 16, 12, 0.05);
-    CapturingLog log;
-    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
-    const auto master = generateMasterFrame(fb, options, log);
+    StackRun flat(frames);
+    const auto master = generateMasterFrame(flat.fb, options, flat.log);
     ASSERT_TRUE(master);
     EXPECT_FLOAT_EQ(master->getPixel(4, 4).g, 0.5f - 0.1f - 0.05f) << "median of 0.4, 0.5, 0.6, calibrated";
-
-    // A bias master takes no calibration frames.
+    // A bias master takes no calibration frames; an aborted run gives no master.
     options.type = MasterType::Bias;
     options.method = 1;
-    CapturingLog biasLog;
-    MultiFB biasFb(biasLog, frames, preferences(2), kPlentyOfMemory);
-    const auto bias = generateMasterFrame(biasFb, options, biasLog);
-    ASSERT_TRUE(bias);
-    EXPECT_FALSE(biasFb.biasMaster());
-    EXPECT_FLOAT_EQ(bias->getPixel(0, 0).r, 0.5f) << "the average";
-    EXPECT_NEAR(highestPixelData(biasLog), 0.5f, 1e-4f);
-    // Abort: no master.
-    MultiFB aborted(biasLog, frames, preferences(2), kPlentyOfMemory);
-    aborted.abortFlag()->store(true);
-    EXPECT_FALSE(generateMasterFrame(aborted, options, biasLog));
-    EXPECT_EQ(aborted.errorCode, kStackAborted);
+    StackRun bias(frames), aborted(frames);
+    const auto biasMaster = generateMasterFrame(bias.fb, options, bias.log);
+    ASSERT_TRUE(biasMaster);
+    EXPECT_FALSE(bias.fb.biasMaster());
+    EXPECT_FLOAT_EQ(biasMaster->getPixel(0, 0).r, 0.5f) << "the average";
+    EXPECT_NEAR(highestPixelData(bias.log), 0.5f, 1e-4f);
+    aborted.fb.abortFlag()->store(true);
+    EXPECT_FALSE(generateMasterFrame(aborted.fb, options, aborted.log));
+    EXPECT_EQ(aborted.fb.errorCode, kStackAborted);
 }

@@ -11,15 +11,13 @@ using namespace stackstats;
 namespace {
 
 // Acts on a status text as it arrives (to press Abort mid-run).
-class RunLog : public CapturingLog {
-public:
+struct RunLog : CapturingLog {
     void setStatusText(const QString &text) override
     {
         CapturingLog::setStatusText(text);
-        if (onStatus)
-            onStatus(text);
+        onStatus(text);
     }
-    std::function<void(const QString &)> onStatus;
+    std::function<void(const QString &)> onStatus = [](const QString &) {};
 };
 
 struct StackSetup {
@@ -36,18 +34,15 @@ struct StackSetup {
 
 std::unique_ptr<ImageBuffer> stack(const QStringList &paths, const StackSetup &setup)
 {
-    CapturingLog log;
-    MultiFB fb(log, paths, preferences(setup.threads), kPlentyOfMemory);
+    StackRun run(paths, setup.threads);
+    MultiFB &fb = run.fb;
     EXPECT_EQ(fb.errorCode, 0);
-    EXPECT_TRUE(setup.bias.isEmpty() || fb.setBias(setup.bias));
-    EXPECT_TRUE(setup.dark.isEmpty() || fb.setDark(setup.dark));
-    EXPECT_TRUE(setup.flat.isEmpty() || fb.setFlat(setup.flat));
+    EXPECT_TRUE((setup.bias.isEmpty() || fb.setBias(setup.bias)) && (setup.dark.isEmpty() || fb.setDark(setup.dark))
+                && (setup.flat.isEmpty() || fb.setFlat(setup.flat)));
     for (std::size_t i = 0; i < setup.placements.size(); ++i)
-        fb.setTransform(static_cast<int>(i), setup.placements[i].offsetX, setup.placements[i].offsetY,
-                        setup.placements[i].angle);
+        fb.setTransform(int(i), setup.placements[i].offsetX, setup.placements[i].offsetY, setup.placements[i].angle);
     fb.setInterpolation(setup.interpolation);
-    if (setup.rows > 0)
-        fb.maxScanlines = setup.rows;
+    fb.maxScanlines = setup.rows > 0 ? setup.rows : fb.maxScanlines;
     fb.rejectionMode = setup.rejection;
     fb.rejectFraction = 0.2f;
     fb.sigmaFactor = 1.5f;
@@ -79,12 +74,10 @@ std::unique_ptr<ImageBuffer> sameForAnyBandSizeAndThreadCount(const QStringList 
 
 TEST(MultiFB, ConstructionReportsTheBudgetOrWhyNothingCanBeRead)
 {
-    CapturingLog single;
-    MultiFB one(single, {QStringLiteral("missing.fits")}, preferences(2), kPlentyOfMemory);
-    EXPECT_EQ(one.errorCode, kStackTooFewFrames);
-    EXPECT_TRUE(single.lines().isEmpty());
-    EXPECT_FALSE(one.stackAverage());
-
+    StackRun one({QStringLiteral("missing.fits")});
+    EXPECT_EQ(one.fb.errorCode, kStackTooFewFrames);
+    EXPECT_TRUE(one.log.lines().isEmpty());
+    EXPECT_FALSE(one.fb.stackAverage());
     const QStringList frames = writeRandomFrames("budget", 4, 437, 100, 1);
     CapturingLog log;
     MultiFB fb(log, frames, preferences(3, 1), kPlentyOfMemory);
@@ -97,26 +90,23 @@ TEST(MultiFB, ConstructionReportsTheBudgetOrWhyNothingCanBeRead)
     EXPECT_EQ(fb.errorCode, kStackBudgetTooSmall);
     EXPECT_EQ(log.lines().filter("Loading").size(), 0);
     EXPECT_EQ(log.lines().filter("one row of the 4 frames needs 34960 bytes").size(), 1);
-
-    CapturingLog failed;
-    const MultiFB missing(failed, {QStringLiteral("absent.fits"), frames.first()}, preferences(2), kPlentyOfMemory);
-    EXPECT_NE(missing.errorCode, 0);
-    EXPECT_EQ(failed.lines(), (QStringList{"An error occured while loading image:", "absent.fits",
-                                           "Error code: " + QString::number(missing.errorCode)}));
+    const StackRun missing({QStringLiteral("absent.fits"), frames.first()});
+    EXPECT_NE(missing.fb.errorCode, 0);
+    EXPECT_EQ(missing.log.lines(), (QStringList{"An error occured while loading image:", "absent.fits",
+                                                "Error code: " + QString::number(missing.fb.errorCode)}));
 }
 
 TEST(MultiFB, BandsCoverTheRowsInOrderAndMatchTheStatistics)
 {
     const QStringList frames = writeRandomFrames("bands", 5, 24, 100, 2);
-    CapturingLog log;
-    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
-    fb.maxScanlines = 30;
-    fb.rejectionMode = RejectWinsorize;
-    const auto result = fb.stackSigma();
+    StackRun run(frames);
+    run.fb.maxScanlines = 30;
+    run.fb.rejectionMode = RejectWinsorize;
+    const auto result = run.fb.stackSigma();
     ASSERT_TRUE(result);
-    EXPECT_EQ((std::array{fb.bandsLoaded(), fb.heldFirstRow(), fb.heldLastRow()}), (std::array{4, 90, 99}));
-    EXPECT_EQ(log.lines().filter("Loading bands-").size(), 20) << "each frame once a band";
-    EXPECT_FALSE(log.muted.load()) << "the log speaks again after the run";
+    EXPECT_EQ((std::array{run.fb.bandsLoaded(), run.fb.heldFirstRow(), run.fb.heldLastRow()}), (std::array{4, 90, 99}));
+    EXPECT_EQ(run.log.lines().filter("Loading bands-").size(), 20) << "each frame once a band";
+    EXPECT_FALSE(run.log.muted.load()) << "the log speaks again after the run";
     // Every pixel is the statistic of the frames' samples at its position, on both sides of
     // every band's edge.
     std::vector<std::unique_ptr<ImageBuffer>> whole;
@@ -134,15 +124,15 @@ TEST(MultiFB, BandsCoverTheRowsInOrderAndMatchTheStatistics)
 TEST(MultiFB, OutputIsTheSameForAnyBandSizeAndThreadCount)
 {
     const QStringList frames = writeRandomFrames("same", 5, 40, 100, 3);
-    const std::pair<int, int> combinations[] = {
-        {CombineAverage, RejectNone}, {CombineAverage, RejectWinsorize}, {CombineAverage, RejectTrim},
-        {CombineMedian, RejectNone},  {CombineSigma, RejectNone},        {CombineSigma, RejectWinsorize},
-        {CombineSigma, RejectTrim},
-    };
-    for (const auto &[mode, rejection] : combinations)
+    for (const auto &[mode, rejection] : {std::pair{CombineAverage, RejectNone},
+                                          {CombineAverage, RejectWinsorize},
+                                          {CombineAverage, RejectTrim},
+                                          {CombineMedian, RejectNone},
+                                          {CombineSigma, RejectNone},
+                                          {CombineSigma, RejectWinsorize},
+                                          {CombineSigma, RejectTrim}})
         sameForAnyBandSizeAndThreadCount(frames, {1, 100, mode, rejection}, {{1, 30}, {2, 30}, {2, 7}, {8, 1}, {3, 99}},
                                          "mode " + std::to_string(mode) + ", rejection " + std::to_string(rejection));
-
     // Masters calibrate every band at its own rows, with the arithmetic of whole frames.
     const QStringList flat = {writeConstantFrame("cal-a.fits", 16, 60, 0.8),
                               writeConstantFrame("cal-b.fits", 16, 60, 0.8)};
@@ -201,9 +191,7 @@ TEST(MultiFB, ARegisteredStackIsTheSameForAnyBandSizeAndThreadCountAndIdentityIs
             unmoved.placements.assign(3, FramePlacement{0, 0, 0});
             const auto identity = stack(frames, unmoved);
             unmoved.placements.clear();
-            const auto unregistered = stack(frames, unmoved);
-            ASSERT_TRUE(identity && unregistered);
-            EXPECT_TRUE(sameBits(*identity, *unregistered)) << what;
+            EXPECT_TRUE(identity && sameBits(*identity, *stack(frames, unmoved))) << what;
         }
     }
 }
@@ -234,42 +222,36 @@ TEST(MultiFB, AFrameThatFailsToLoadEndsTheRunNamingIt)
     ASSERT_TRUE(testsupport::writeBytes("fail-broken.fits", "SIMPLE  = nonsense"));
     frames.insert(1, QStringLiteral("fail-broken.fits"));
     frames << QStringLiteral("fail-notes.txt");
-    CapturingLog log;
-    MultiFB fb(log, frames, preferences(1), kPlentyOfMemory);
-    EXPECT_FALSE(fb.stackMedian());
-    EXPECT_NE(fb.errorCode, 0);
-    const QStringList failures = log.lines().filter("Could not load");
+    StackRun run(frames, 1);
+    EXPECT_FALSE(run.fb.stackMedian());
+    const QStringList failures = run.log.lines().filter("Could not load");
     ASSERT_EQ(failures.size(), 1) << "no frame starts after a failure";
-    EXPECT_TRUE(failures.first().contains(QStringLiteral("fail-broken.fits: ")));
-    EXPECT_TRUE(failures.first().contains(QStringLiteral("(error %1)").arg(fb.errorCode)));
-    EXPECT_EQ(log.statusTexts().last(), "Error, aborted.");
-
+    EXPECT_TRUE(run.fb.errorCode != 0 && failures.first().contains(QStringLiteral("fail-broken.fits: "))
+                && failures.first().contains(QStringLiteral("(error %1)").arg(run.fb.errorCode)));
+    EXPECT_EQ(run.log.statusTexts().last(), "Error, aborted.");
     frames.removeAt(1);
-    CapturingLog extension;
-    MultiFB unreadable(extension, frames, preferences(2), kPlentyOfMemory);
-    EXPECT_FALSE(unreadable.stackAverage());
-    EXPECT_EQ(unreadable.errorCode, kUnreadableExtension);
-    EXPECT_EQ(extension.lines().filter("Could not load fail-notes.txt").size(), 1);
+    StackRun unreadable(frames);
+    EXPECT_FALSE(unreadable.fb.stackAverage());
+    EXPECT_EQ(unreadable.fb.errorCode, kUnreadableExtension);
+    EXPECT_EQ(unreadable.log.lines().filter("Could not load fail-notes.txt").size(), 1);
 }
 
 TEST(MultiFB, AMasterOfAnotherSizeOrMissingIsNotAppliedAndOneInFileUnitsIsNormalised)
 {
-    CapturingLog log;
-    MultiFB fb(log, {writeConstantFrame("size-a.fits", 40, 30, 0.5), writeConstantFrame("size-b.fits", 40, 30, 0.5)},
-               preferences(2), kPlentyOfMemory);
-    EXPECT_FALSE(fb.setFlat(writeConstantFrame("size-flat.fits", 32, 32, 0.5)));
-    EXPECT_FALSE(fb.flatMaster());
-    EXPECT_TRUE(log.contains("Warning: master flat size-flat.fits is 32 x 32 pixels, the frames are 40 x 30; "
-                             "it is not applied."));
-    EXPECT_FALSE(fb.setBias("size-missing.fits"));
-    EXPECT_TRUE(fb.lastMasterProblem().startsWith("cannot read master bias size-missing.fits: "));
+    StackRun run({writeConstantFrame("size-a.fits", 40, 30, 0.5), writeConstantFrame("size-b.fits", 40, 30, 0.5)});
+    EXPECT_FALSE(run.fb.setFlat(writeConstantFrame("size-flat.fits", 32, 32, 0.5)));
+    EXPECT_FALSE(run.fb.flatMaster());
+    EXPECT_TRUE(run.log.contains("Warning: master flat size-flat.fits is 32 x 32 pixels, the frames are 40 x 30; "
+                                 "it is not applied."));
+    EXPECT_FALSE(run.fb.setBias("size-missing.fits"));
+    EXPECT_TRUE(run.fb.lastMasterProblem().startsWith("cannot read master bias size-missing.fits: "));
     const QString bias = writeConstantFrame("units-bias.fits", 40, 30, 6554.0, 16);
-    ASSERT_TRUE(fb.setBias(bias));
-    EXPECT_EQ(log.lines().filter("Master bias units-bias.fits was not normalised (white level ").size(), 1);
+    ASSERT_TRUE(run.fb.setBias(bias));
+    EXPECT_EQ(run.log.lines().filter("Master bias units-bias.fits was not normalised (white level ").size(), 1);
     auto expected = loadImage(bias);
     ASSERT_NE(expected->whiteLevel, 1.0f);
     normalizeImage(*expected);
-    const auto result = fb.stackAverage();
+    const auto result = run.fb.stackAverage();
     ASSERT_TRUE(result);
     EXPECT_EQ(result->getPixel(3, 3).r, 0.5f - expected->getPixel(3, 3).r);
 }
@@ -291,15 +273,12 @@ TEST(MultiFB, RegisteredFramesMeetInTheCommonFrame)
     // The second frame shows the scene 3 columns and 2 rows further on: moved back by (3, 2)
     // it lies on the first.
     const auto scene = [](int x, int y, int c) { return 0.01 * ((x * 7 + y * 3 + c) % 50); };
-    const QStringList frames = {
-        writeFrame("moved-a.fits", 30, 20, scene),
-        writeFrame("moved-b.fits", 30, 20, [&](int x, int y, int c) { return scene(x + 3, y + 2, c); })};
-    CapturingLog log;
-    MultiFB fb(log, frames, preferences(2), kPlentyOfMemory);
-    fb.setTransform(0, 0, 0, 0);
-    fb.setTransform(1, 3.0f, 2.0f, 0.0f);
-    fb.maxScanlines = 6;
-    const auto result = fb.stackAverage();
+    StackRun run({writeFrame("moved-a.fits", 30, 20, scene),
+                  writeFrame("moved-b.fits", 30, 20, [&](int x, int y, int c) { return scene(x + 3, y + 2, c); })});
+    run.fb.setTransform(0, 0, 0, 0);
+    run.fb.setTransform(1, 3.0f, 2.0f, 0.0f);
+    run.fb.maxScanlines = 6;
+    const auto result = run.fb.stackAverage();
     ASSERT_TRUE(result);
     EXPECT_TRUE(result->width == 32 && result->height == 21) << result->width << " x " << result->height;
     for (int y : {2, 10, 19})
@@ -307,6 +286,6 @@ TEST(MultiFB, RegisteredFramesMeetInTheCommonFrame)
             EXPECT_EQ(result->getPixel(x, y).r, static_cast<float>(scene(x, y, 0))) << x << "," << y;
     // Outside the moved frame its sample is zero colour: half the first frame's value.
     EXPECT_EQ(result->getPixel(1, 10).r, 0.5f * static_cast<float>(scene(1, 10, 0)));
-    fb.setTransform(2, 1.0f, 1.0f, 0.0f);
-    EXPECT_EQ(fb.errorCode, kStackTransformIndexInvalid);
+    run.fb.setTransform(2, 1.0f, 1.0f, 0.0f);
+    EXPECT_EQ(run.fb.errorCode, kStackTransformIndexInvalid);
 }

@@ -18,8 +18,7 @@ TEST(RegisteredGeometry, OutputSizeOfShiftedAndTurnedFrames)
     const struct {
         const char *what;
         std::initializer_list<FramePlacement> placements;
-        int width, height;
-        int outputWidth, outputHeight;
+        int width, height, outputWidth, outputHeight;
     } cases[] = {
         {"identity", {{0, 0, 0}, {0, 0, 0}}, 1000, 800, 1000, 800},
         {"tx 10.5: the float overhang 9.5 is truncated", {{0, 0, 0}, {10.5f, 0, 0}}, 1000, 800, 1009, 800},
@@ -38,13 +37,13 @@ TEST(RegisteredGeometry, OutputSizeOfShiftedAndTurnedFrames)
 TEST(RegisteredGeometry, CornersOfATurnedFrameLandWhereExpected)
 {
     const FrameRotation turned(FramePlacement{0, 0, 90.0f}, 400, 200);
-    float X = 0, Y = 0, x = 0, y = 0;
-    turned.forward(0, 0, X, Y);
-    EXPECT_TRUE(std::fabs(X - 100.0f) < 1e-4f && std::fabs(Y - 300.0f) < 1e-4f) << X << "," << Y;
-    turned.forward(399, 199, X, Y);
-    EXPECT_TRUE(std::fabs(X - 299.0f) < 1e-4f && std::fabs(Y + 99.0f) < 1e-4f) << X << "," << Y;
-    // The inverse takes a landed point back to its source pixel.
     const FrameRotation placed(FramePlacement{12.25f, -3.5f, 1.7f}, 640, 480);
+    float X = 0, Y = 0, x = 0, y = 0;
+    for (const auto &[px, py, ex, ey] : {std::array{0.0f, 0.0f, 100.0f, 300.0f}, {399.0f, 199.0f, 299.0f, -99.0f}}) {
+        turned.forward(px, py, X, Y);
+        EXPECT_TRUE(std::fabs(X - ex) < 1e-4f && std::fabs(Y - ey) < 1e-4f) << X << "," << Y;
+    }
+    // The inverse takes a landed point back to its source pixel.
     for (const auto &[px, py] : {std::pair{0.0f, 0.0f}, {639.0f, 0.0f}, {320.0f, 240.0f}, {17.0f, 463.0f}}) {
         placed.forward(px, py, X, Y);
         placed.inverse(X, Y, x, y);
@@ -57,7 +56,6 @@ TEST(RegisteredGeometry, BandsReadOnlyTheSourceRowsTheyNeed)
     // Frame 0 stays, frame 1 lies 300 rows higher: the stack is 500 rows tall.
     const OutputBounds bounds = boundsOf({{0, 0, 0}, {0, -300.0f, 0}}, 100, 200);
     ASSERT_EQ(outputHeight(bounds, 200), 500);
-
     const auto rows = [&](float ty, int firstBandRow) {
         const SourceRows r = bandSourceRows({0, ty, 0}, bounds, 100, 100, 200, firstBandRow, 100);
         return std::pair{r.firstRow, r.rowCount};

@@ -29,30 +29,16 @@ TEST(StackBudget, BandRowsFollowTheBudgetRowByRow)
     for (const auto &c : cases) {
         const StackBandPlan plan =
             planStackBands(preferences(8, c.maxMem, c.memPercent), c.available, c.frames, c.width, c.height);
-        EXPECT_EQ(plan.fromMaxMem, c.fromMaxMem) << c.what;
-        EXPECT_EQ(plan.budgetMB, c.budgetMB) << c.what;
-        EXPECT_EQ(plan.rows, c.rows) << c.what;
-        EXPECT_EQ(plan.maxScanlines, c.maxScanlines) << c.what;
+        EXPECT_EQ((std::tuple{plan.fromMaxMem, plan.budgetMB, plan.rows, plan.maxScanlines}),
+                  (std::tuple{c.fromMaxMem, c.budgetMB, c.rows, c.maxScanlines}))
+            << c.what;
     }
     // The full-frame estimate counts every thread: 6000 x 8 x 4000 x 20 bytes = 3662.1 MB, truncated.
     EXPECT_EQ(planStackBands(preferences(8), 8000 * kMB, 20, 6000, 4000).fullFrameLoadMB, 3662);
     EXPECT_EQ(planStackBands(preferences(1), 8000 * kMB, 2, 64, 48).fullFrameLoadMB, 0);
-}
-
-TEST(StackBudget, RegisteredFramesReckonTwentyEightBytes)
-{
-    const struct {
-        int maxMem;
-        std::uint64_t available;
-        int frames, width;
-        int rows;
-    } cases[] = {
-        {1000, 8000 * kMB, 20, 6000, 312}, // 1000 x 2^20 / 28 / 20 / 6000 = 312.08
-        {4000, 2000 * kMB, 20, 6000, 312}, // half of 2000 MB
-        {1, 8000 * kMB, 100, 6000, 0},
-        {1024, 16000 * kMB, 2, 64, 299593},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(registeredBandRows(preferences(8, c.maxMem), c.available, c.frames, c.width), c.rows)
-            << c.maxMem << " MB, " << c.frames << " frames of " << c.width;
+    // Registered frames reckon 28 bytes a pixel: 1000 x 2^20 / 28 / 20 / 6000 = 312.08; half of 2000 MB.
+    EXPECT_EQ(registeredBandRows(preferences(8, 1000), 8000 * kMB, 20, 6000), 312);
+    EXPECT_EQ(registeredBandRows(preferences(8, 4000), 2000 * kMB, 20, 6000), 312);
+    EXPECT_EQ(registeredBandRows(preferences(8, 1), 8000 * kMB, 100, 6000), 0);
+    EXPECT_EQ(registeredBandRows(preferences(8, 1024), 16000 * kMB, 2, 64), 299593);
 }

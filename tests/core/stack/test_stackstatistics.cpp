@@ -25,6 +25,15 @@ Samples randomSamples(std::mt19937 &random, int count)
     return samples;
 }
 
+// n .. 1.
+Samples descending(int n)
+{
+    Samples samples(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i)
+        samples[static_cast<std::size_t>(i)] = static_cast<float>(n - i);
+    return samples;
+}
+
 } // namespace
 
 TEST(StackStatistics, WinsorizeReplacesTheEndsBySortedNeighboursAndTrimKeepsTheMiddle)
@@ -33,51 +42,38 @@ TEST(StackStatistics, WinsorizeReplacesTheEndsBySortedNeighboursAndTrimKeepsTheM
     winsorize(samples.data(), 10, 0.1f);
     EXPECT_EQ(samples, (Samples{2, 2, 3, 4, 5, 6, 7, 8, 9, 9}));
     // c = roundf(2.5) = 3, half away from zero: 1 .. 25 becomes 4, 4, 4, 4, 5 .. 21, 22, 22, 22, 22.
-    Samples more(25), clamped(25);
-    for (int i = 0; i < 25; ++i) {
-        more[i] = 25.0f - i;
-        clamped[i] = std::clamp(i + 1.0f, 4.0f, 22.0f);
-    }
+    Samples more = descending(25);
     winsorize(more.data(), 25, 0.1f);
-    EXPECT_EQ(more, clamped);
-
+    for (int i = 0; i < 25; ++i)
+        EXPECT_EQ(more[i], std::clamp(i + 1.0f, 4.0f, 22.0f)) << i;
     // The extra value of an odd count goes at the high end.
     samples = {10, 2, 3, 4, 5, 6, 7, 8, 9, 1};
     ASSERT_EQ(trim(samples.data(), 10, 0.1f), 9);
     EXPECT_EQ(Samples(samples.begin(), samples.begin() + 9), (Samples{1, 2, 3, 4, 5, 6, 7, 8, 9}));
     // floor(0.75 x 20) = 15 kept from index (20 - 15) / 2 = 2: values 3 .. 17.
-    Samples twenty(20);
-    for (int i = 0; i < 20; ++i)
-        twenty[i] = static_cast<float>(20 - i);
+    Samples twenty = descending(20);
     ASSERT_EQ(trim(twenty.data(), 20, 0.25f), 15);
     EXPECT_TRUE(twenty[0] == 3.0f && twenty[14] == 17.0f);
 }
 
-TEST(StackStatistics, SigmaClippingIsOnePassAroundTheMean)
+TEST(StackStatistics, SigmaClippingIsOnePassAroundTheMeanAndTheMedianTakesTheLowerMiddle)
 {
-    const Samples samples = {2, 4, 4, 4, 5, 5, 7, 9};
+    const Samples samples = {2, 4, 4, 4, 5, 5, 7, 9}, outlier = {1, 2, 3, 100};
     EXPECT_EQ(mean(samples.data(), 8), 5.0f);
     EXPECT_EQ(stdDev(samples.data(), 8), 2.0f);
     EXPECT_TRUE(std::isnan(stdDev(samples.data(), 0)));
-    const Samples outlier = {1, 2, 3, 100};
     EXPECT_FLOAT_EQ(stdDev(outlier.data(), 4), 42.44113f);
     EXPECT_EQ(sigmaClippedMean(outlier.data(), 4, 1.0f), 2.0f);
     EXPECT_TRUE(std::isnan(sigmaClippedMean(Samples{0, 10}.data(), 2, 0.5f))) << "nothing within [2.5, 7.5]";
-}
-
-TEST(StackStatistics, MedianTakesTheLowerMiddle)
-{
-    const std::pair<Samples, float> cases[] = {
-        {{5, 1, 4, 2}, 2.0f}, {{3, 1, 2}, 2.0f}, {{7}, 7.0f}, {{-1, kInf, 0}, 0.0f}};
-    for (auto [samples, median] : cases)
-        EXPECT_EQ(combineMedian(samples.data(), static_cast<int>(samples.size())), median) << samples.size();
+    for (auto [values, median] :
+         {std::pair<Samples, float>{{5, 1, 4, 2}, 2.0f}, {{3, 1, 2}, 2.0f}, {{7}, 7.0f}, {{-1, kInf, 0}, 0.0f}})
+        EXPECT_EQ(combineMedian(values.data(), static_cast<int>(values.size())), median) << values.size();
     // Above the insertion-sort limit the median is a selection.
     std::mt19937 random(7);
     for (int n : {33, 64, 101, 300}) {
-        Samples samples = randomSamples(random, n);
-        Samples sorted = samples;
+        Samples values = randomSamples(random, n), sorted = values;
         std::sort(sorted.begin(), sorted.end());
-        EXPECT_EQ(combineMedian(samples.data(), n), sorted[static_cast<std::size_t>((n - 1) / 2)]) << n;
+        EXPECT_EQ(combineMedian(values.data(), n), sorted[static_cast<std::size_t>((n - 1) / 2)]) << n;
     }
 }
 
@@ -148,47 +144,24 @@ TEST(RowCombiner, EveryPathGivesTheStatisticOfThePixelsSamples)
                     RowCombiner combiner(frames, width, CombineSettings{mode, rejection, 0.2f, 1.2f});
                     Samples out(static_cast<std::size_t>(width) * 4);
                     combiner.combineRow(rows.data(), out.data());
-                    for (int x = 0; x < width; ++x) {
-                        for (int c = 0; c < 3; ++c) {
-                            Samples samples;
-                            for (const float *row : rows)
-                                if (row && row[4 * x + 3] > 0.0f)
-                                    samples.push_back(std::isnan(row[4 * x + c]) ? 0.0f : row[4 * x + c]);
-                            const float expected =
-                                combine(samples.data(), static_cast<int>(samples.size()), mode, rejection, 0.2f, 1.2f);
-                            EXPECT_TRUE(sameBits(out[static_cast<std::size_t>(4 * x + c)], expected))
-                                << frames << " frames, width " << width << ", mode " << mode << ", rejection "
-                                << rejection << ", x " << x << ", channel " << c;
-                        }
-                        EXPECT_EQ(out[static_cast<std::size_t>(4 * x + 3)], 1.0f);
+                    for (int i = 0; i < width * 4; ++i) {
+                        Samples samples;
+                        for (const float *row : rows)
+                            if (row && row[i / 4 * 4 + 3] > 0.0f)
+                                samples.push_back(std::isnan(row[i]) ? 0.0f : row[i]);
+                        const float expected = i % 4 == 3 ? 1.0f
+                                                          : combine(samples.data(), static_cast<int>(samples.size()),
+                                                                    mode, rejection, 0.2f, 1.2f);
+                        EXPECT_TRUE(sameBits(out[static_cast<std::size_t>(i)], expected))
+                            << frames << " frames, width " << width << ", mode " << mode << ", rejection " << rejection
+                            << ", float " << i;
                     }
                 }
         }
 }
 
-TEST(LaneStatistics, NetworksSortAndSelectLikeAFullSort)
-{
-    std::mt19937 random(21);
-    const auto run = [](const SortingNetwork &network, Samples values) {
-        for (const auto &step : network.steps)
-            if (values[step.second] < values[step.first])
-                std::swap(values[step.first], values[step.second]);
-        return values;
-    };
-    for (int n = 1; n <= kMaxLaneSamples; ++n) {
-        const SortingNetwork network(n);
-        const SortingNetwork median = network.selecting((n - 1) / 2);
-        EXPECT_LE(median.steps.size(), network.steps.size());
-        for (int round = 0; round < 20; ++round) {
-            const Samples values = randomSamples(random, n);
-            Samples sorted = values;
-            std::sort(sorted.begin(), sorted.end());
-            ASSERT_EQ(run(network, values), sorted) << n;
-            ASSERT_EQ(run(median, values)[(n - 1) / 2], sorted[(n - 1) / 2]) << n;
-        }
-    }
-}
-
+// The sorting networks (every count up to the lanes' limit) and the four-lane statistics give
+// the one-pixel statistics' bits.
 TEST(LaneStatistics, FourPixelsAtOnceGiveTheOnePixelBits)
 {
     if (!LaneCombiner::available())
@@ -197,7 +170,7 @@ TEST(LaneStatistics, FourPixelsAtOnceGiveTheOnePixelBits)
     for (int mode : {CombineAverage, CombineMedian, CombineSigma})
         for (int rejection : {RejectNone, RejectWinsorize, RejectTrim})
             for (float fraction : {0.1f, 0.25f, 0.45f, 0.9f})
-                for (int n : {1, 2, 3, 4, 7, 20, 33, 64}) {
+                for (int n = 1; n <= kMaxLaneSamples; ++n) {
                     const LaneCombiner lanes(mode, rejection, fraction, 1.3f, n);
                     std::vector<Samples> pixels;
                     Samples interleaved(static_cast<std::size_t>(4 * n));
@@ -212,8 +185,7 @@ TEST(LaneStatistics, FourPixelsAtOnceGiveTheOnePixelBits)
                     for (int lane = 0; lane < 4; ++lane) {
                         const float expected = combine(pixels[lane].data(), n, mode, rejection, fraction, 1.3f);
                         EXPECT_TRUE(sameBits(out[2 * lane], expected))
-                            << "mode " << mode << ", rejection " << rejection << ", f " << fraction << ", n " << n
-                            << ": " << out[2 * lane] << " against " << expected;
+                            << "mode " << mode << ", rejection " << rejection << ", f " << fraction << ", n " << n;
                     }
                 }
 }

@@ -24,16 +24,14 @@ Resampled resample(const ImageBuffer &frame, const FramePlacement &placement, Mo
     auto rows = frame.clone();
     if (mode != Mode::Nearest)
         prepareInterpolationRows(*rows, 0, masters);
-    SourceRowTable table;
-    table.width = frame.width;
-    for (int y = 0; y < frame.height; ++y)
-        table.rows.push_back(rows->pixel(0, y));
+    const SourceRowTable table = rowTable(*rows);
     result.band = ImageBuffer::createUnfilled(outputWidth(result.bounds, frame.width), height);
     const FrameRotation rotation(placement, frame.width, frame.height);
-    EXPECT_TRUE(mode == Mode::Nearest
-                    ? resampleRows(table, *result.band, 0, height, 0, rotation, result.bounds, masters, nullptr)
-                    : resampleRowsInterpolated(table, *result.band, 0, height, 0, rotation, result.bounds, masters,
-                                               mode, nullptr));
+    const OutputBounds &bounds = result.bounds;
+    EXPECT_TRUE(
+        mode == Mode::Nearest
+            ? resampleRows(table, *result.band, 0, height, 0, rotation, bounds, masters, nullptr)
+            : resampleRowsInterpolated(table, *result.band, 0, height, 0, rotation, bounds, masters, mode, nullptr));
     return result;
 }
 
@@ -87,8 +85,8 @@ TEST(SubpixelResample, RampsAreExactConstantsStayToTheEdgeStepsDoNotOvershootAnd
         {Step, Mode::Lanczos3, {0.3f, -0.45f, 0.0f}},      {Step, Mode::Lanczos3, {0.5f, 0.5f, -91.0f}},
     };
     for (const auto &c : cases) {
-        const std::string what = "kind " + std::to_string(c.kind) + ", mode " + std::to_string(static_cast<int>(c.mode))
-                                 + ", angle " + std::to_string(c.placement.angle);
+        const std::string what = "kind " + std::to_string(c.kind) + ", mode " + std::to_string(int(c.mode)) + ", angle "
+                                 + std::to_string(c.placement.angle);
         const BandMasters masters =
             c.kind == Calibrated ? BandMasters{bias.get(), nullptr, flat.get(), nullptr} : BandMasters{};
         const Resampled result = resample(*frames[c.kind], c.placement, c.mode, masters);
@@ -100,26 +98,25 @@ TEST(SubpixelResample, RampsAreExactConstantsStayToTheEdgeStepsDoNotOvershootAnd
             for (int u = 0; u < result.band->width; ++u) {
                 float x = 0, y = 0;
                 rotation.inverse(std::trunc(result.bounds.minX) + u, v + result.bounds.minY, x, y);
-                const float *p = result.band->pixel(u, v);
+                const float *p = result.band->pixel(u, v), *q = nearest.band->pixel(u, v);
+                const std::string at = what + " at " + std::to_string(x) + "," + std::to_string(y);
                 if (!insideFrame(x, y, width, height)) {
                     // Outside the frame: Nearest's value, NaN from zero over zero included.
-                    const float *q = nearest.band->pixel(u, v);
-                    for (int k = 0; k < 4; ++k)
-                        ASSERT_TRUE(sameBits(p[k], q[k])) << what << " at " << u << "," << v;
+                    ASSERT_TRUE(std::memcmp(p, q, 4 * sizeof(float)) == 0) << at;
                     continue;
                 }
-                ASSERT_EQ(p[3], 1.0f) << what;
+                ASSERT_EQ(p[3], 1.0f) << at;
                 if (c.kind == Constant) {
-                    ASSERT_EQ(p[1], 0.37f) << what << " at " << x << "," << y;
+                    ASSERT_EQ(p[1], 0.37f) << at;
                     ++counted;
                 } else if (c.kind == Step) {
-                    ASSERT_TRUE(p[0] >= 0.1f && p[0] <= 1.0f) << what << ": " << p[0] << " at " << x << "," << y;
+                    ASSERT_TRUE(p[0] >= 0.1f && p[0] <= 1.0f) << at << ": " << p[0];
                     counted += p[0] > 0.11f && p[0] < 0.99f; // the step is resampled, not copied
                 } else if (x >= reach - 1 && y >= reach - 1 && x < width - reach && y < height - reach) {
                     // Where the whole kernel lies in the frame the ramp is exact.
                     ++counted;
                     for (int k = 0; k < 3; ++k)
-                        ASSERT_NEAR(p[k], ramp(x, y, k), 2e-5f) << what << " at " << x << "," << y << " colour " << k;
+                        ASSERT_NEAR(p[k], ramp(x, y, k), 2e-5f) << at << " colour " << k;
                 }
             }
         EXPECT_GT(counted, c.kind == Step ? 10 : 100) << what;
@@ -167,11 +164,10 @@ TEST(SubpixelResample, TheWideLanczosKernelsEqualThePortableOne)
     };
     const auto colour =
         filled(width, height, [&](int, int, int) { return uniform(random) < 0.05f ? 1.0f : 0.1f * uniform(random); });
-    const auto portable = runKernel(lanczosRunPortable, *colour, nullptr);
-    const auto wide = runKernel(lanczosRunWide, *colour, nullptr);
+    const auto portable = runKernel(lanczosRunPortable, *colour, nullptr),
+               wide = runKernel(lanczosRunWide, *colour, nullptr);
     for (int i = 0; i < count * 4; ++i)
         ASSERT_NEAR(wide->data[i], portable->data[i], 2e-6f) << "at " << samples.x[i / 4] << "," << samples.y[i / 4];
-
     // On grey rows the grey kernel gives the wide kernel's bits, signed zeros included.
     std::vector<float> grey(static_cast<std::size_t>(width * height + 8), 0.0f);
     for (float &v : grey)

@@ -16,7 +16,7 @@ TEST(ConsoleParser, EveryNameKeepsItsOwnValue)
         {" help", "", {}, {}},
         {"HeLp gain", "help", {}, {}},
         {"starsearch -l 0.03 -h 0.9 -s 10", "starsearch", {"-l", "-h", "-s"}, {"0.03", "0.9", "10"}},
-        {"starsearch -l  0.03", "starsearch", {"-l"}, {""}},          // two spaces: the empty part is the value
+        {"starsearch -l  0.03", "starsearch", {"-l"}, {""}}, // two spaces: the empty part is the value
         {"starsearch -l -0.5 -h", "starsearch", {"-l", "-h"}, {"-0.5", ""}},
         {"starsearch -l -h 0.9", "starsearch", {"-l", "-h"}, {"", "0.9"}},
         {"x stray -a 1 loose", "x", {"-a"}, {"1"}},

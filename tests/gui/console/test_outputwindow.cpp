@@ -1,19 +1,8 @@
 #include "console/logfilehandler.h"
-#include "console/outputwindow.h"
-#include "support/guihelpers.h"
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QProgressBar>
-#include <QTextEdit>
-
-#include <gtest/gtest.h>
+#include "gui/guitest.h"
 
 #include <thread>
 #include <vector>
-
-using testsupport::logFileLines;
-using testsupport::waitUntil;
 
 namespace {
 
@@ -32,20 +21,16 @@ struct InstalledHandler {
 
 TEST(OutputWindow, EachKindOfMessageHasItsLogFilePrefixAndEachSeverityItsColour)
 {
-    const std::pair<QtMsgType, const char *> prefixes[] = {{QtInfoMsg, "Info: x"},
-                                                           {QtDebugMsg, "Debug: x"},
-                                                           {QtWarningMsg, "Warning: x"},
-                                                           {QtCriticalMsg, "Critical: x"},
-                                                           {QtFatalMsg, "Fatal: x"}};
-    for (const auto &[type, line] : prefixes)
-        EXPECT_EQ(logFileLine(type, "x"), line);
+    const QtMsgType types[] = {QtInfoMsg, QtDebugMsg, QtWarningMsg, QtCriticalMsg, QtFatalMsg};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(logFileLine(types[i], "x"), list("Info;Debug;Warning;Critical;Fatal")[i] + ": x");
     EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Info), "a");
     EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Notice), "<font color=\"#ffff00\">a</font>");
     EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Warning), "<font color=\"#ff9999\">a</font>");
     EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Error), "<font color=\"#ff6666\">a</font>");
 }
 
-TEST(OutputWindow, LoggedLinesAppearInTheViewAndInTheLogFile)
+TEST(OutputWindow, LoggedLinesAppearInTheViewAndTheLogFileClosingIsRefusedAndEnteredTextHandedOn)
 {
     InstalledHandler handler;
     OutputWindow console;
@@ -56,7 +41,6 @@ TEST(OutputWindow, LoggedLinesAppearInTheViewAndInTheLogFile)
     EXPECT_TRUE(file.contains("Info: \"first line\"")) << file.join('\n').toStdString();
     EXPECT_TRUE(file.contains("Info: \"<font color=\\\"#ff6666\\\">an error</font>\""))
         << file.join('\n').toStdString();
-
     console.muted = true;
     console.logMessage("muted line");
     console.sAppendMsg("muted too");
@@ -64,6 +48,19 @@ TEST(OutputWindow, LoggedLinesAppearInTheViewAndInTheLogFile)
     EXPECT_EQ(shownLines(console).size(), 2);
     console.traceMessage("a trace");
     EXPECT_FALSE(logFileLines().join('\n').contains("a trace"));
+    // Closing is refused with a line of its own.
+    console.show();
+    EXPECT_FALSE(console.close());
+    EXPECT_TRUE(console.isVisible());
+    EXPECT_EQ(shownLines(console).last(), "Don't try this at home!");
+    EXPECT_EQ(console.teOutput->toHtml().count("#ff6666"), 2) << "in red, as the error before it";
+    QStringList received;
+    QObject::connect(&console, &OutputWindow::textEntered, [&](const QString &text) { received << text; });
+    console.leInput->setText("help gain");
+    console.inputEvent();
+    EXPECT_EQ(received, QStringList{"help gain"});
+    EXPECT_TRUE(console.leInput->text().isEmpty());
+    EXPECT_EQ(console.leInput->placeholderText(), "Enter commands here");
 }
 
 TEST(OutputWindow, LinesFromSeveralThreadsKeepEachThreadsOrder)
@@ -72,19 +69,17 @@ TEST(OutputWindow, LinesFromSeveralThreadsKeepEachThreadsOrder)
     OutputWindow console;
     static constexpr int kLines = 150;
     const QStringList threads = {"0", "1", "2", "3", "gui"};
+    const auto logLines = [&console, &threads](int t) {
+        for (int i = 0; i < kLines; ++i)
+            console.logMessage(QStringLiteral("thread %1 line %2").arg(threads[t]).arg(i));
+    };
     std::vector<std::thread> workers;
     for (int t = 0; t < 4; ++t)
-        workers.emplace_back([&console, &threads, t] {
-            for (int i = 0; i < kLines; ++i)
-                console.logMessage(QStringLiteral("thread %1 line %2").arg(threads[t]).arg(i));
-        });
-    // The GUI thread logs too, while the workers run.
-    for (int i = 0; i < kLines; ++i)
-        console.logMessage(QStringLiteral("thread gui line %1").arg(i));
+        workers.emplace_back(logLines, t);
+    logLines(4); // the GUI thread logs too, while the workers run
     for (auto &worker : workers)
         worker.join();
     ASSERT_TRUE(waitUntil([&] { return shownLines(console).size() == 5 * kLines; })) << shownLines(console).size();
-
     for (const QString &prefix : {QString(), QStringLiteral("Info: \"")}) {
         const QStringList lines = prefix.isEmpty() ? shownLines(console) : logFileLines();
         for (const QString &thread : threads) {
@@ -97,16 +92,15 @@ TEST(OutputWindow, LinesFromSeveralThreadsKeepEachThreadsOrder)
     }
 }
 
-TEST(OutputWindow, StatusAndProgressFromAWorkerReachTheStatusBar)
+TEST(OutputWindow, StatusAndProgressFromAWorkerReachTheStatusBarAndAnErrorHoldsItAgainstReady)
 {
     OutputWindow console;
     QLabel label;
     QProgressBar bar;
     bar.setRange(0, 100);
     console.setStatusWidgets(&label, &bar);
-    console.setStatusText("Ready.");
+    const QColor normal = label.palette().color(QPalette::WindowText);
     console.setProgress(12.9f);
-    EXPECT_EQ(label.text(), "Ready.");
     EXPECT_EQ(bar.value(), 12);
     std::thread worker([&console] {
         console.setStatusText("Calibrating frame 3");
@@ -115,14 +109,25 @@ TEST(OutputWindow, StatusAndProgressFromAWorkerReachTheStatusBar)
     worker.join();
     ASSERT_TRUE(waitUntil([&] { return bar.value() == 57; }));
     EXPECT_EQ(label.text(), "Calibrating frame 3");
+    console.errorShownMs = 200;
+    console.logMessage("Saving failed: error writing to FITS file, error 106");
+    EXPECT_EQ(label.text(), "Error: Saving failed: error writing to FITS file, error 106");
+    EXPECT_NE(label.palette().color(QPalette::WindowText), normal);
+    console.setStatusText("Ready.");
+    EXPECT_TRUE(label.text().startsWith("Error: ")) << "Ready. waits until the error was read";
+    ASSERT_TRUE(waitUntil([&] { return label.text() == "Ready."; }, 3000));
+    EXPECT_EQ(label.palette().color(QPalette::WindowText), normal);
+    // A new operation's own status replaces the error at once.
+    console.logMessage("Error reading FITS file.");
+    console.setStatusText("Calibrating light frames...");
+    EXPECT_EQ(label.text(), "Calibrating light frames...");
+    EXPECT_FALSE(console.showingError());
 }
 
 TEST(OutputWindow, ErrorLinesBecomeStatusTextsAndOtherLinesDoNot)
 {
-    const struct {
-        const char *line;
-        const char *status; // nullptr: no error
-    } cases[] = {
+    const std::pair<const char *, const char *> cases[] = {
+        // second: the status text, null for no error
         {"<font color=\"#ff6666\">Cannot open a.cr2: the file does not exist.</font>",
          "Error: Cannot open a.cr2: the file does not exist."},
         {"<font color=\"#dd3333\">ERROR: Image A not found! (Did you close it?)</font>",
@@ -136,54 +141,9 @@ TEST(OutputWindow, ErrorLinesBecomeStatusTextsAndOtherLinesDoNot)
         {"<font color=\"#ffff00\">Aborting current process, please wait...</font>", nullptr},
         {"Loading done.", nullptr},
     };
-    for (const auto &c : cases) {
-        const QString status = OutputWindow::errorStatusText(QString::fromLatin1(c.line));
-        if (c.status)
-            EXPECT_EQ(status, QString::fromLatin1(c.status)) << c.line;
-        else
-            EXPECT_TRUE(status.isNull()) << c.line;
+    for (const auto &[line, status] : cases) {
+        const QString shown = OutputWindow::errorStatusText(QString::fromLatin1(line));
+        EXPECT_EQ(shown, QString::fromLatin1(status)) << line;
+        EXPECT_EQ(shown.isNull(), status == nullptr) << line;
     }
-}
-
-TEST(OutputWindow, AnErrorHoldsTheStatusBarAgainstReadyForAWhile)
-{
-    OutputWindow console;
-    QLabel label;
-    QProgressBar bar;
-    console.setStatusWidgets(&label, &bar);
-    const QColor normal = label.palette().color(QPalette::WindowText);
-    console.setStatusText("Saving FITS x.fits");
-    console.errorShownMs = 200;
-
-    console.logMessage("Saving failed: error writing to FITS file, error 106");
-    EXPECT_EQ(label.text(), "Error: Saving failed: error writing to FITS file, error 106");
-    EXPECT_NE(label.palette().color(QPalette::WindowText), normal);
-    console.setStatusText("Ready.");
-    EXPECT_TRUE(label.text().startsWith("Error: ")) << "Ready. waits until the error was read";
-    ASSERT_TRUE(waitUntil([&] { return label.text() == "Ready."; }, 3000));
-    EXPECT_EQ(label.palette().color(QPalette::WindowText), normal);
-
-    // A new operation's own status replaces the error at once.
-    console.logMessage("Error reading FITS file.");
-    console.setStatusText("Calibrating light frames...");
-    EXPECT_EQ(label.text(), "Calibrating light frames...");
-    EXPECT_FALSE(console.showingError());
-}
-
-TEST(OutputWindow, ClosingKeepsItOpenAndEnteredTextIsHandedOnAndTheLineCleared)
-{
-    OutputWindow console;
-    console.show();
-    EXPECT_FALSE(console.close());
-    EXPECT_TRUE(console.isVisible());
-    EXPECT_EQ(shownLines(console).last(), "Don't try this at home!");
-    EXPECT_TRUE(console.teOutput->toHtml().contains("#ff6666"));
-
-    QStringList received;
-    QObject::connect(&console, &OutputWindow::textEntered, [&](const QString &text) { received << text; });
-    console.leInput->setText("help gain");
-    console.inputEvent();
-    EXPECT_EQ(received, QStringList{"help gain"});
-    EXPECT_TRUE(console.leInput->text().isEmpty());
-    EXPECT_EQ(console.leInput->placeholderText(), "Enter commands here");
 }

@@ -1,30 +1,9 @@
 // The registration dialog's "Register" and "Stack" and the star-search panel, driven through
 // the main window on small synthetic star fields.
-#include "app/verdanix.h"
-#include "image/imagebuffer.h"
-#include "platform/settingsfile.h"
+#include "gui/guitest.h"
 #include "stars/wndregistrationdata.h"
 #include "stars/wndstarsearch.h"
-#include "support/guihelpers.h"
 #include "testdata/starfield.h"
-#include "view/mdiimage.h"
-
-#include <QAction>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QCoreApplication>
-#include <QDir>
-#include <QDockWidget>
-#include <QDoubleSpinBox>
-#include <QPointer>
-#include <QPushButton>
-#include <QTableWidget>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
-
-using namespace testsupport;
 
 namespace {
 
@@ -34,16 +13,13 @@ constexpr int kHeight = 300;
 constexpr double kThreshold = 0.02;
 const std::vector<FieldMove> kShifts = {{0, 0, 0}, {4, -3, 0}, {-5, 2, 0}, {2, 5, 0}};
 
-class RegisterAndStackTest : public ::testing::Test {
+class RegisterAndStackTest : public MainWindowTest {
 protected:
     static void SetUpTestSuite()
     {
         for (const QString &path : writeSyntheticFrames("night", kShifts).paths)
             frames << QDir::current().absoluteFilePath(path);
     }
-    void SetUp() override { window = startMainWindow(); }
-    void TearDown() override { window.reset(); }
-
     wndRegistrationData *openDialog(const QStringList &files)
     {
         window->registrationAct->trigger();
@@ -55,14 +31,9 @@ protected:
         }
         return dialog;
     }
-    QString lastLine() const { return consoleLines(*window).last(); }
     bool hasStackWindow() const { return imageTitled(*window, "Stack") != nullptr; }
-    bool idle() const { return !window->calculationRunning && !abortVisible(*window); }
-    static QStringList frames;
-    std::unique_ptr<Verdanix> window;
+    inline static QStringList frames;
 };
-
-QStringList RegisterAndStackTest::frames;
 
 } // namespace
 
@@ -71,9 +42,8 @@ TEST_F(RegisterAndStackTest, RegisterFillsTheTableAndStackOpensAStackWindow)
     wndRegistrationData *dialog = openDialog(frames);
     ASSERT_NE(dialog, nullptr);
     dialog->pbRegister->click();
-
     EXPECT_TRUE(idle());
-    EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"yes", "yes", "yes", "yes"}));
+    EXPECT_EQ(tableColumn(*dialog->twList, 6), list("yes;yes;yes;yes"));
     const QList<FrameEntry> entries = dialog->frameEntries();
     for (int i = 0; i < 4; ++i) {
         // The frame moved by the shift; the registration moves it back.
@@ -81,40 +51,33 @@ TEST_F(RegisterAndStackTest, RegisterFillsTheTableAndStackOpensAStackWindow)
         EXPECT_NEAR(std::abs(entries[i].offsetY), std::abs(kShifts[i].shiftY), 0.5) << i;
         EXPECT_GT(entries[i].stars, 20.0f) << i;
     }
-
     // Unchecking a frame leaves three to stack.
     dialog->twList->item(3, 0)->setCheckState(Qt::Unchecked);
     dialog->pbStack->click();
-    EXPECT_TRUE(hasStackWindow());
-    EXPECT_EQ(lastLine(), "Stacking done");
-    EXPECT_TRUE(idle());
+    EXPECT_TRUE(lastLine() == "Stacking done" && idle());
     // The common frame holds the three frames, which lie up to 9 pixels apart across and 5 down.
-    mdiImage *stack = window->newestWindow;
+    mdiImage *stack = imageTitled(*window, "Stack");
     ASSERT_NE(stack, nullptr);
-    EXPECT_GT(stack->buffer->width, kWidth + 5);
-    EXPECT_GT(stack->buffer->height, kHeight + 2);
+    EXPECT_TRUE(stack->buffer->width > kWidth + 5 && stack->buffer->height > kHeight + 2);
 }
 
 TEST_F(RegisterAndStackTest, RequestsThatCannotRunAreRefusedAndEveryFailureEndsTheBusyState)
 {
+    const QString missing = QDir::current().absoluteFilePath("missing.fits");
     wndRegistrationData *dialog = openDialog(QStringList{frames[0]});
     ASSERT_NE(dialog, nullptr);
     dialog->pbRegister->click();
     EXPECT_EQ(lastLine(), "You need at least two images for frame registration!");
     dialog->pbStack->click();
     EXPECT_EQ(lastLine(), "You need at least two stackable (successfully registered) images for frame stacking!");
-    EXPECT_FALSE(window->calculationRunning);
-
     // A frame that cannot be read stops the run and leaves the table as it was.
-    scriptOpenFiles({QDir::current().absoluteFilePath("missing.fits")});
+    scriptOpenFiles({missing});
     dialog->pbAddFiles->click();
     dialog->pbRegister->click();
     EXPECT_EQ(lastLine(), "Calculation stopped due to error.");
-    EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"no", "no"}));
+    EXPECT_EQ(tableColumn(*dialog->twList, 6), list("no;no"));
     EXPECT_TRUE(idle());
-
     // An unreadable first frame ends the stack after the frame buffer's own lines.
-    const QString missing = QDir::current().absoluteFilePath("missing.fits");
     dialog->updateFrameRow(frames[0], 0, 0, 0, 50, 3, true);
     dialog->updateFrameRow(missing, 0, 0, 0, 0, 0, true);
     ASSERT_EQ(dialog->frameFiles().last(), missing);
@@ -124,7 +87,6 @@ TEST_F(RegisterAndStackTest, RequestsThatCannotRunAreRefusedAndEveryFailureEndsT
     dialog->pbStack->click();
     EXPECT_EQ(lastLine(), "[ERROR] MultiFB exited with a non-zero error code.");
     EXPECT_TRUE(idle());
-
     window->startRun("busy");
     dialog->pbRegister->click();
     EXPECT_EQ(lastLine(), "[INFO] Cannot execute. A calculation is already running!");
@@ -139,28 +101,24 @@ TEST_F(RegisterAndStackTest, TheStarSearchOpensARegistrationDialogThatStacksButD
     auto *panel = window->findChild<wndStarSearch *>();
     ASSERT_NE(panel, nullptr);
     QPointer<QDockWidget> dock(qobject_cast<QDockWidget *>(panel->parentWidget()));
-
     scriptOpenFiles(frames.mid(0, 3));
     panel->pbAddFiles->click();
     panel->dsMinBright->setValue(kThreshold);
     panel->options.cbRefine->setChecked(true);
     panel->options.cbInterpolation->setCurrentIndex(2);
     panel->pbAnalyze->click();
-    EXPECT_TRUE(idle());
     auto *dialog = window->findChild<wndRegistrationData *>();
-    ASSERT_NE(dialog, nullptr);
+    ASSERT_TRUE(dialog && idle());
     EXPECT_EQ(dialog->frameFiles(), frames.mid(0, 3));
-    EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"yes", "yes", "yes"}));
+    EXPECT_EQ(tableColumn(*dialog->twList, 6), list("yes;yes;yes"));
     EXPECT_EQ(consoleLines(*window).filter(" refined with ").size(), 2);
     EXPECT_TRUE(dialog->options.cbRefine->isChecked() && !dialog->options.cbAutoThreshold->isChecked());
     EXPECT_EQ(dialog->options.cbInterpolation->currentText(), "Lanczos-3") << "the choices go along";
-
     const int lineCount = consoleLines(*window).size();
     dialog->pbRegister->click();
     EXPECT_EQ(consoleLines(*window).size(), lineCount) << "its Register is not connected";
     dialog->pbStack->click();
     EXPECT_TRUE(hasStackWindow());
-
     panel->pushButton->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(dock.isNull());
@@ -176,18 +134,14 @@ TEST_F(RegisterAndStackTest, AbortStopsARegistrationAndAStack)
     bool pressed = false;
     pressAbortSoon(*window, pressed);
     dialog->pbRegister->click();
-    EXPECT_TRUE(pressed);
-    EXPECT_EQ(tableColumn(*dialog->twList, 6), QStringList({"no", "no", "no", "no"})) << "the table is left as it was";
-    EXPECT_TRUE(idle());
+    EXPECT_TRUE(pressed && idle());
+    EXPECT_EQ(tableColumn(*dialog->twList, 6), list("no;no;no;no")) << "the table is left as it was";
     EXPECT_FALSE(window->abortRequested) << "a finished abort does not stop the next run";
-
     for (const QString &frame : frames)
         dialog->updateFrameRow(frame, 0, 0, 0, 50, 3, true);
     pressed = false;
     pressAbortSoon(*window, pressed);
     dialog->pbStack->click();
-    EXPECT_TRUE(pressed);
+    EXPECT_TRUE(pressed && idle() && !hasStackWindow());
     EXPECT_EQ(lastLine(), "Stacking aborted.");
-    EXPECT_FALSE(hasStackWindow());
-    EXPECT_TRUE(idle());
 }

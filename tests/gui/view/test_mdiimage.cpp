@@ -1,32 +1,7 @@
-#include "platform/settingsfile.h"
+#include "gui/guitest.h"
 #include "support/capturinglog.h"
-#include "view/mdiimage.h"
-
-#include <QFile>
-#include <QGraphicsRectItem>
-#include <QGraphicsScene>
-#include <QTest>
-#include <QWheelEvent>
-
-#include <gtest/gtest.h>
-
-#include <cmath>
 
 namespace {
-
-// A normalised grey image whose pixel (x, y) holds value(x, y) in every channel.
-std::unique_ptr<ImageBuffer> greyImage(int width, int height, float (*value)(int, int))
-{
-    auto buffer = std::make_unique<ImageBuffer>(width, height);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            float *p = buffer->pixel(x, y);
-            p[0] = p[1] = p[2] = value(x, y);
-            p[3] = 1.0f;
-        }
-    }
-    return buffer;
-}
 
 class ImageWindowTest : public ::testing::Test {
 protected:
@@ -41,21 +16,18 @@ protected:
         window->displayBuffer();
     }
     void TearDown() override { delete window; }
-
     QPoint viewPoint(int x, int y) const { return window->mapFromScene(QPointF(x, y)); }
+    void hover(QPoint at, Qt::MouseButtons held = Qt::NoButton)
+    {
+        QMouseEvent move(QEvent::MouseMove, at, window->viewport()->mapToGlobal(at), Qt::NoButton, held,
+                         Qt::NoModifier);
+        QCoreApplication::sendEvent(window->viewport(), &move);
+    }
     void drag(QPoint from, QPoint to)
     {
         QTest::mousePress(window->viewport(), Qt::LeftButton, Qt::NoModifier, from);
-        QMouseEvent move(QEvent::MouseMove, to, window->viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton,
-                         Qt::NoModifier);
-        QCoreApplication::sendEvent(window->viewport(), &move);
+        hover(to, Qt::LeftButton);
         QTest::mouseRelease(window->viewport(), Qt::LeftButton, Qt::NoModifier, to);
-    }
-    void hover(QPoint at)
-    {
-        QMouseEvent move(QEvent::MouseMove, at, window->viewport()->mapToGlobal(at), Qt::NoButton, Qt::NoButton,
-                         Qt::NoModifier);
-        QCoreApplication::sendEvent(window->viewport(), &move);
     }
     void wheel(int delta)
     {
@@ -64,7 +36,6 @@ protected:
         QCoreApplication::sendEvent(window->viewport(), &event);
     }
     QRgb shown(int x, int y) const { return window->previewImage.pixel(x, y); }
-
     mdiImage *window = nullptr;
 };
 
@@ -74,66 +45,68 @@ TEST_F(ImageWindowTest, PreviewRendersTheBufferInItsScaleWithThePreferencesGamma
 {
     window->buffer = greyImage(2, 1, [](int x, int) { return x == 0 ? 0.5f : 65535.0f; });
     window->updateBuffer();
-    EXPECT_EQ(qRed(shown(0, 0)), 127);
-    EXPECT_EQ(qGreen(shown(1, 0)), 255);
+    EXPECT_EQ(std::make_pair(qRed(shown(0, 0)), qGreen(shown(1, 0))), std::make_pair(127, 255));
     window->buffer->whiteLevel = 65535.0f;
     window->updateBuffer();
-    EXPECT_EQ(qRed(shown(1, 0)), 255) << "a RAW-scaled image reaches full white";
-    EXPECT_EQ(qRed(shown(0, 0)), 0);
-
+    EXPECT_EQ(std::make_pair(qRed(shown(0, 0)), qRed(shown(1, 0))), std::make_pair(0, 255)) << "RAW-scaled";
     // The preview gamma of the preferences is read at every rendering.
     settingsfile::setValue("Preferences", "UsePreviewGamma", true);
     settingsfile::setValue("Preferences", "PreviewGamma", 2.2);
     window->buffer = greyImage(1, 1, [](int, int) { return 64.5f / 255.0f; });
     window->updateBuffer();
     EXPECT_EQ(qRed(shown(0, 0)), static_cast<int>(std::pow(64.0 / 255.0, 1.0 / 2.2) * 255.0));
-
     // A window without an image reports a display error instead of drawing.
-    mdiImage empty;
-    empty.updateBuffer();
-    EXPECT_TRUE(empty.displayError);
-    empty.displayError = false;
-    empty.displayBuffer();
-    EXPECT_TRUE(empty.displayError);
+    for (void (mdiImage::*draw)() : {&mdiImage::updateBuffer, &mdiImage::displayBuffer}) {
+        mdiImage empty;
+        (empty.*draw)();
+        EXPECT_TRUE(empty.displayError);
+    }
 }
 
-TEST_F(ImageWindowTest, SelectionIsTheSameFromEitherDragDirectionAndSurvivesRedisplay)
+TEST_F(ImageWindowTest, SelectionIsTheSameFromEitherDragDirectionAndThePointerReportsThePixelUnderIt)
 {
     const auto selected = [this] {
         const SelectionRect &s = window->selection;
         return QRect(s.x, s.y, s.width, s.height);
     };
     drag(viewPoint(10, 5), viewPoint(30, 20));
-    EXPECT_EQ(selected(), QRect(10, 5, 20, 15));
-    EXPECT_TRUE(window->selectionShown);
+    EXPECT_TRUE(selected() == QRect(10, 5, 20, 15) && window->selectionShown);
     drag(viewPoint(30, 20), viewPoint(10, 5));
     EXPECT_EQ(selected(), QRect(10, 5, 20, 15));
-
     // A click without movement clears it; so does a redisplay not bring it back.
     QTest::mouseClick(window->viewport(), Qt::LeftButton, Qt::NoModifier, viewPoint(40, 40));
-    EXPECT_FALSE(window->hasSelection());
-    EXPECT_FALSE(window->selectionShown);
+    EXPECT_FALSE(window->hasSelection() || window->selectionShown);
     window->displayBuffer();
     EXPECT_EQ(window->selectionItem, nullptr);
-
     // A selection survives a redisplay.
     drag(viewPoint(2, 2), viewPoint(12, 8));
     window->displayBuffer();
     ASSERT_NE(window->selectionItem, nullptr);
     EXPECT_EQ(window->selectionItem->rect(), QRectF(2, 2, 10, 6));
+    QList<FloatRGB> colours;
+    QObject::connect(window, &mdiImage::returnColor, [&](FloatRGB value) { colours << value; });
+    hover(viewPoint(32, 3));
+    ASSERT_FALSE(colours.isEmpty());
+    EXPECT_FLOAT_EQ(colours.last().r, 0.5f);
+    hover(viewPoint(100, 100));
+    EXPECT_EQ(colours.last().r, 0.0f) << "outside the image the read-out shows zeros";
 }
 
-TEST_F(ImageWindowTest, EachWheelEventZoomsByOneFactorOfTwo)
+TEST_F(ImageWindowTest, EachWheelEventZoomsByOneFactorOfTwoAndEndsTheTestPreview)
 {
+    CapturingLog log;
+    window->testPreview(&log);
+    ASSERT_TRUE(window->testPreviewActive && window->testPreviewBuffer);
+    EXPECT_EQ(log.lines(), list("enabling preview...;Generating preview buffer...;Done.;Displaying...;Preview ready."));
     wheel(3 * 120);
-    EXPECT_DOUBLE_EQ(window->zoom, 2.0);
-    EXPECT_DOUBLE_EQ(window->transform().m11(), 2.0);
+    EXPECT_FALSE(window->testPreviewActive || window->testPreviewBuffer);
+    EXPECT_EQ(log.lines().last(), "Preview destroyed.");
+    EXPECT_TRUE(window->zoom == 2.0 && window->transform().m11() == 2.0);
     wheel(-120);
     wheel(-120);
     EXPECT_DOUBLE_EQ(window->zoom, 0.5);
     wheel(60); // less than a notch
     EXPECT_DOUBLE_EQ(window->zoom, 0.5);
-
     window->isPreview = true;
     wheel(120);
     EXPECT_DOUBLE_EQ(window->zoom, 0.5) << "a preview window ignores the wheel";
@@ -146,44 +119,17 @@ TEST_F(ImageWindowTest, MarkersAreAddedByClicksAndRemovedByRightClicksOldestFirs
     ASSERT_EQ(window->markerXs.size(), 1);
     EXPECT_TRUE(window->markerXs[0] == 20 && window->markerYs[0] == 20);
     QTest::mouseClick(window->viewport(), Qt::LeftButton, Qt::NoModifier, viewPoint(20, 20));
-    EXPECT_EQ(window->markerXs.size(), 2);
-    EXPECT_EQ(window->markerItems.size(), 2);
+    ASSERT_TRUE(window->markerXs.size() == 2 && window->markerItems.size() == 2);
     EXPECT_EQ(window->markerItems[0]->rect(), QRectF(15, 15, 11, 11));
-
     // A right click farther than half a box away removes nothing.
     QTest::mouseClick(window->viewport(), Qt::RightButton, Qt::NoModifier, viewPoint(40, 20));
     EXPECT_EQ(window->markerXs.size(), 2);
-
     window->markerXs[1] = 22; // tell the two apart
     QTest::mouseClick(window->viewport(), Qt::RightButton, Qt::NoModifier, viewPoint(21, 20));
     ASSERT_EQ(window->markerXs.size(), 1);
     EXPECT_EQ(window->markerXs[0], 22) << "on equal distances the marker added first goes";
-
     window->displayBuffer();
     EXPECT_EQ(window->markerItems.size(), 1) << "markers are redrawn with the image";
     window->clearMarkers();
     EXPECT_TRUE(window->markerXs.isEmpty() && window->markerItems.isEmpty());
-}
-
-TEST_F(ImageWindowTest, ThePointerReportsThePixelUnderIt)
-{
-    QList<FloatRGB> colours;
-    QObject::connect(window, &mdiImage::returnColor, [&](FloatRGB value) { colours << value; });
-    hover(viewPoint(32, 3));
-    ASSERT_FALSE(colours.isEmpty());
-    EXPECT_FLOAT_EQ(colours.last().r, 0.5f);
-    hover(viewPoint(100, 100));
-    EXPECT_EQ(colours.last().r, 0.0f) << "outside the image the read-out shows zeros";
-}
-
-TEST_F(ImageWindowTest, TestPreviewComesAndGoesWithTheWheel)
-{
-    testsupport::CapturingLog log;
-    window->testPreview(&log);
-    ASSERT_TRUE(window->testPreviewActive && window->testPreviewBuffer);
-    EXPECT_EQ(log.lines(), (QStringList{"enabling preview...", "Generating preview buffer...", "Done.", "Displaying...",
-                                        "Preview ready."}));
-    wheel(120);
-    EXPECT_FALSE(window->testPreviewActive || window->testPreviewBuffer);
-    EXPECT_EQ(log.lines().last(), "Preview destroyed.");
 }

@@ -1,22 +1,13 @@
 // Standard images reach the core loader through the Qt decoder that the front ends install.
-#include "image/imageloader.h"
+#include "core/image/imagetests.h"
 #include "registerformats.h"
-#include "support/capturinglog.h"
-#include "support/fitsfixture.h"
 
 #include <QImage>
 #include <QImageWriter>
 
-#include <gtest/gtest.h>
-
-using namespace testsupport;
-
 namespace {
 
-QRgb colourAt(int x, int y)
-{
-    return qRgb(10 * x, 5 * y, 255 - x - y);
-}
+const auto colourAt = [](int x, int y) { return qRgb(10 * x, 5 * y, 255 - x - y); };
 
 QImage pattern(int width, int height)
 {
@@ -27,15 +18,7 @@ QImage pattern(int width, int height)
     return image;
 }
 
-QSize sizeOf(ImageLoader &loader, const QString &path)
-{
-    int width = -1, height = -1;
-    loader.querySize(path, width, height);
-    return {width, height};
-}
-
-class StandardImageReader : public ::testing::Test {
-protected:
+struct StandardImageReader : ::testing::Test {
     void SetUp() override { registerImageFormats(); }
 };
 
@@ -44,27 +27,20 @@ protected:
 TEST_F(StandardImageReader, PngLoadsAsEightBitColourAndGreyImagesReportTwoChannels)
 {
     ASSERT_TRUE(pattern(20, 15).save("colour.PNG"));
-    CapturingLog log;
-    ImageLoader loader;
-    loader.log = &log;
+    LoggedLoader loader;
     auto image = loader.loadFile("colour.PNG", false);
     ASSERT_TRUE(image) << loader.errorCode;
-    EXPECT_EQ(log.lines(), QStringList{"Loading standard image colour.PNG"});
-    EXPECT_EQ(QSize(image->width, image->height), QSize(20, 15));
-    EXPECT_EQ(image->whiteLevel, 255.0f);
-    EXPECT_EQ(image->blackLevel, 0.0f);
-    EXPECT_EQ(image->channels, 3);
+    EXPECT_EQ(loader.captured.lines(), QStringList{"Loading standard image colour.PNG"});
+    EXPECT_EQ(std::tuple(image->width, image->height, image->whiteLevel, image->blackLevel, image->channels),
+              std::tuple(20, 15, 255.0f, 0.0f, 3));
     for (int y = 0; y < 15; ++y)
         for (int x = 0; x < 20; ++x) {
-            const FloatRGB p = image->getPixel(x, y);
             const QRgb c = colourAt(x, y);
-            ASSERT_EQ((std::vector<float>{p.r, p.g, p.b, p.a}),
-                      (std::vector<float>{float(qRed(c)), float(qGreen(c)), float(qBlue(c)), 1.0f}));
+            ASSERT_EQ(rgba(*image, x, y), (std::vector<float>{float(qRed(c)), float(qGreen(c)), float(qBlue(c)), 1}));
         }
-    EXPECT_EQ(sizeOf(loader, "colour.PNG"), QSize(20, 15));
+    EXPECT_EQ(loader.size("colour.PNG"), QSize(20, 15));
     auto band = loader.loadRows("colour.PNG", 10, 20, 100);
-    ASSERT_TRUE(band);
-    EXPECT_EQ(band->height, 5);
+    ASSERT_TRUE(band && band->height == 5);
     EXPECT_EQ(band->getPixel(3, 0).g, qGreen(colourAt(3, 10)));
     QImage grey(8, 6, QImage::Format_Grayscale8);
     grey.fill(77);
@@ -72,10 +48,8 @@ TEST_F(StandardImageReader, PngLoadsAsEightBitColourAndGreyImagesReportTwoChanne
     ASSERT_TRUE(grey.convertToFormat(QImage::Format_RGB32).save("grey.bmp"));
     for (const char *name : {"grey.png", "grey.bmp"}) {
         image = loader.loadFile(name, false);
-        ASSERT_TRUE(image) << name;
-        EXPECT_EQ(image->channels, 2) << name;
-        const FloatRGB p = image->getPixel(7, 5);
-        EXPECT_EQ((std::vector<float>{p.r, p.g, p.b}), (std::vector<float>{77, 77, 77})) << name;
+        ASSERT_TRUE(image && image->channels == 2) << name;
+        EXPECT_EQ(rgba(*image, 7, 5), (std::vector<float>{77, 77, 77, 1})) << name;
     }
 }
 
@@ -83,14 +57,10 @@ TEST_F(StandardImageReader, UnreadableFilesFailWithTheirOwnCode)
 {
     ASSERT_TRUE(writeBytes("broken.jpg", QByteArray(300, '\x07')));
     for (const char *name : {"broken.jpg", "missing.tif"}) {
-        CapturingLog log;
-        ImageLoader loader;
-        loader.log = &log;
-        EXPECT_FALSE(loader.loadFile(name, false));
-        EXPECT_EQ(loader.errorCode, kStandardImageUnreadable);
-        EXPECT_EQ(log.lines().value(1), "Error loading standard image.");
-        EXPECT_EQ(sizeOf(loader, name), QSize(0, 0));
-        EXPECT_EQ(loader.errorCode, kStandardImageUnreadable);
+        EXPECT_EQ(failure(name), std::to_string(kStandardImageUnreadable) + " | Loading standard image " + name
+                                     + " | Error loading standard image.");
+        LoggedLoader loader;
+        EXPECT_TRUE(loader.size(name).isNull() && loader.errorCode == kStandardImageUnreadable) << name;
     }
 }
 
@@ -102,17 +72,14 @@ TEST_F(StandardImageReader, AClaimedSizeBeyondTheMemoryRuleIsRefusedBeforeDecodi
     const QByteArray bmp = QByteArray::fromHex("424d3c00000000000000360000002800000000093d000600000001001800")
                            + QByteArray(24, '\0') + QByteArray(6, '\x7f');
     ASSERT_TRUE(writeBytes("claims.bmp", bmp));
-    CapturingLog log;
-    ImageLoader loader;
-    loader.log = &log;
-    loader.memoryCeiling = 64 << 20;
-    EXPECT_FALSE(loader.loadFile("claims.bmp", false));
-    EXPECT_EQ(loader.errorCode, kNotEnoughMemory);
     // 24 million pixels at 16 bytes loaded and 12 in the decoder.
-    EXPECT_EQ(log.lines(), (QStringList{"Loading standard image claims.bmp", "Error loading standard image.",
-                                        "Not enough memory: 672000000 bytes (640.9 MB) could not be allocated."}));
-    EXPECT_FALSE(loader.loadRows("claims.bmp", 0, 4000000, 2));
-    EXPECT_EQ(loader.errorCode, kNotEnoughMemory);
+    EXPECT_EQ(failure("claims.bmp", 64 << 20),
+              std::to_string(kNotEnoughMemory)
+                  + " | Loading standard image claims.bmp | Error loading standard image. | Not enough memory: "
+                    "672000000 bytes (640.9 MB) could not be allocated.");
+    LoggedLoader loader;
+    loader.memoryCeiling = 64 << 20;
+    EXPECT_TRUE(!loader.loadRows("claims.bmp", 0, 4000000, 2) && loader.errorCode == kNotEnoughMemory);
 }
 
 TEST_F(StandardImageReader, AnOrientationTagIsNotAppliedSoTheSizeQueryAgreesWithTheLoad)
@@ -123,13 +90,11 @@ TEST_F(StandardImageReader, AnOrientationTagIsNotAppliedSoTheSizeQueryAgreesWith
     QImageWriter writer("turned.tif", "tiff");
     writer.setTransformation(QImageIOHandler::TransformationRotate90);
     ASSERT_TRUE(writer.write(pattern(20, 15)));
-    ImageLoader loader;
+    LoggedLoader loader;
     auto image = loader.loadFile("turned.tif", false);
     ASSERT_TRUE(image) << loader.errorCode;
-    EXPECT_EQ(QSize(image->width, image->height), QSize(20, 15));
-    EXPECT_EQ(sizeOf(loader, "turned.tif"), QSize(20, 15));
+    EXPECT_TRUE(QSize(image->width, image->height) == QSize(20, 15) && loader.size("turned.tif") == QSize(20, 15));
     EXPECT_EQ(image->getPixel(3, 10).g, qGreen(colourAt(3, 10)));
     auto band = loader.loadRows("turned.tif", 12, 20, 10);
-    ASSERT_TRUE(band);
-    EXPECT_EQ(QSize(band->width, band->height), QSize(20, 3));
+    ASSERT_TRUE(band && QSize(band->width, band->height) == QSize(20, 3));
 }
