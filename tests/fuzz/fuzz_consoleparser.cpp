@@ -3,83 +3,53 @@
 // as the pieces of a line put together from names and values (pieces separated by newlines,
 // the first the command word), whose every parameter must come back with its own value.
 #include "console/consoleparser.h"
-
-#include <QSet>
-#include <QString>
-#include <QStringList>
-
-#include <cstddef>
-#include <cstdint>
+#include "fuzzinput.h"
 
 namespace {
 
-[[noreturn]] void contradiction()
-{
-    __builtin_trap();
-}
+using fuzzing::expect;
 
 // Any line: the parts are the line split at single spaces, every name is one of the parts,
 // in order, and each has a value slot.
 void checkAnyLine(const QString &line)
 {
     const ConsoleCommand parsed = parseConsoleLine(line);
-    if (parsed.parts != line.split(QLatin1Char(' ')) || parsed.command != parsed.parts.first().toLower())
-        contradiction();
-    if (parsed.names.size() != parsed.values.size())
-        contradiction();
-    int from = 1;
-    for (int i = 0; i < parsed.names.size(); ++i) {
+    expect(parsed.parts == line.split(QLatin1Char(' ')) && parsed.command == parsed.parts.first().toLower()
+           && parsed.names.size() == parsed.values.size());
+    for (int i = 0, from = 1; i < parsed.names.size(); ++i) {
         const QString &name = parsed.names.at(i);
-        if (!name.startsWith(QLatin1Char('-')))
-            contradiction();
-        const int at = parsed.parts.indexOf(name, from);
-        if (at < 0)
-            contradiction();
-        from = at + 1;
-        if (parsed.names.indexOf(name) == i && paramValue(name, parsed.names, parsed.values) != parsed.values.at(i))
-            contradiction();
+        from = parsed.parts.indexOf(name, from) + 1;
+        expect(name.startsWith(QLatin1Char('-')) && from > 0);
+        expect(parsed.names.indexOf(name) != i || paramValue(name, parsed.names, parsed.values) == parsed.values.at(i));
     }
 }
 
-bool looksLikeName(const QString &part)
+// A value made from a piece that the parser must give back as written. A piece opening with a
+// double quote becomes a quoted value: a double quote, text with spaces but no quote that does
+// not start with a space, a double quote (the parser hands it back wrapped in single quotes).
+// Any other becomes a plain value: no spaces, not empty, not mistaken for a name (a dash not
+// followed by a digit) and not opening a quotation.
+QString composedValue(QString piece)
 {
-    return part.startsWith(QLatin1Char('-')) && !(part.size() > 1 && part.at(1).isDigit());
-}
-
-// A value that the parser must give back as written: no spaces, not empty, not mistaken for
-// a name and not opening a quotation.
-QString plainValue(QString piece)
-{
+    if (piece.startsWith(QLatin1Char('"'))) {
+        piece.remove(QLatin1Char('"'));
+        return QLatin1String(piece.startsWith(QLatin1Char(' ')) ? "\"q" : "\"") + piece + QLatin1Char('"');
+    }
     piece.remove(QLatin1Char(' '));
-    if (piece.isEmpty() || looksLikeName(piece) || piece.startsWith(QLatin1Char('"')))
-        piece.prepend(QLatin1Char('v'));
-    return piece;
-}
-
-// The parts of a quoted value: a double quote, text with spaces but no quote that does not
-// start with a space, a double quote. The parser hands it back wrapped in single quotes.
-QString quotedValue(QString piece)
-{
-    piece.remove(QLatin1Char('"'));
-    if (piece.startsWith(QLatin1Char(' ')))
-        piece.prepend(QLatin1Char('q'));
-    return QLatin1Char('"') + piece + QLatin1Char('"');
+    const bool name = piece.startsWith(QLatin1Char('-')) && !(piece.size() > 1 && piece.at(1).isDigit());
+    return QLatin1String(piece.isEmpty() || name || piece.startsWith(QLatin1Char('"')) ? "v" : "") + piece;
 }
 
 void checkComposedLine(const QString &text)
 {
     const QStringList pieces = text.split(QLatin1Char('\n'));
-    QString command = pieces.first();
-    command.remove(QLatin1Char(' '));
+    const QString command = QString(pieces.first()).remove(QLatin1Char(' '));
     QString line = command;
     QStringList names, expected;
     for (int i = 1; i + 1 < pieces.size(); i += 2) {
-        QString name = pieces.at(i);
-        name.remove(QLatin1Char(' '));
-        name = QLatin1String("-n") + name;
-        const QString &piece = pieces.at(i + 1);
-        const bool quoted = piece.startsWith(QLatin1Char('"'));
-        const QString value = quoted ? quotedValue(piece) : plainValue(piece);
+        const QString name = QLatin1String("-n") + QString(pieces.at(i)).remove(QLatin1Char(' '));
+        const bool quoted = pieces.at(i + 1).startsWith(QLatin1Char('"'));
+        const QString value = composedValue(pieces.at(i + 1));
         line += QLatin1Char(' ') + name + QLatin1Char(' ') + value;
         if (names.contains(name))
             continue;
@@ -87,11 +57,9 @@ void checkComposedLine(const QString &text)
         expected.append(quoted ? QLatin1Char('\'') + value + QLatin1Char('\'') : value);
     }
     const ConsoleCommand parsed = parseConsoleLine(line);
-    if (parsed.command != command.toLower())
-        contradiction();
+    expect(parsed.command == command.toLower());
     for (int i = 0; i < names.size(); ++i)
-        if (paramValue(names.at(i), parsed.names, parsed.values) != expected.at(i))
-            contradiction();
+        expect(paramValue(names.at(i), parsed.names, parsed.values) == expected.at(i));
 }
 
 } // namespace

@@ -3,19 +3,10 @@
 // LibRaw recognises a file by its content, so both names reach every decoder it has.
 #include "fuzzinput.h"
 
-#include <cstddef>
-#include <cstdint>
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static const fuzzing::InputFile canon(".cr2");
-    static const fuzzing::InputFile nikon(".nef");
-    const fuzzing::InputFile &input = size % 2 == 0 ? canon : nikon;
-    if (!input.write(data, size))
-        return 0;
-    fuzzing::LoaderChecks checks;
-    checks.bandsMatchWhole = false;
-    checks.samplesWithinWhite = true;
-    fuzzing::exerciseLoader(input.path(), checks);
+    static const fuzzing::InputFile canon(".cr2"), nikon(".nef");
+    (size % 2 == 0 ? canon : nikon)
+        .exerciseLoader(data, size, {/*bandsMatchWhole*/ false, /*samplesWithinWhite*/ true});
     return 0;
 }

@@ -7,33 +7,7 @@
 
 #include <QCoreApplication>
 
-#include <cstddef>
-#include <cstdint>
 #include <cstring>
-
-namespace {
-
-bool startsWith(const std::uint8_t *data, std::size_t size, const char *magic, std::size_t length)
-{
-    return size >= length && std::memcmp(data, magic, length) == 0;
-}
-
-const char *suffixFor(const std::uint8_t *data, std::size_t size)
-{
-    if (startsWith(data, size, "\x89PNG", 4))
-        return ".png";
-    if (startsWith(data, size, "\xff\xd8", 2))
-        return ".jpg";
-    if (startsWith(data, size, "II*\0", 4) || startsWith(data, size, "MM\0*", 4))
-        return ".tif";
-    if (startsWith(data, size, "BM", 2))
-        return ".bmp";
-    // Anything else under each name in turn: a wrong name must be refused, not trusted.
-    static const char *const names[] = {".png", ".jpg", ".tiff", ".bmp", ".jpeg"};
-    return names[size % 5];
-}
-
-} // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 {
@@ -45,17 +19,16 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    static const fuzzing::InputFile png(".png"), jpg(".jpg"), jpeg(".jpeg"), tif(".tif"), tiff(".tiff"),
-        bmp(".bmp");
-    const char *suffix = suffixFor(data, size);
-    const fuzzing::InputFile *input = &png;
-    for (const fuzzing::InputFile *candidate : {&png, &jpg, &jpeg, &tif, &tiff, &bmp})
-        if (candidate->path().endsWith(QLatin1String(suffix)))
-            input = candidate;
-    if (!input->write(data, size))
-        return 0;
-    fuzzing::LoaderChecks checks;
-    checks.samplesWithinWhite = true;
-    fuzzing::exerciseLoader(input->path(), checks);
+    using fuzzing::InputFile;
+    static const InputFile png(".png"), jpg(".jpg"), jpeg(".jpeg"), tif(".tif"), tiff(".tiff"), bmp(".bmp");
+    // Anything else under each name in turn: a wrong name must be refused, not trusted.
+    static const InputFile *const others[] = {&png, &jpg, &tiff, &bmp, &jpeg};
+    const auto claims = [&](const char *magic, std::size_t n) { return size >= n && std::memcmp(data, magic, n) == 0; };
+    const InputFile &input = claims("\x89PNG", 4)                       ? png
+                             : claims("\xff\xd8", 2)                    ? jpg
+                             : claims("II*\0", 4) || claims("MM\0*", 4) ? tif
+                             : claims("BM", 2)                          ? bmp
+                                                                        : *others[size % 5];
+    input.exerciseLoader(data, size, {/*bandsMatchWhole*/ true, /*samplesWithinWhite*/ true});
     return 0;
 }

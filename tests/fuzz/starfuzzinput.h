@@ -21,18 +21,7 @@ namespace fuzzing {
 
 constexpr std::size_t kStarHeaderBytes = 16;
 
-enum StarFlags : std::uint8_t {
-    kStarColour = 1,
-    kStarAutoThreshold = 2,
-    kStarPatternRuns = 4,
-    kStarMarked = 8,
-};
-
-enum StarEncoding : std::uint8_t {
-    kStarFloat = 0,
-    kStarBytes = 1,
-    kStarWords = 2,
-    kStarBytesWithSpecials = 3,
-};
+enum StarFlags : std::uint8_t { kStarColour = 1, kStarAutoThreshold = 2, kStarPatternRuns = 4, kStarMarked = 8 };
+enum StarEncoding : std::uint8_t { kStarFloat = 0, kStarBytes = 1, kStarWords = 2, kStarBytesWithSpecials = 3 };
 
 } // namespace fuzzing

@@ -5,27 +5,42 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstring>
 #include <functional>
-#include <initializer_list>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace processtest {
 
 using testsupport::CapturingLog;
 using RGB = std::array<float, 3>;
+using RGBA = std::array<float, 4>;
 constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 
 inline void setPixel(ImageBuffer &image, int x, int y, float r, float g, float b, float a = 1.0f)
 {
-    float *p = image.pixel(x, y);
-    p[0] = r;
-    p[1] = g;
-    p[2] = b;
-    p[3] = a;
+    const float v[4] = {r, g, b, a};
+    std::memcpy(image.pixel(x, y), v, sizeof v);
+}
+
+// A w x h image of the given floats, four per pixel (r, g, b, a), row by row.
+using Floats = std::vector<float>;
+inline std::unique_ptr<ImageBuffer> pixelsOf(int w, int h, const Floats &floats)
+{
+    auto image = std::make_unique<ImageBuffer>(w, h);
+    std::copy(floats.begin(), floats.end(), image->data.get());
+    return image;
+}
+
+// Every stored float of a small image, to compare it whole in one expectation.
+inline Floats floatsOf(const ImageBuffer &image)
+{
+    return Floats(image.data.get(), image.data.get() + image.floatCount);
 }
 
 // A w x h image whose colour at (x, y) is value(x, y), alpha 1.
@@ -46,13 +61,9 @@ inline std::unique_ptr<ImageBuffer> filledImage(int w, int h, float r, float g, 
 }
 
 // One row of grey pixels with the given values.
-inline std::unique_ptr<ImageBuffer> greyRow(std::initializer_list<float> values)
+inline std::unique_ptr<ImageBuffer> greyRow(const std::vector<float> &v)
 {
-    auto image = std::make_unique<ImageBuffer>(static_cast<int>(values.size()), 1);
-    int x = 0;
-    for (float v : values)
-        setPixel(*image, x++, 0, v, v, v);
-    return image;
+    return imageOf(static_cast<int>(v.size()), 1, [&](int x, int) { return RGB{v[x], v[x], v[x]}; });
 }
 
 inline bool samePixels(const ImageBuffer &a, const ImageBuffer &b)
@@ -68,10 +79,10 @@ inline RGB rgbOf(const FloatRGB &p)
 }
 
 // The stored values, a NaN included (getPixel would read it as 0).
-inline RGB rgb(const ImageBuffer &image, int x, int y)
+inline RGBA rgba(const ImageBuffer &image, int x, int y)
 {
     const float *p = image.pixel(x, y);
-    return {p[0], p[1], p[2]};
+    return {p[0], p[1], p[2], p[3]};
 }
 
 // White level, black level and channel count, set or compared in one line.
@@ -83,9 +94,7 @@ inline Levels levels(const ImageBuffer &image)
 
 inline void setLevels(ImageBuffer &image, const Levels &levels)
 {
-    image.whiteLevel = levels[0];
-    image.blackLevel = levels[1];
-    image.channels = static_cast<int>(levels[2]);
+    image.whiteLevel = levels[0], image.blackLevel = levels[1], image.channels = static_cast<int>(levels[2]);
 }
 
 } // namespace processtest

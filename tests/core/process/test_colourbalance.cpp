@@ -18,17 +18,13 @@ TEST(Neutralization, ReferenceChannelAndFactorsOfTheWorkedExamples)
     };
     for (const auto &c : cases) {
         const NeutralizationFactors f = neutralizationFactors(c.background);
-        EXPECT_EQ(f.reference, c.reference) << c.factors[0];
-        for (int i = 0; i < 3; ++i)
-            EXPECT_FLOAT_EQ((RGB{f.red, f.green, f.blue})[i], c.factors[i]) << c.factors[0];
-        EXPECT_TRUE(f.allFinite);
+        EXPECT_TRUE(f.reference == c.reference && f.allFinite) << c.factors[0];
+        EXPECT_EQ((RGB{f.red, f.green, f.blue}), c.factors);
     }
     EXPECT_EQ(rgbOf(neutralizationFactors(FloatRGB{2, 4, 8, 0}).scaledBackground), (RGB{0.25f, 0.5f, 1.0f}));
     // A zero background component is reported, not hidden.
     const NeutralizationFactors zeroRed = neutralizationFactors(FloatRGB{0, 4, 2, 0});
-    EXPECT_FALSE(zeroRed.allFinite);
-    EXPECT_TRUE(std::isinf(zeroRed.red));
-    EXPECT_FLOAT_EQ(zeroRed.blue, 2.0f);
+    EXPECT_TRUE(!zeroRed.allFinite && std::isinf(zeroRed.red) && zeroRed.blue == 2.0f);
 }
 
 TEST(Neutralization, CopyGreysTheClippedBackgroundOfTheRegionAndGainReadsNanAsZero)
@@ -38,7 +34,7 @@ TEST(Neutralization, CopyGreysTheClippedBackgroundOfTheRegionAndGainReadsNanAsZe
     NeutralizedImage result = neutralizedCopy(*source, wholeImageRegion(*source));
     ASSERT_TRUE(result.image);
     EXPECT_EQ(result.factors.reference, ReferenceChannel::Blue);
-    EXPECT_EQ(rgb(*result.image, 0, 0), (RGB{8, 8, 8}));
+    EXPECT_EQ(rgba(*result.image, 0, 0), (RGBA{8, 8, 8, 1}));
     EXPECT_EQ(source->getPixel(0, 0).r, 2.0f);
     // A selection measures only its own pixels: here a sky of (8, 4, 2), red reference.
     setPixel(*source, 0, 0, 8.0f, 4.0f, 2.0f);
@@ -48,11 +44,9 @@ TEST(Neutralization, CopyGreysTheClippedBackgroundOfTheRegionAndGainReadsNanAsZe
     EXPECT_FLOAT_EQ(result.image->getPixel(3, 3).g, 8.0f);
     EXPECT_FALSE(neutralizedCopy(*source, PixelRegion{}).image);
 
-    setPixel(*source, 1, 1, std::nanf(""), 0.75f, std::nanf(""), 0.5f);
+    setPixel(*source, 1, 1, kNaN, 0.75f, kNaN, 0.5f);
     applyGain(*source, 1.0f, 1.0f, 1.0f);
-    EXPECT_EQ(rgb(*source, 1, 1), (RGB{0, 0.75f, 0}));
-    EXPECT_EQ(source->getPixel(1, 1).a, 0.5f);
+    EXPECT_EQ(rgba(*source, 1, 1), (RGBA{0, 0.75f, 0, 0.5f}));
     applyGain(*source, 2.0f, 0.5f, 0.0f);
-    EXPECT_EQ(rgb(*source, 2, 2), (RGB{4, 2, 0}));
-    EXPECT_EQ(source->getPixel(2, 2).a, 1.0f);
+    EXPECT_EQ(rgba(*source, 2, 2), (RGBA{4, 2, 0, 1}));
 }

@@ -10,7 +10,7 @@ float combinedValue(CombineOperator op, float a, float b, float f)
 {
     auto result = combineImages(op, *filledImage(1, 1, a, a, a), *filledImage(1, 1, b, b, b), f);
     EXPECT_TRUE(result);
-    return result ? result->data[0] : std::nanf("");
+    return result ? result->data[0] : kNaN;
 }
 
 } // namespace
@@ -38,11 +38,11 @@ TEST(Combination, EachOperatorAtOpacity100And50And0WithItsLogLine)
     }
     EXPECT_FLOAT_EQ(combinedValue(CombineOperator::NegativeMultiply, 0.5f, 0.5f, 1.0f), 0.75f);
 
-    // Division by zero gives 1 (NaN samples read as 0), except at opacity 0, where the infinite
-    // quotient times 0 is NaN; zero by zero stays NaN.
+    // Division by zero gives 1 (NaN samples read as 0), except at opacity 0, where the infinite quotient times 0 is
+    // NaN; zero by zero stays NaN.
     for (float f : {1.0f, 0.5f, 0.01f})
         EXPECT_EQ(combinedValue(CombineOperator::Divide, 0.3f, 0.0f, f), 1.0f) << f;
-    EXPECT_EQ(combinedValue(CombineOperator::Divide, 0.3f, std::nanf(""), 1.0f), 1.0f);
+    EXPECT_EQ(combinedValue(CombineOperator::Divide, 0.3f, kNaN, 1.0f), 1.0f);
     EXPECT_TRUE(std::isnan(combinedValue(CombineOperator::Divide, 0.3f, 0.0f, 0.0f)));
     for (float f : {1.0f, 0.5f, 0.0f})
         EXPECT_TRUE(std::isnan(combinedValue(CombineOperator::Divide, 0.0f, 0.0f, f))) << f;
@@ -52,20 +52,15 @@ TEST(Combination, ResultTakesAsGeometryAndAlphaOneAndSizesMustAgree)
 {
     auto a = filledImage(3, 2, 0.2f, 0.4f, 0.6f);
     setLevels(*a, {65535, 10, 2});
-    setPixel(*a, 0, 0, std::nanf(""), 0.4f, 0.6f, 0.0f);
+    setPixel(*a, 0, 0, kNaN, 0.4f, 0.6f, 0.0f);
     auto b = filledImage(3, 2, 1.0f, 1.0f, 1.0f);
     auto sum = combineAdd(*a, *b, 1.0f);
-    ASSERT_TRUE(sum);
-    EXPECT_TRUE(sum->width == 3 && sum->height == 2);
-    EXPECT_EQ(sum->getPixel(0, 0).r, 1.0f);
-    EXPECT_EQ(sum->getPixel(0, 0).a, 1.0f);
+    ASSERT_TRUE(sum && sum->width == 3 && sum->height == 2);
+    EXPECT_TRUE(sum->getPixel(0, 0).r == 1.0f && sum->getPixel(0, 0).a == 1.0f);
     // The bare operator leaves normalised levels; the combine tool's entry copies A's.
     EXPECT_EQ(levels(*sum), (Levels{1, 0, 2}));
     EXPECT_EQ(levels(*combineImages(CombineOperator::Add, *a, *b, 1.0f)), (Levels{65535, 10, 2}));
-    EXPECT_TRUE(samePixels(*combineImages(CombineOperator::Subtract, *b, *b, 1.0f), *filledImage(3, 2, 0, 0, 0)));
-    for (int op = 0; op <= 4; ++op) {
-        EXPECT_FALSE(combineImages(static_cast<CombineOperator>(op), *a, *filledImage(4, 2, 1, 1, 1), 1.0f)) << op;
-        EXPECT_FALSE(combineImages(static_cast<CombineOperator>(op), *a, *filledImage(3, 3, 1, 1, 1), 1.0f)) << op;
-    }
-    EXPECT_FALSE(combineImages(static_cast<CombineOperator>(7), *a, *a, 1.0f));
+    EXPECT_FALSE(combineImages(CombineOperator::Divide, *a, *filledImage(4, 2, 1, 1, 1), 1.0f)
+                 || combineImages(CombineOperator::Divide, *a, *filledImage(3, 3, 1, 1, 1), 1.0f)
+                 || combineImages(static_cast<CombineOperator>(7), *a, *a, 1.0f));
 }

@@ -1,5 +1,5 @@
-// The invalid-value scan: one line per infinite, not-a-number or zero component, in pixel
-// order, then the extremes of each channel.
+// The invalid-value scan: one line per infinite, not-a-number or zero component, in pixel order, then the extremes of
+// each channel.
 #include "process/invalidvalues.h"
 #include "processfixtures.h"
 
@@ -7,11 +7,9 @@ using namespace processtest;
 
 TEST(InvalidValues, EachHitIsOneLineInPixelAndTestOrderThenTheExtremes)
 {
-    const float nan = std::nanf("");
-    auto image = filledImage(3, 2, 0.5f, 0.25f, 0.75f);
-    setPixel(*image, 0, 0, nan, 0.1f, 0.2f); // a NaN first pixel starts the extremes at 0
-    setPixel(*image, 2, 0, 0.0f, -kInf, nan);
-    setPixel(*image, 1, 1, kInf, 0.0f, 0.0f);
+    // A NaN first pixel starts the extremes at 0.
+    auto image = pixelsOf(3, 2, {kNaN, 0.1f,  0.2f,  1, 0.5f, 0.25f, 0.75f, 1, 0,    -kInf, kNaN,  1,
+                                 0.5f, 0.25f, 0.75f, 1, kInf, 0,     0,     1, 0.5f, 0.25f, 0.75f, 1});
     CapturingLog log;
     EXPECT_EQ(scanInvalidValues(*image, log).reported, 7);
     EXPECT_EQ(log.lines(),
@@ -29,7 +27,6 @@ TEST(InvalidValues, EachHitIsOneLineInPixelAndTestOrderThenTheExtremes)
     std::atomic<bool> abort{true};
     CapturingLog stopped;
     EXPECT_TRUE(scanInvalidValues(zeros, stopped, {}, &abort).aborted);
-    EXPECT_TRUE(stopped.lines().size() >= kInvalidValueBatchLines
-                && stopped.lines().size() < kInvalidValueBatchLines + 3)
-        << "one batch (whole pixels), no extremes";
+    const int lines = stopped.lines().size();
+    EXPECT_TRUE(lines >= kInvalidValueBatchLines && lines < kInvalidValueBatchLines + 3) << "one batch, no extremes";
 }
