@@ -36,8 +36,7 @@ struct BadInputFixture : ::testing::Test {
         ASSERT_TRUE(writeBytes("empty.fits", QByteArray()));
         ASSERT_TRUE(writeBytes("outside.txt", "10 10\n500 500\n"));
         ASSERT_TRUE(writeBytes("one-marker.txt", "# x y\n20 20\n"));
-        for (const QString suffix : {"fits", "jpg", "json"})
-            ASSERT_TRUE(writeBytes("taken." + suffix, "kept") && QFile::link("nowhere." + suffix, "link." + suffix));
+        ASSERT_TRUE(writeBytes("taken.fits", "kept") && QFile::link("nowhere.jpg", "link.jpg"));
     }
     void TearDown() override { QDir::setCurrent(".."); }
 };
@@ -54,9 +53,9 @@ TEST_F(BadInputFixture, EveryBadInputIsRefusedInWordsWithItsExitStatus)
         int lines;
         const char *error;
     } cases[] = {
-        // Numbers: NaN and infinities lie outside every range, as do the dialogs' out-of-bounds values.
+        // Numbers: NaN and infinities lie outside every range, as do the dialogs' out-of-bounds values (one row for
+        // each parser: every option of a kind is read by the same one).
         {"gain in.fits o.fits inf 1 1", 2, 1, "R takes a number from 0 to 1000, not 'inf'"},
-        {"render in.fits o.png --gamma 0", 2, 1, "--gamma takes a number from 0.01 to 99.99, not '0'"},
         {"render in.fits o.png --black 0.5 --white 0.2", 2, 1, "--white must lie above --black"},
         {"render in.fits o.png --auto 0.01 --white 1", 2, 1, "--auto cannot be combined with --black, --gamma or"},
         {"stack --sigma nan --out o.fits in.fits in.fits", 2, 1, "--sigma needs a number of at least 0, not 'nan'"},
@@ -66,14 +65,11 @@ TEST_F(BadInputFixture, EveryBadInputIsRefusedInWordsWithItsExitStatus)
          "Winsorizing 3 frames with the fraction 0.5 would replace 2 values at each end"},
         {"stars in.fits --threshold automatic", 2, 1, "--threshold takes a number from 0 to 1, not 'automatic'"},
         {"stars in.fits --size 5.5", 2, 1, "--size takes a whole number from 1 to 20, not '5.5'"},
-        {"register --size 21 in.fits in.fits", 2, 1, "--size takes a whole number from 1 to 20, not '21'"},
-        {"calibrate --out out --threads none in.fits", 2, 1, "--threads takes a whole number from 1 to 100, not 'n"},
         // No argument may cause unbounded work; a region one pixel past the image is outside it.
         {"stats in.fits --region 0,0,2147483647,2147483647", 2, 1,
          "--region 0,0,2147483647,2147483647 does not lie within the 40 x 30 image"},
         {"stats in.fits --region 36,25,5,5", 2, 1, "--region 36,25,5,5 does not lie within the 40 x 30 image"},
         {"stats in.fits --region 1,2,3", 2, 1, "--region takes X,Y,W,H with a positive width and height"},
-        {"flatten in.fits o.fits --grid 100000000", 2, 1, "--grid takes a whole number from 1 to 10000, not '1"},
         {"flatten in.fits o.fits --markers outside.txt", 2, 1,
          "outside.txt:2: the marker 500 500 lies outside the 40 x 30 image"},
         // Requests that cannot be run as given.
@@ -84,25 +80,17 @@ TEST_F(BadInputFixture, EveryBadInputIsRefusedInWordsWithItsExitStatus)
         {"stack --out o.png in.fits in.fits", 1, 1, "o.png must end in .fits"},
         {"master --type bias --bias b.fits --out o.fits in.fits in.fits", 2, 1, "--bias is not used for a master bias"},
         {"master --type darkflat --normalize --out o.fits in.fits in.fits", 2, 1, "--normalize is only used for a"},
-        {"master --type light --out o.fits in.fits in.fits", 2, 1, "unknown --type 'light' (one of: flat, dark, bias,"},
         {"master --out o.fits in.fits in.fits", 2, 1, "master needs a frame type"},
         {"register in.fits", 2, 1, "register needs at least two frames"},
         {"match in.fits", 2, 1, "match needs a reference frame and a frame"},
-        {"stars in.fits --marked o.png", 2, 1, "o.png must end in .fits"},
         {"convert in.fits o.png", 2, 1, "o.png must end in .fits"},
         {"calibrate in.fits", 2, 1, "calibrate needs an output folder (--out DIR)"},
         {"calibrate --out out", 2, 1, "calibrate needs at least one light frame"},
         {"calibrate --out no-such-folder in.fits", 1, 1, "Output directory does not exist. Please create it first."},
-        // Every writer refuses what the FITS writer refuses: a name that exists, a symbolic link (the
-        // file it points to is never created), a folder that does not exist.
+        // Every writer refuses through one check what the FITS writer refuses: a name that exists, a symbolic
+        // link (the file it points to is never created), a folder that does not exist.
         {"convert in.fits taken.fits", 1, 1, "cannot write 'taken.fits': it exists already; it is never overwritten"},
-        {"render in.fits taken.jpg", 1, 1, "cannot write 'taken.jpg': it exists already; it is never overwritten"},
-        {"register in.fits in.fits --save taken.json", 1, 1, "cannot write 'taken.json': it exists already"},
-        {"convert in.fits link.fits", 1, 1, "cannot write 'link.fits': a symbolic link of that name exists"},
         {"render in.fits link.jpg", 1, 1, "cannot write 'link.jpg': a symbolic link of that name exists"},
-        {"register in.fits in.fits --save link.json", 1, 1, "cannot write 'link.json': a symbolic link of that name"},
-        {"convert in.fits nofolder/x.fits", 1, 1, "cannot write 'nofolder/x.fits': the folder '"},
-        {"render in.fits nofolder/x.jpg", 1, 1, "cannot write 'nofolder/x.jpg': the folder '"},
         {"register in.fits in.fits --save nofolder/x.json", 1, 1, "cannot write 'nofolder/x.json': the folder '"},
         // What is not a regular file is refused at once, never read or waited on.
         {"info pipe.fits", 1, 2, "cannot open 'pipe.fits': it is a pipe, not a file (error 1109)"},
@@ -115,8 +103,6 @@ TEST_F(BadInputFixture, EveryBadInputIsRefusedInWordsWithItsExitStatus)
         {"info empty.fits", 1, 2, "cannot open 'empty.fits': the file is empty"},
         {"stack --out o.fits in.fits missing.fits", 1, 1, "cannot open 'missing.fits': no such file"},
         {"register --dark no-dark.fits in.fits in.fits", 1, 1, "cannot open 'no-dark.fits': no such file"},
-        {"register in.fits gone.fits", 1, 1, "cannot open 'gone.fits': no such file"},
-        {"calibrate --out out --bias no-bias.fits in.fits", 1, 1, "cannot open 'no-bias.fits': no such file"},
         {"stack --out o.fits in.fits in.fits broken.fits", 1, 0,
          "could not load broken.fits: tried to move past end of file (error 107)"},
         {"stack --out o.fits --flat noflat.fits in.fits in.fits", 1, 0,
@@ -141,9 +127,7 @@ TEST_F(BadInputFixture, EveryBadInputIsRefusedInWordsWithItsExitStatus)
     }
     EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden | QDir::System).filter("o.").size(), 0) << "nothing written";
     EXPECT_TRUE(QDir("out").isEmpty());
-    for (const QString suffix : {"fits", "jpg", "json"}) {
-        QFile taken("taken." + suffix);
-        EXPECT_TRUE(taken.open(QIODevice::ReadOnly) && taken.readAll() == "kept") << suffix.toStdString();
-        EXPECT_FALSE(QFileInfo::exists("nowhere." + suffix)) << "written through the link";
-    }
+    QFile taken("taken.fits");
+    EXPECT_TRUE(taken.open(QIODevice::ReadOnly) && taken.readAll() == "kept");
+    EXPECT_FALSE(QFileInfo::exists("nowhere.jpg")) << "written through the link";
 }

@@ -56,24 +56,17 @@ TEST(CliCalibrate, CalibratesEachFrameWithProgressAndNeverOverwrites)
     // (0.75 - 0.25) / 0.5 = 1.0 everywhere.
     const auto calibrated = testsupport::loadImage(out + "/cal-b.light.fts");
     EXPECT_TRUE(calibrated && calibrated->getPixel(11, 9).g == 1.0f);
+    // The settings file sets the threads unless --threads says otherwise.
+    settingsfile::setValue("Preferences", "maxThreads", 3);
     const CliRun again = runCli(QStringList{"calibrate", "--out", out, "--json"} + frames);
+    const CliRun overridden = runCli(QStringList{"calibrate", "--out", out, "--json", "--threads", "1"} + frames);
+    QFile::remove(QString::fromLatin1(settingsfile::kFileName));
+    EXPECT_TRUE(again.json().value("threads") == 3 && overridden.json().value("threads") == 1);
     EXPECT_TRUE(again.status == 1 && again.err.endsWith("verdanix-cli: calibration failed: the file cannot be created "
                                                          "(it exists already, or its folder does not) (error 105)\n"))
         << again.err.toStdString();
     EXPECT_TRUE(again.json().value("errorCode") == 105 && again.json().value("written").toArray().isEmpty());
     EXPECT_EQ(QDir(out).entryList(QDir::Files).size(), 2) << "nothing added, nothing replaced";
-}
-
-TEST(CliCalibrate, ThreadsOptionOverridesTheSettingsFile)
-{
-    const QString frame = writeFrame("threads.fits", 8, 8, 1000.0);
-    settingsfile::setValue("Preferences", "maxThreads", 3);
-    const CliRun fromSettings = runCli({"calibrate", "--json", "--out", emptyFolder("th-a"), frame});
-    const CliRun overridden = runCli({"calibrate", "--json", "--threads", "1", "--out", emptyFolder("th-b"), frame});
-    QFile::remove(QString::fromLatin1(settingsfile::kFileName));
-    EXPECT_EQ(fromSettings.json().value("threads").toInt(), 3) << fromSettings.err.toStdString();
-    EXPECT_EQ(overridden.json().value("threads").toInt(), 1);
-    EXPECT_EQ(overridden.json().value("written").toArray(), QJsonArray{"th-b/threads.fts"});
 }
 
 // Whatever ends a run, the output folder holds complete frames only: no empty file under a
@@ -134,8 +127,10 @@ TEST(CliCalibrate, DebayerTakenAnywhereByAnyCommandAndForTheMastersLikeTheFrames
     // The light holds the colour plus the dark: the calibrated frame must be the colour alone.
     const QString dark = writeMosaic("osc-dark.fits", false, true);
     const QString light = writeMosaic("osc-light.fits", true, true);
-    const CliRun run = runCli({"calibrate", "--debayer", "--dark", dark, "--out", emptyFolder("osc-out"), light});
+    const CliRun run =
+        runCli({"calibrate", "--debayer", "--json", "--dark", dark, "--out", emptyFolder("osc-out"), light});
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
+    EXPECT_EQ(run.json().value("written").toArray(), QJsonArray{"osc-out/osc-light.fts"});
     const auto image = testsupport::loadImage("osc-out/osc-light.fts");
     ASSERT_TRUE(image && image->channels == 3);
     const float expected[3] = {0.4f, 0.2f, 0.1f};

@@ -69,13 +69,9 @@ TEST(CalibrationRun, WritesOneNormalisedFtsPerRawFrameNamedAfterIt)
     const auto frame = loadImage(written);
     ASSERT_TRUE(frame);
     EXPECT_EQ(frame->whiteLevel, 1.0f);
-    EXPECT_FLOAT_EQ(frame->getPixel(3, 2).r, rgbAt(3, 2, 0) / 65535.0f) << "RAW scale normalised";
-    EXPECT_FLOAT_EQ(frame->getPixel(3, 2).b, rgbAt(3, 2, 2) / 65535.0f);
-    for (const QString &line :
-         {QString("Estimated memory per frame: 0 MB"), "Calibrating " + light + "...", written + " done."})
-        EXPECT_TRUE(log.contains(line)) << line.toStdString();
+    EXPECT_FLOAT_EQ(frame->getPixel(3, 2).b, rgbAt(3, 2, 2) / 65535.0f) << "RAW scale normalised";
+    EXPECT_TRUE(log.contains("Calibrating " + light + "...") && log.contains(written + " done."));
     EXPECT_TRUE(log.statusTexts().contains("Calibrating light frames..."));
-    EXPECT_EQ(log.progressValues(), QList<float>{100.0f});
 }
 
 TEST(CalibrationRun, AppliesDarkBiasAndFlatToEveryFrameWithProgressPerFrame)
@@ -139,8 +135,7 @@ TEST(CalibrationRun, AbortLetsTheRunningFrameFinishAndStartsNoOther)
     });
     EXPECT_EQ(runCalibration(run), std::pair(10, kCalibrationAborted));
     EXPECT_TRUE(log.contains("Aborting, please wait...", Severity::Notice));
-    EXPECT_EQ(QDir(out).entryList(QDir::Files), QStringList{"abort0.fts"});
-    EXPECT_EQ(run.framesFinished(), 1);
+    EXPECT_TRUE(QDir(out).entryList(QDir::Files) == QStringList{"abort0.fts"} && run.framesFinished() == 1);
 }
 
 TEST(CalibrationRun, LargeFramesReduceTheThreadsAndAnUnreadableFrameOrMasterEndsTheRun)
@@ -184,9 +179,8 @@ TEST(CalibrationRequest, RefusesMissingFramesOrOutputFolderAndNamesEachOutcome)
     EXPECT_EQ(failed.logLine, "Error during frame calibration: Could not create FITS file (may be it already exists?)");
     EXPECT_EQ(failed.logSeverity, Severity::Warning);
     EXPECT_EQ(failed.statusText, "Error 105");
-    EXPECT_EQ(calibrationErrorText(106), "error writing to FITS file");
     EXPECT_EQ(calibrationErrorText(-4), "Unknown error");
     EXPECT_EQ(calibrationOutcome(0).logLine, "Calibration done.");
-    EXPECT_EQ(calibrationOutcome(kCalibrationAborted).logLine, "Calibration aborted.");
-    EXPECT_EQ(calibrationOutcome(kCalibrationAborted).statusText, "Aborted.");
+    EXPECT_EQ(calibrationOutcome(kCalibrationAborted).logLine + calibrationOutcome(kCalibrationAborted).statusText,
+              "Calibration aborted.Aborted.");
 }

@@ -17,11 +17,6 @@ FitsImage mosaic(int width, int height, const char *cell, double (*colourValue)(
     return image;
 }
 
-double flatColour(int colour, int, int)
-{
-    return colour == 0 ? 100.0 : colour == 1 ? 50.0 : 10.0;
-}
-
 // Linear in x and y per colour: bilinear interpolation is exact inside the image.
 double ramp(int colour, int x, int y)
 {
@@ -36,30 +31,21 @@ TEST(Debayer, EachPatternAndOffsetGivesTheKnownColours)
     const struct {
         const char *pattern;
         int offsetX, offsetY, height;
-        bool bottomUp;
+        bool bottomUp; // the camera's first row is the file's last one
         const char *cell;
     } cases[] = {
-        {"RGGB", 0, 0, 6, false, "RGGB"},
-        {"BGGR", 0, 0, 6, false, "BGGR"},
-        {"GRBG", 0, 0, 6, false, "GRBG"},
-        {"GBRG", 0, 0, 6, false, "GBRG"},
-        {"RGGB", 1, 0, 6, false, "GRBG"},
-        {"RGGB", 0, 1, 6, false, "GBRG"},
-        {"RGGB", 1, 1, 6, false, "BGGR"},
-        {"GRBG", 1, 1, 6, false, "GBRG"},
-        {"GBRG", 3, -1, 6, false, "GRBG"},
-        {" rggb ", 2, 0, 6, false, "RGGB"},
-        // The camera's first row is the file's last one.
-        {"RGGB", 0, 0, 6, true, "GBRG"},
-        {"RGGB", 0, 0, 5, true, "RGGB"},
-    };
+        {"RGGB", 0, 0, 6, false, "RGGB"}, {"BGGR", 0, 0, 6, false, "BGGR"},  {"GRBG", 0, 0, 6, false, "GRBG"},
+        {"GBRG", 0, 0, 6, false, "GBRG"}, {"RGGB", 1, 0, 6, false, "GRBG"},  {"RGGB", 0, 1, 6, false, "GBRG"},
+        {"RGGB", 1, 1, 6, false, "BGGR"}, {"GBRG", 3, -1, 6, false, "GRBG"}, {" rggb ", 2, 0, 6, false, "RGGB"},
+        {"RGGB", 0, 0, 6, true, "GBRG"},  {"RGGB", 0, 0, 5, true, "RGGB"}};
+    const auto flat = [](int colour, int, int) { return colour == 0 ? 100.0 : colour == 1 ? 50.0 : 10.0; };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.pattern << " " << c.offsetX << "," << c.offsetY << " " << c.height);
         QStringList cards{QStringLiteral("BAYERPAT= '%1'").arg(c.pattern),
                           QStringLiteral("XBAYROFF= %1").arg(c.offsetX), QStringLiteral("YBAYROFF= %1").arg(c.offsetY)};
         if (c.bottomUp)
             cards << QStringLiteral("ROWORDER= 'BOTTOM-UP'");
-        ASSERT_EQ(writeFitsFile("flat.fits", mosaic(5, c.height, c.cell, flatColour), cards), 0);
+        ASSERT_EQ(writeFitsFile("flat.fits", mosaic(5, c.height, c.cell, flat), cards), 0);
         auto image = loadInto("flat.fits", true);
         ASSERT_TRUE(image && image->channels == 3);
         for (int y = 0; y < image->height; ++y)
@@ -102,11 +88,9 @@ TEST(Debayer, BandsEqualTheWholeImageBitForBit)
     ImageLoader loader;
     loader.options.debayer = true;
     for (const QString path : {"mosaic.fits", "mosaic.fits.fz"})
-        for (const auto &[first, rows] :
-             {std::pair{0, 1}, {0, 200}, {1, 1}, {199, 3}, {350, 349}, {699, 1}, {690, 50}}) {
+        for (const auto &[first, rows] : {std::pair{0, 1}, {199, 3}, {350, 349}, {690, 50}}) {
             auto band = loader.loadRows(path, first, width, rows);
-            ASSERT_TRUE(band) << first;
-            EXPECT_EQ(band->height, std::min(rows, height - first));
+            ASSERT_TRUE(band && band->height == std::min(rows, height - first)) << first;
             EXPECT_TRUE(sameRows(band.get(), whole.get(), first)) << path.toStdString() << " band " << first;
         }
 }
@@ -132,8 +116,8 @@ TEST(Debayer, OnlyMosaicsWithAKnownPatternChangeAndOnlyWhenAsked)
     LoggedLoader loader;
     loader.options.debayer = true;
     EXPECT_TRUE(loader.loadRows("mosaic.fits", 2, 9, 3) && loader.captured.lines().isEmpty());
-    EXPECT_EQ(loader.debayerNote("mosaic.fits"), line);
-    EXPECT_EQ(loader.debayerNote("plain.fits"), QString());
+    EXPECT_EQ(std::pair(loader.debayerNote("mosaic.fits"), loader.debayerNote("plain.fits")),
+              std::pair(line, QString()));
     loader.options.debayer = false;
     EXPECT_EQ(loader.debayerNote("mosaic.fits"), QString());
 }

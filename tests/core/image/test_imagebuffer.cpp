@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -57,15 +58,10 @@ TEST(ImageBuffer, CloneSharesNoStorageAndKeepsTheScale)
 {
     ImageBuffer source(2, 2);
     set(source, 0, 0, {0.25f, 0.5f, 0.75f, 1});
-    source.whiteLevel = 65535.0f;
-    source.blackLevel = 3.0f;
-    source.channels = 2;
-    source.maxValue = 0.75f;
-    source.minValue = 0.1f;
-    source.readCursor = 8;
+    std::tie(source.whiteLevel, source.blackLevel, source.channels) = std::tuple(65535.0f, 3.0f, 2);
+    std::tie(source.maxValue, source.minValue, source.readCursor) = std::tuple(0.75f, 0.1f, 8);
     auto copy = source.clone();
-    EXPECT_EQ(read(*copy, 0, 0), (Pixel{0.25f, 0.5f, 0.75f, 1.0f}));
-    EXPECT_EQ(copy->floatCount, source.floatCount);
+    EXPECT_TRUE(read(*copy, 0, 0) == (Pixel{0.25f, 0.5f, 0.75f, 1.0f}) && copy->floatCount == source.floatCount);
     // The minimum is valid again only after a range scan; the walk position starts afresh.
     EXPECT_EQ(scale(*copy), (std::vector<double>{65535, 3, 2, 0.75, 0, 0}));
     set(*copy, 0, 0, {9, 9, 9, 1});

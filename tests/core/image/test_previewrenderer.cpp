@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -62,14 +63,12 @@ TEST(PreviewRenderer, LevelsFollowTheBufferScaleViewCorrectionAndPreviewGamma)
     EXPECT_EQ(shown({kNaN, -kInf, kInf}, correction(0.0f, 2.0f, 1.0f), 65535.0f), (Levels{0, 0, 255}));
     // The preview gamma lifts each level in double precision; 64.5 / 255 is level 64 before it.
     PreviewParams lifted;
-    lifted.usePreviewGamma = true;
-    lifted.previewGamma = 2.2f;
+    std::tie(lifted.usePreviewGamma, lifted.previewGamma) = std::pair(true, 2.2f);
     EXPECT_EQ(shown({64.5f / 255.0f, 0.0f, 7.0f, kNaN}, lifted),
               (Levels{static_cast<int>(std::pow(64.0 / 255.0, 1.0 / 2.2) * 255.0), 0, 255, 0}));
     // Channels are corrected apart and packed opaque as 0xFFRRGGBB.
     PreviewParams perChannel;
-    perChannel.vcWhite[0] = 0.5f;
-    perChannel.vcBlack[2] = 0.5f;
+    perChannel.vcWhite[0] = perChannel.vcBlack[2] = 0.5f;
     std::vector<std::uint32_t> pixels;
     ASSERT_TRUE(renderPreview(*greyRow({0.25f}), perChannel, pixels, 1));
     EXPECT_EQ(pixels, std::vector<std::uint32_t>{0xFF7F3F00u});
@@ -102,14 +101,14 @@ TEST(PreviewRenderer, AnyThreadCountGivesTheSingleThreadedImageBitForBit)
             p[1] = static_cast<float>((x * y) % 1000);
             p[2] = (x + y) % 17 == 0 ? kNaN : static_cast<float>(x) * 11.0f - 50.0f;
         }
-    buffer.whiteLevel = 1000.0f;
-    buffer.blackLevel = 20.0f;
+    std::tie(buffer.whiteLevel, buffer.blackLevel) = std::pair(1000.0f, 20.0f);
     PreviewParams params = correction(0.05f, 0.7f, 0.9f);
     params.vcGamma[1] = 1.0f;
     params.usePreviewGamma = true;
     std::vector<std::uint32_t> single;
     ASSERT_TRUE(renderPreview(buffer, params, single, 1));
-    for (int threads : {2, 3, 7, 61, 200, 0}) {
+    // More threads than rows, and 0 for the machine's count.
+    for (int threads : {3, 200, 0}) {
         std::vector<std::uint32_t> threaded;
         ASSERT_TRUE(renderPreview(buffer, params, threaded, threads));
         EXPECT_EQ(threaded, single) << threads << " threads";

@@ -128,21 +128,16 @@ TEST(BackgroundModel, GenerationLogsAndScalesTheModelAndNoThreadCountChangesABit
     const QRegularExpression timing("^Benchmark: Duration: [0-9.e+-]+s\\|"
                                     "Benchmark:    Speed: [0-9.e+]+ lookups/millisecond$");
     for (const auto &[exponent, offset] : {std::pair{0.5, 0}, {0.5, kAutomaticOffset}, {1.3, 100}}) {
-        struct {
-            std::unique_ptr<ImageBuffer> image;
-            double factor;
-            QStringList lines;
-        } first;
-        for (int threads : {1, 2, 3}) {
+        std::unique_ptr<ImageBuffer> first;
+        double firstFactor = 0.0;
+        QStringList firstLines;
+        for (int threads : {1, 3}) { // 200 rows do not split evenly over 3 threads
             SCOPED_TRACE(testing::Message() << threads << " threads, exponent " << exponent << ", offset " << offset);
             CapturingLog log;
             bgmodeller model;
             addScatteredMarkers(model);
-            model.exponent = exponent;
-            model.offset = offset;
-            model.multiplier = 1.5;
-            model.console = &log;
-            model.threadCount = threads;
+            model.exponent = exponent, model.offset = offset, model.multiplier = 1.5;
+            model.console = &log, model.threadCount = threads;
             bool delivered = false;
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(), [&] { delivered = true; }, Qt::QueuedConnection);
@@ -157,9 +152,9 @@ TEST(BackgroundModel, GenerationLogsAndScalesTheModelAndNoThreadCountChangesABit
             ASSERT_EQ(lines.size(), 11) << lines.join('|').toStdString();
             EXPECT_TRUE(timing.match(lines[5] + '|' + lines[6]).hasMatch());
             lines[5] = lines[6] = "(timing)";
-            if (first.image) {
-                EXPECT_TRUE(samePixels(*result, *first.image) && lines == first.lines
-                            && std::memcmp(&model.compensationFactor, &first.factor, sizeof first.factor) == 0);
+            if (first) {
+                EXPECT_TRUE(samePixels(*result, *first) && lines == firstLines
+                            && std::memcmp(&model.compensationFactor, &firstFactor, sizeof firstFactor) == 0);
                 continue;
             }
             const double *f = model.colourCorrection;
@@ -181,7 +176,7 @@ TEST(BackgroundModel, GenerationLogsAndScalesTheModelAndNoThreadCountChangesABit
             EXPECT_TRUE(offset != 0
                         || (std::fabs(model.compensationFactor - (12800 - 7) / 12800.0) < 1e-5
                             && result->getPixel(20, 11).r == 0.0f));
-            first = {std::move(result), model.compensationFactor, lines};
+            first = std::move(result), firstFactor = model.compensationFactor, firstLines = lines;
         }
     }
     EXPECT_FALSE(bgmodeller().getSmoothBg(ImageBuffer(0, 0)));

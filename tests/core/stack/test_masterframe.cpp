@@ -41,18 +41,15 @@ TEST(MasterFrame, FlatChannelsAreScaledToTheirBrightPointAndLimitedAndDarksRepor
                           master->getPixel(199, 99).r, master->whiteLevel}),
               (std::array{1.0f, 1.0f, 0.0f, 1.0f, 1.0f}));
     EXPECT_TRUE(master->getPixel(0, 50).r > 0.5f && master->getPixel(0, 50).r < 0.501f);
-    EXPECT_EQ(masterFrameTitle(MasterType::Flat), "Master Flat");
-    for (const auto &[type, title] : {std::pair{MasterType::Dark, "Master Dark"},
-                                      {MasterType::Bias, "Master Bias"},
-                                      {MasterType::DarkFlat, "Master Darkflat"}}) {
-        EXPECT_EQ(masterFrameTitle(type), title);
-        options.type = type;
-        auto dark = rampMaster();
-        CapturingLog darkLog;
-        ASSERT_TRUE(finishMasterFrame(*dark, options, darkLog));
-        EXPECT_NEAR(highestPixelData(darkLog), 0.99f, 0.001f) << "red's 99 % point, above blue's 0.5 and green's 0.25";
-        EXPECT_EQ(dark->getPixel(0, 70).b, 0.5f) << "a dark keeps its values";
-    }
+    EXPECT_EQ(QStringList({masterFrameTitle(MasterType::Flat), masterFrameTitle(MasterType::Dark),
+                           masterFrameTitle(MasterType::Bias), masterFrameTitle(MasterType::DarkFlat)}),
+              QStringList({"Master Flat", "Master Dark", "Master Bias", "Master Darkflat"}));
+    options.type = MasterType::DarkFlat; // as a dark or a bias
+    auto dark = rampMaster();
+    CapturingLog darkLog;
+    ASSERT_TRUE(finishMasterFrame(*dark, options, darkLog));
+    EXPECT_NEAR(highestPixelData(darkLog), 0.99f, 0.001f) << "red's 99 % point, above blue's 0.5 and green's 0.25";
+    EXPECT_EQ(dark->getPixel(0, 70).b, 0.5f) << "a dark keeps its values";
 }
 
 TEST(MasterFrame, GenerationStacksCalibratesAndPostProcesses)

@@ -49,10 +49,6 @@ TEST(SubpixelResample, LanczosWeightsAreNormalisedAndSymmetric)
         for (int k = 0; k < 6; ++k)
             EXPECT_NEAR(w[k], expected[k], 2e-5) << "t " << t << ", tap " << k;
     }
-    for (float t : {0.1f, 0.333f, 0.77f, 0.999f}) {
-        lanczos3Weights(t, w);
-        EXPECT_NEAR(w[0] + w[1] + w[2] + w[3] + w[4] + w[5], 1.0f, 1e-6f) << t;
-    }
 }
 
 TEST(SubpixelResample, RampsAreExactConstantsStayToTheEdgeStepsDoNotOvershootAndTheOutsideIsNearests)
@@ -77,12 +73,10 @@ TEST(SubpixelResample, RampsAreExactConstantsStayToTheEdgeStepsDoNotOvershootAnd
         FramePlacement placement;
     } cases[] = {
         // Lanczos-3 gives a ramp exactly at whole and half pixels only (by symmetry).
-        {Ramp, Mode::Bilinear, {0.5f, 0.0f, 0.0f}},        {Ramp, Mode::Lanczos3, {0.5f, 0.0f, 0.0f}},
-        {Calibrated, Mode::Bilinear, {-0.5f, 0.5f, 0.0f}}, {Calibrated, Mode::Lanczos3, {-0.5f, 1.5f, 0.0f}},
-        {Ramp, Mode::Lanczos3, {2.5f, -0.5f, 0.0f}},       {Calibrated, Mode::Bilinear, {1.3f, 0.6f, 4.0f}},
-        {Constant, Mode::Bilinear, {0.3f, -0.45f, 0.0f}},  {Constant, Mode::Lanczos3, {-2.6f, 1.7f, 7.0f}},
-        {Constant, Mode::Lanczos3, {0.5f, 0.5f, -91.0f}},  {Step, Mode::Bilinear, {-2.6f, 1.7f, 7.0f}},
-        {Step, Mode::Lanczos3, {0.3f, -0.45f, 0.0f}},      {Step, Mode::Lanczos3, {0.5f, 0.5f, -91.0f}},
+        {Ramp, Mode::Bilinear, {0.5f, 0.0f, 0.0f}},        {Ramp, Mode::Lanczos3, {2.5f, -0.5f, 0.0f}},
+        {Calibrated, Mode::Bilinear, {1.3f, 0.6f, 4.0f}},  {Calibrated, Mode::Lanczos3, {-0.5f, 1.5f, 0.0f}},
+        {Constant, Mode::Bilinear, {0.3f, -0.45f, 0.0f}},  {Constant, Mode::Lanczos3, {0.5f, 0.5f, -91.0f}},
+        {Step, Mode::Bilinear, {-2.6f, 1.7f, 7.0f}},       {Step, Mode::Lanczos3, {0.5f, 0.5f, -91.0f}},
     };
     for (const auto &c : cases) {
         const std::string what = "kind " + std::to_string(c.kind) + ", mode " + std::to_string(int(c.mode)) + ", angle "
@@ -128,21 +122,19 @@ TEST(SubpixelResample, TheWideLanczosKernelsEqualThePortableOne)
     using namespace subpixel;
     if (fastestLanczosRun() != &lanczosRunWide)
         GTEST_SKIP() << "this processor has no AVX2 and FMA";
-    const int width = 40, height = 12, count = 500;
+    const int width = 24, height = 8, count = 120;
     std::mt19937 random(5);
     std::uniform_real_distribution<float> uniform(0.0f, 1.0f);
-    RowSamples samples;
-    samples.resize(count);
+    RowSamples s;
+    s.resize(count);
     for (int i = 0; i < count; ++i) {
         // Whole pixels and the phase ends included.
-        const float x = i < 3 ? 2.0f + i : 2.0f + uniform(random) * (width - 6.01f);
-        const float y = i == 3 ? -0.999f : i == 4 ? height - 1.0f : -0.9f + uniform(random) * (height - 0.2f);
-        samples.x[i] = x;
-        samples.y[i] = y;
-        samples.column[i] = floorAboveMinusOne(x);
-        samples.row[i] = floorAboveMinusOne(y);
-        samples.phaseX[i] = lanczosPhase(x - samples.column[i], samples.toNextX[i]);
-        samples.phaseY[i] = lanczosPhase(y - samples.row[i], samples.toNextY[i]);
+        s.x[i] = i < 3 ? 2.0f + i : 2.0f + uniform(random) * (width - 6.01f);
+        s.y[i] = i == 3 ? -0.999f : i == 4 ? height - 1.0f : -0.9f + uniform(random) * (height - 0.2f);
+        s.column[i] = floorAboveMinusOne(s.x[i]);
+        s.row[i] = floorAboveMinusOne(s.y[i]);
+        s.phaseX[i] = lanczosPhase(s.x[i] - s.column[i], s.toNextX[i]);
+        s.phaseY[i] = lanczosPhase(s.y[i] - s.row[i], s.toNextY[i]);
     }
     // Kernel output for an image; rows beyond the frame read its edge rows, as in a loader.
     const auto runKernel = [&](LanczosRunKernel kernel, const ImageBuffer &image, const float *grey) {
@@ -153,13 +145,7 @@ TEST(SubpixelResample, TheWideLanczosKernelsEqualThePortableOne)
             greyRows.push_back(grey ? grey + y * width : nullptr);
         }
         auto out = std::make_unique<ImageBuffer>(count, 1);
-        LanczosRun run;
-        run.samples = &samples;
-        run.count = count;
-        run.tapRows = tapRows.data();
-        run.greyTapRows = greyRows.data();
-        run.out = out->pixel(0, 0);
-        kernel(run);
+        kernel(LanczosRun{&s, 0, count, tapRows.data(), greyRows.data(), out->pixel(0, 0)});
         return out;
     };
     const auto colour =
@@ -167,7 +153,7 @@ TEST(SubpixelResample, TheWideLanczosKernelsEqualThePortableOne)
     const auto portable = runKernel(lanczosRunPortable, *colour, nullptr),
                wide = runKernel(lanczosRunWide, *colour, nullptr);
     for (int i = 0; i < count * 4; ++i)
-        ASSERT_NEAR(wide->data[i], portable->data[i], 2e-6f) << "at " << samples.x[i / 4] << "," << samples.y[i / 4];
+        ASSERT_NEAR(wide->data[i], portable->data[i], 2e-6f) << "at " << s.x[i / 4] << "," << s.y[i / 4];
     // On grey rows the grey kernel gives the wide kernel's bits, signed zeros included.
     std::vector<float> grey(static_cast<std::size_t>(width * height + 8), 0.0f);
     for (float &v : grey)

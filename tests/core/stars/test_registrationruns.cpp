@@ -24,19 +24,15 @@ namespace {
 constexpr std::uint64_t kMB = std::uint64_t{1} << 20;
 // Bright enough for the synthetic stars over their sky at a fraction of a second per frame.
 constexpr float kThreshold = 0.02f;
-// How closely the pattern estimate recovers a known move on 400 x 300 frames (pixels, degrees).
-constexpr double kOffsetTolerance = 0.5;
-constexpr double kAngleTolerance = 0.15;
 
-template <typename Row>
-testing::AssertionResult movedBy(const Row &r, const SyntheticRegistration &truth, double tolerance,
+// Whether a result lies within `tolerance` pixels and `angleTolerance` degrees of the known move.
+testing::AssertionResult movedBy(const RegistrationResult &r, const SyntheticRegistration &t, double tolerance,
                                  double angleTolerance)
 {
-    if (std::abs(r.offsetX - truth.offsetX) <= tolerance && std::abs(r.offsetY - truth.offsetY) <= tolerance
-        && std::abs(r.angle - truth.angle) <= angleTolerance)
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << r.offsetX << ", " << r.offsetY << ", " << r.angle << " for "
-                                       << truth.offsetX << ", " << truth.offsetY << ", " << truth.angle;
+    const bool near = std::abs(r.offsetX - t.offsetX) <= tolerance && std::abs(r.offsetY - t.offsetY) <= tolerance
+                      && std::abs(r.angle - t.angle) <= angleTolerance;
+    return (near ? testing::AssertionSuccess() : testing::AssertionFailure())
+           << r.offsetX << ", " << r.offsetY << ", " << r.angle;
 }
 
 // Sets the abort flag the moment a given line is logged, from whichever thread logs it.
@@ -80,8 +76,7 @@ struct CollectorRun {
 StarSearchRegistrationRequest request(const QStringList &files)
 {
     StarSearchRegistrationRequest r;
-    r.files = files;
-    r.search.threshold = kThreshold;
+    std::tie(r.files, r.search.threshold) = std::tie(files, kThreshold);
     return r;
 }
 
@@ -106,14 +101,12 @@ TEST(StarCollector, MemoryRuleGivesTheThreadCountRowByRowAndActsBeforeAnyFrameSt
         int threads;
         bool reduced;
     } rows[] = {
-        {8, 1024, 50, 600 * kMB, 6000, 4000, 300, 1, true},     // no frame fits at 28 bytes a pixel: still 1
-        {8, 1024, 50, 4096 * kMB, 400, 300, 1024, 8, false},    // 1024 MB / (400 x 300 x 28) = 319 threads
-        {8, 1024, 50, 4096 * kMB, 3000, 2000, 1024, 6, true},
-        {8, 1024, 50, 1024 * kMB, 3000, 2000, 1024, 6, true},   // exactly maxMem available: the budget stays
-        {8, 1024, 29, 100 * kMB, 1000, 1000, 29, 1, true},      // 29 % of 100 MB is 29 MB, not 28
-        {2, 1024, 50, 4096 * kMB, 3000, 2000, 1024, 2, false},
-        {6, 1024, 50, 4096 * kMB, 3000, 2000, 1024, 6, false},  // exactly as many fit as configured
-        {0, 1024, 50, 4096 * kMB, 400, 300, 1024, 1, false},    // absurd preferences: no overflow, 1 thread
+        {8, 1024, 50, 600 * kMB, 6000, 4000, 300, 1, true},    // no frame fits at 28 bytes a pixel: still 1
+        {8, 1024, 50, 4096 * kMB, 400, 300, 1024, 8, false},   // 1024 MB / (400 x 300 x 28) = 319 threads
+        {8, 1024, 50, 1024 * kMB, 3000, 2000, 1024, 6, true},  // exactly maxMem available: the budget stays
+        {8, 1024, 29, 100 * kMB, 1000, 1000, 29, 1, true},     // 29 % of 100 MB is 29 MB, not 28
+        {6, 1024, 50, 4096 * kMB, 3000, 2000, 1024, 6, false}, // exactly as many fit as configured
+        {0, 1024, 50, 4096 * kMB, 400, 300, 1024, 1, false},   // absurd preferences: no overflow, 1 thread
         {8, -5, 50, 4096 * kMB, 400, 300, -5, 1, true},
         {8, 1024, 2000000000, 600 * kMB, 400, 300, 12000000000, 8, false},
     };
@@ -143,18 +136,17 @@ TEST(StarCollector, RegistersShiftedAndTurnedFramesAlikeOnAnyThreadCountOrSearch
     one.start(frames.paths);
     // The star-search registration runs on the calling thread with every step in the console.
     const StarSearchRegistration search = runStarSearchRegistration(request(frames.paths), searchLog);
-    EXPECT_EQ(run.collector.errorCode, 0);
-    ASSERT_TRUE(run.finishedSignals == 1 && one.finishedSignals == 1 && run.collector.results.size() == 3u
-                && one.collector.results.size() == 3u);
-    ASSERT_TRUE(search.outcome == StarSearchOutcome::Registered && search.table.frames.size() == 3u);
-    EXPECT_EQ(search.table.threshold, kThreshold);
+    ASSERT_TRUE(run.collector.errorCode == 0 && run.finishedSignals == 1 && one.finishedSignals == 1
+                && run.collector.results.size() == 3u && one.collector.results.size() == 3u);
+    ASSERT_TRUE(search.outcome == StarSearchOutcome::Registered && search.table.frames.size() == 3u
+                && search.table.threshold == kThreshold);
     QStringList expected, steps, appending;
     for (std::size_t i = 0; i < 3; ++i) {
         const RegistrationResult &r = run.collector.results[i], &a = one.collector.results[i];
         const RegistrationTableRow &row = search.table.frames[i];
         const QString &path = frames.paths[static_cast<int>(i)];
         EXPECT_TRUE(r.stackable && r.stars > 20.0f && r.fwhm > 0.0f) << "frame " << i;
-        EXPECT_TRUE(movedBy(r, frames.truth[i], kOffsetTolerance, kAngleTolerance)) << "frame " << i;
+        EXPECT_TRUE(movedBy(r, frames.truth[i], 0.5, 0.15)) << "frame " << i;
         EXPECT_TRUE(a.offsetX == r.offsetX && a.angle == r.angle) << "one thread, other results: frame " << i;
         EXPECT_TRUE(row.file == path && row.stackable && row.offsetX == r.offsetX && row.offsetY == r.offsetY
                     && row.angle == r.angle)
@@ -164,8 +156,7 @@ TEST(StarCollector, RegistersShiftedAndTurnedFramesAlikeOnAnyThreadCountOrSearch
               << "Phase 1: Mapping stars...";
         appending << "Appending " + path;
     }
-    EXPECT_EQ(log.lines().size(), 6) << "each frame starts and ends, nothing of the finders' chatter";
-    EXPECT_EQ(joined(oneLog.lines()), joined(expected)) << "one thread runs the frames strictly in order";
+    EXPECT_EQ(joined(oneLog.lines()), joined(expected)) << "in order, nothing of the finders' chatter";
     steps << "Comparing reference with frame 1..." << "Comparing reference with frame 2..." << appending;
     EXPECT_EQ(joined(searchLog.lines().filter(QRegularExpression("^(=+|Searching for|Phase 1|Comparing|Appending)"))),
               joined(steps));
@@ -180,22 +171,21 @@ TEST(StarCollector, RegistersShiftedAndTurnedFramesAlikeOnAnyThreadCountOrSearch
     refined.collector.configure(parameters);
     refined.collector.run();
     const std::vector<RegistrationResult> &results = refined.collector.results;
-    ASSERT_EQ(results.size(), 3u);
-    EXPECT_EQ(results[0].starPairs, 0);
+    ASSERT_TRUE(results.size() == 3u && results[0].starPairs == 0);
     for (std::size_t i = 0; i < 3; ++i) {
         const RegistrationResult &r = results[i];
         const QString path = frames.paths[static_cast<int>(i)];
         EXPECT_TRUE(r.threshold > 0.0f && r.threshold < 0.05f) << "frame " << i;
         EXPECT_TRUE(refinedLog.contains(QString("Automatic threshold for %1: %2").arg(path, logNumber(r.threshold))));
-        if (i == 0)
-            continue;
-        EXPECT_TRUE(r.starPairs > 40 && r.residualRms < 0.1f) << "frame " << i;
-        EXPECT_TRUE(movedBy(r, frames.truth[i], 0.01, 0.003)) << "frame " << i;
-        EXPECT_EQ(refinedLog.lines().filter(QString("Frame %1 (%2) refined with ").arg(i).arg(path)).size(), 1);
+        if (i > 0) {
+            const QString line = QString("Frame %1 (%2) refined with ").arg(i).arg(path);
+            EXPECT_TRUE(r.starPairs > 40 && r.residualRms < 0.1f && refinedLog.lines().filter(line).size() == 1) << i;
+            EXPECT_TRUE(movedBy(r, frames.truth[i], 0.01, 0.003)) << "frame " << i;
+        }
     }
 }
 
-TEST(StarCollector, AFrameThatCannotBeLoadedOrAnAbortEndsTheRunWithoutResults)
+TEST(StarCollector, AFrameOrMasterThatCannotBeLoadedOrAnAbortEndsTheRunAndMastersAreNormalisedLikeTheFrames)
 {
     const SyntheticFrames frames = writeSyntheticFrames("broken", {{0, 0, 0}, {1, 1, 0}, {2, 0, 0}});
     ASSERT_TRUE(testsupport::writeBytes("notes.txt", "not an image"));
@@ -213,8 +203,8 @@ TEST(StarCollector, AFrameThatCannotBeLoadedOrAnAbortEndsTheRunWithoutResults)
         CapturingLog log;
         CollectorRun run(preferences(1), log);
         run.start({frames.paths[0], c.path, frames.paths[1]});
-        EXPECT_TRUE(run.finishedSignals == 0 && run.collector.results.empty()) << "the table is left as it was";
-        EXPECT_EQ(run.collector.errorCode, c.code);
+        EXPECT_TRUE(run.finishedSignals == 0 && run.collector.results.empty() && run.collector.errorCode == c.code)
+            << "the table is left as it was: " << c.code;
         const QStringList expected = {
             "Processing " + frames.paths[0] + "...", "Finished " + frames.paths[0], "Processing " + c.path + "...",
             QString("Cannot register %1: %2 (error %3)").arg(c.path, c.reason).arg(c.code),
@@ -228,54 +218,49 @@ TEST(StarCollector, AFrameThatCannotBeLoadedOrAnAbortEndsTheRunWithoutResults)
     CollectorRun run(preferences(1), log);
     run.collector.setAbortFlag(&abortRequest);
     run.start(frames.paths);
-    EXPECT_TRUE(run.finishedSignals == 0 && run.collector.results.empty());
-    EXPECT_EQ(run.collector.errorCode, kRegistrationAborted);
+    EXPECT_TRUE(run.finishedSignals == 0 && run.collector.results.empty()
+                && run.collector.errorCode == kRegistrationAborted);
     const QStringList expected = {"Processing " + frames.paths[0] + "...", "Finished " + frames.paths[0],
                                   "Aborting frame registration, please wait...", "Frame registration aborted."};
     EXPECT_EQ(joined(log.lines()), joined(expected));
     EXPECT_TRUE(log.contains(expected[2], Severity::Notice));
-}
-
-TEST(StarCollector, MastersAreNormalisedLikeTheFramesAndOneOfAnotherSizeIsLeftOut)
-{
-    const SyntheticFrames frames = writeSyntheticFrames("masters", {{0, 0, 0}, {-4, 2.5, 0}});
-    CapturingLog plainLog, log, failedLog;
-    CollectorRun plain(preferences(2), plainLog), run(preferences(2), log), failed(preferences(2), failedLog);
-    plain.start(frames.paths);
+    // A master that cannot be loaded stops the run before any frame starts.
+    CapturingLog failedLog, plainLog, masterLog;
+    CollectorRun failed(preferences(2), failedLog), plain(preferences(2), plainLog), masters(preferences(2), masterLog);
+    failed.collector.loadMasters(QString(), "no-dark.fits", QString(), failedLog);
+    failed.start(frames.paths);
+    EXPECT_TRUE(failed.collector.errorCode == 104 && failed.finishedSignals == 0
+                && failedLog.lines().filter("Processing").isEmpty());
+    EXPECT_TRUE(failedLog.contains("Cannot load master dark no-dark.fits: could not open the named file (error 104)",
+                                   Severity::Error))
+        << joined(failedLog.lines());
+    plain.start(frames.paths.mid(0, 2));
     // 16-bit masters are normalised: a flat of 65535 divides by about 1.0 (raw, it would leave no
     // star). A dark of 1.0 would leave nothing to find; at the wrong size it is not applied.
-    run.collector.loadMasters(writeConstantFrame("bias16.fits", 400, 300, 0.0, 16, 0),
-                              writeConstantFrame("small-dark.fits", 200, 150, 1.0, -32, 0),
-                              writeConstantFrame("flat16.fits", 400, 300, 65535.0, 16, 0), log);
-    EXPECT_EQ(run.collector.errorCode, 0);
-    run.start(frames.paths);
-    ASSERT_TRUE(run.finishedSignals == 1 && plain.collector.results.size() == 2u);
-    EXPECT_EQ(joined(log.lines().filter(QRegularExpression("not normalised|Warning"))),
+    masters.collector.loadMasters(writeConstantFrame("bias16.fits", 400, 300, 0.0, 16, 0),
+                                  writeConstantFrame("small-dark.fits", 200, 150, 1.0, -32, 0),
+                                  writeConstantFrame("flat16.fits", 400, 300, 65535.0, 16, 0), masterLog);
+    EXPECT_EQ(masters.collector.errorCode, 0);
+    masters.start(frames.paths.mid(0, 2));
+    ASSERT_TRUE(masters.finishedSignals == 1 && plain.collector.results.size() == 2u);
+    EXPECT_EQ(joined(masterLog.lines().filter(QRegularExpression("not normalised|Warning"))),
               "Master bias bias16.fits is not normalised (white level 65536): normalising it like the frames.\n"
               "Master flat flat16.fits is not normalised (white level 65536): normalising it like the frames.\n"
               "Warning: master dark is 200 x 150 pixels, "
                   + frames.paths[0].toStdString()
                   + " is 400 x 300 pixels; the master is not applied to frames of that size.");
     for (std::size_t i = 0; i < 2; ++i)
-        EXPECT_EQ(run.collector.results[i].stars, plain.collector.results[i].stars) << "frame " << i;
-    // A master that cannot be loaded stops the run before any frame starts.
-    failed.collector.loadMasters(QString(), "no-dark.fits", QString(), failedLog);
-    failed.start(frames.paths);
-    EXPECT_TRUE(failed.collector.errorCode == 104 && failed.finishedSignals == 0);
-    EXPECT_TRUE(failedLog.lines().filter("Processing").isEmpty());
-    EXPECT_TRUE(failedLog.contains("Cannot load master dark no-dark.fits: could not open the named file (error 104)",
-                                   Severity::Error))
-        << joined(failedLog.lines());
+        EXPECT_EQ(masters.collector.results[i].stars, plain.collector.results[i].stars) << "frame " << i;
 }
 
-TEST(StarSearchRegistration, AbortClearsTheFlagAndFailuresNameTheFileAndTheReason)
+TEST(StarSearchRegistration, AbortClearsTheFlagFailuresNameTheFileAndMastersAreBiasCorrectedIfOfTheSameSize)
 {
     const SyntheticFrames frames = writeSyntheticFrames("searchabort", {{0, 0, 0}, {1, 0, 0}, {2, 0, 0}});
     std::atomic<bool> abortRequest{false};
     AbortingLog log("Searching for stars in " + frames.paths[1] + "...", abortRequest);
     const StarSearchRegistration result = runStarSearchRegistration(request(frames.paths), log, &abortRequest);
-    EXPECT_TRUE(result.outcome == StarSearchOutcome::Aborted && result.table.frames.empty());
-    EXPECT_FALSE(abortRequest) << "the request is used up";
+    EXPECT_TRUE(result.outcome == StarSearchOutcome::Aborted && result.table.frames.empty() && !abortRequest)
+        << "the request is used up";
     EXPECT_EQ(log.lines().last(), "Aborted image registration.");
     EXPECT_TRUE(log.lines().filter(frames.paths[2]).isEmpty()) << "the frame after the abort is not started";
     CapturingLog fewLog, frameLog, masterLog;
@@ -284,32 +269,27 @@ TEST(StarSearchRegistration, AbortClearsTheFlagAndFailuresNameTheFileAndTheReaso
     const StarSearchRegistration missing =
         runStarSearchRegistration(request({frames.paths[0], "gone.fits", frames.paths[1]}), frameLog);
     EXPECT_TRUE(missing.outcome == StarSearchOutcome::Failed && missing.errorCode == 104);
-    EXPECT_TRUE(frameLog.contains(frameLog.lines().last(), Severity::Error));
-    EXPECT_EQ(frameLog.lines().last(), "Cannot register gone.fits: could not open the named file (error 104)");
+    EXPECT_TRUE(
+        frameLog.contains("Cannot register gone.fits: could not open the named file (error 104)", Severity::Error));
     StarSearchRegistrationRequest withFlat = request(frames.paths);
     withFlat.flatPath = "no-flat.fits";
-    EXPECT_EQ(runStarSearchRegistration(withFlat, masterLog).outcome, StarSearchOutcome::Failed);
-    EXPECT_TRUE(masterLog.lines().filter("Searching").isEmpty());
+    EXPECT_TRUE(runStarSearchRegistration(withFlat, masterLog).outcome == StarSearchOutcome::Failed
+                && masterLog.lines().filter("Searching").isEmpty());
     EXPECT_TRUE(masterLog.contains("Cannot load master flat no-flat.fits: could not open the named file (error 104)",
                                    Severity::Error));
-}
-
-TEST(StarSearchRegistration, MastersAreBiasCorrectedAndOneOfAnotherSizeIsLeftOut)
-{
-    const SyntheticFrames frames = writeSyntheticFrames("searchmaster", {{0, 0, 0}, {2, -2, 0}});
     // A flat equal to the bias is nothing once the bias is off it: no star is left. Without the
     // correction the frames would be (frame - 0.25) / 0.25, full of stars.
-    StarSearchRegistrationRequest calibrated = request(frames.paths);
+    StarSearchRegistrationRequest calibrated = request(frames.paths.mid(0, 2));
     calibrated.biasPath = writeConstantFrame("search-bias.fits", 400, 300, 0.25, -32, 0);
     calibrated.flatPath = writeConstantFrame("search-flat.fits", 400, 300, 0.25, -32, 0);
     calibrated.darkPath = writeConstantFrame("search-dark.fits", 100, 100, 5.0, -32, 0);
-    CapturingLog log;
-    const StarSearchRegistration result = runStarSearchRegistration(calibrated, log);
-    ASSERT_EQ(result.outcome, StarSearchOutcome::Registered);
-    EXPECT_EQ(joined(log.lines().filter("Warning")),
+    CapturingLog calibratedLog;
+    const StarSearchRegistration calibration = runStarSearchRegistration(calibrated, calibratedLog);
+    ASSERT_EQ(calibration.outcome, StarSearchOutcome::Registered);
+    EXPECT_EQ(joined(calibratedLog.lines().filter("Warning")),
               "Warning: master bias is 400 x 300 pixels, master dark is 100 x 100 pixels; the bias is not subtracted "
               "from it.\nWarning: master dark is 100 x 100 pixels, the frames are 400 x 300 pixels; the master is not "
               "applied to frames of that size.");
-    EXPECT_TRUE(result.table.frames[0].stars == 0.0f && result.table.frames[1].stars == 0.0f
-                && !result.table.frames[1].stackable);
+    EXPECT_TRUE(calibration.table.frames[0].stars == 0.0f && calibration.table.frames[1].stars == 0.0f
+                && !calibration.table.frames[1].stackable);
 }

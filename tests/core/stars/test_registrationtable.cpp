@@ -61,12 +61,12 @@ TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTables
     EXPECT_TRUE(back.frames[1].starPairs == 312 && back.frames[1].residualRms == 0.0125f
                 && back.frames[1].threshold == 0.0042f);
     EXPECT_TRUE(back.frames[0].starPairs == 0 && std::isnan(back.frames[0].residualRms)) << "the reference";
-    EXPECT_EQ(back.frames[2].file, "/elsewhere/c.fits") << "outside the table's folder: stays absolute";
-    EXPECT_TRUE(std::isnan(back.frames[2].offsetX) && !back.frames[2].stackable);
-    EXPECT_EQ(back.frames[3].file, folder + "/sub/x.fits");
+    EXPECT_TRUE(back.frames[2].file == "/elsewhere/c.fits" && std::isnan(back.frames[2].offsetX)
+                && !back.frames[2].stackable)
+        << "outside the table's folder: stays absolute";
     QFile file(folder + "/table.json");
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_TRUE(file.readAll().contains("\"file\": \"sub/x.fits\""));
+    EXPECT_TRUE(back.frames[3].file == folder + "/sub/x.fits" && file.open(QIODevice::ReadOnly)
+                && file.readAll().contains("\"file\": \"sub/x.fits\""));
 }
 
 TEST(RegistrationTable, ReadingNamesWhatIsWrong)

@@ -64,7 +64,7 @@ std::unique_ptr<ImageBuffer> fiveStars(bool colour)
 std::string joined(const QStringList &lines) { return lines.join('\n').toStdString(); }
 } // namespace
 
-TEST(StarMapping, ABlobNeedsSixteenPixelsAboveItsFirstPixelPlusTheThresholdNoSaturationAndNoCutAtTheWindow)
+TEST(StarMapping, ABlobNeedsSixteenPixelsAboveItsFirstPixelPlusTheThresholdNoSaturationNoCutAndRoomFromTheEdges)
 {
     const Mapped kept = mapImage(*blob(16));
     ASSERT_EQ(kept.candidates.size(), 1u);
@@ -85,10 +85,6 @@ TEST(StarMapping, ABlobNeedsSixteenPixelsAboveItsFirstPixelPlusTheThresholdNoSat
     setGray(*border, 25, 40, 0.0f);
     setGray(*border, 25, 39, 0.9f);
     EXPECT_EQ(mapImage(*border).marks, 17);
-}
-
-TEST(StarMapping, WindowCentresStayTwoStarSizesAwayFromEveryEdge)
-{
     // With s = 10 on 100 x 100, windows open at the rim pixel on rows and columns 20 ... 79 only;
     // narrower than 4s + 1, nothing is scanned.
     const struct {
@@ -102,7 +98,7 @@ TEST(StarMapping, WindowCentresStayTwoStarSizesAwayFromEveryEdge)
             << c.width << " wide, " << c.x << ", " << c.y;
 }
 
-TEST(StarMeasure, SkyLevelsCountQuietPixelsTwiceAndApertureSkyIsThreeMediansMinusTwoMeans)
+TEST(StarMeasure, SkyLevelsApertureSkyEdgesWidthsAndAsymmetryFollowTheirKnownAnswers)
 {
     for (float v : {1e-6f, 0.5f, 2.0f, 1e4f})
         EXPECT_TRUE(fastSquareRoot(v) <= std::sqrt(v) && fastSquareRoot(v) / std::sqrt(v) > 1 - 0.0018) << v;
@@ -124,10 +120,6 @@ TEST(StarMeasure, SkyLevelsCountQuietPixelsTwiceAndApertureSkyIsThreeMediansMinu
     EXPECT_NEAR(aperturePhotometry(cutout.data(), 5, 5, 1.0f, 2.0f), 0.6 - 0.1, 1e-4);
     at(1, 2) = -0.5f; // counts as 0
     EXPECT_NEAR(aperturePhotometry(cutout.data(), 5, 5, 1.0f, 2.0f), 0.5 - 0.1, 1e-4);
-}
-
-TEST(StarMeasure, EdgesWidthsAndAsymmetryFollowTheProfiles)
-{
     // Lit above 0.1; the right edge ends at the first unlit sample past the centre (14), not at the dip (12).
     const float profile[] = {0.0f, 0.05f, 0.3f, 0.05f, 1.0f, 0.7f, 0.2f, 0.04f, 0.0f};
     const ProfileEdges edges = profileEdges(profile, 9, 10, 14.0f, 0.1f);
@@ -143,7 +135,7 @@ TEST(StarMeasure, EdgesWidthsAndAsymmetryFollowTheProfiles)
     EXPECT_NEAR(edgeAsymmetry(ProfileEdges{12, 13}, ProfileEdges{7, 13}, 10), 7.0 / 3.0, 1e-12);
 }
 
-TEST(StarMeasure, CandidatesNearEdgesOrNotAboveOnePointOneTimesTheirSkyAreSkipped)
+TEST(StarMeasure, CandidatesNearEdgesNotAboveOnePointOneTimesTheirSkyOrElongatedAreSkipped)
 {
     auto image = flatImage(80, 80, 0.3f);
     addGaussianStar(*image, 40.2, 40.4, 0.5, 2.0, 2.0);
@@ -162,46 +154,36 @@ TEST(StarMeasure, CandidatesNearEdgesOrNotAboveOnePointOneTimesTheirSkyAreSkippe
         EXPECT_EQ(measureCandidate(gray, StarRecord{x, 40.0f, 0.0f, 0.9f, false}, 10).has_value(), inside) << x;
         EXPECT_EQ(measureCandidate(gray, StarRecord{40.0f, x, 0.0f, 0.9f, false}, 10).has_value(), inside) << x;
     }
-}
-
-TEST(StarMeasure, RoundStarsAreKeptAndElongatedOnesDropped)
-{
-    auto image = flatImage(120, 80, 0.05f);
-    addGaussianStar(*image, 40.3, 40.2, 0.6, 1.8, 1.8);
-    addGaussianStar(*image, 80.1, 40.4, 0.6, 0.6, 5.0);
-    const GrayImage gray = makeGrayImage(*image);
+    // Round stars are kept, elongated ones dropped.
+    auto field = flatImage(120, 80, 0.05f);
+    addGaussianStar(*field, 40.3, 40.2, 0.6, 1.8, 1.8);
+    addGaussianStar(*field, 80.1, 40.4, 0.6, 0.6, 5.0);
+    const GrayImage shapes = makeGrayImage(*field);
     const StarRecord round{40.3f, 40.2f, 0.0f, 0.65f, false}, elongated{80.1f, 40.4f, 0.0f, 0.65f, false};
-    const std::optional<StarMeasurement> roundMeasure = measureCandidate(gray, round, 10);
-    const std::optional<StarRecord> star = measureStar(gray, round, 10);
-    ASSERT_TRUE(roundMeasure && star);
-    EXPECT_GT(roundMeasure->roundness, 0.8f);
+    const std::optional<StarMeasurement> roundMeasure = measureCandidate(shapes, round, 10),
+                                         longMeasure = measureCandidate(shapes, elongated, 10);
+    const std::optional<StarRecord> star = measureStar(shapes, round, 10);
+    ASSERT_TRUE(roundMeasure && longMeasure && star);
+    EXPECT_TRUE(roundMeasure->roundness > 0.8f && longMeasure->roundness < kMinRoundness && star->accepted);
     // The width figure is the sum of both profiles' widths, not their mean.
     EXPECT_FLOAT_EQ(star->fwhm, roundMeasure->widthX + roundMeasure->widthY);
-    EXPECT_TRUE(star->accepted);
-    const std::optional<StarMeasurement> longMeasure = measureCandidate(gray, elongated, 10);
-    ASSERT_TRUE(longMeasure);
-    EXPECT_LT(longMeasure->roundness, kMinRoundness);
-    EXPECT_FALSE(measureStar(gray, elongated, 10));
-    EXPECT_EQ(measureStars(gray, {elongated, round}, 10).size(), 1u);
+    EXPECT_FALSE(measureStar(shapes, elongated, 10));
+    EXPECT_EQ(measureStars(shapes, {elongated, round}, 10).size(), 1u);
 }
 
-TEST(StarPatterns, TheLongestPairComesFirstBrighterStarFirstAndTheRestAreTurnedToIt)
+TEST(StarPatterns, TheLongestPairComesFirstBrighterStarFirstTheRestAreTurnedToItAndStarOrderDoesNotMatter)
 {
     const StarPattern p = makePattern({100, 100, 1, 0}, {160, 100, 4, 0}, {120, 110, 2, 0}, {130, 90, 3, 0});
     // A-B is the longest side; B is brighter than A, D brighter than C.
     EXPECT_TRUE(p.stars[0].x == 160 && p.stars[1].x == 100 && p.stars[2].x == 130 && p.stars[3].x == 120);
     EXPECT_FLOAT_EQ(p.longestSide, 60.0f);
     EXPECT_FLOAT_EQ(p.stars[2].distance, std::sqrt(1000.0f));
-    // 0 degrees is straight up (-y), +90 towards +x: A lies towards -x from B.
-    EXPECT_FLOAT_EQ(p.angle, -90.0f);
+    EXPECT_FLOAT_EQ(p.angle, -90.0f) << "0 degrees is straight up (-y), +90 towards +x: A lies towards -x from B";
     // Turned so that A lies at (0, -60): D (-30, -10 from B) goes to (10, -30), C (-40, 10) to (-10, -40).
     const float turned[] = {p.rotX3, p.rotY3, p.rotX4, p.rotY4}, expected[] = {10, -30, -10, -40};
     for (int i = 0; i < 4; ++i)
         EXPECT_NEAR(turned[i], expected[i], 1e-4) << i;
-}
-
-TEST(StarPatterns, TheSameFourStarsInAnyOrderGiveTheSamePattern)
-{
+    // The same four stars in any order give the same pattern.
     const double xy[4][2] = {{512.3, 200.7}, {530.1, 260.2}, {470.9, 231.4}, {505.5, 240.0}};
     std::array<int, 4> order = {0, 1, 2, 3};
     do
@@ -263,10 +245,8 @@ TEST(StarFinder, LogsEachPhaseWithItsCountsInOrder)
     starFinder none(tiny.get(), &tinyLog);
     none.searchStars(10, 0.1f, 0.98f);
     EXPECT_TRUE(none.starCount == 0 && none.patternCount == 0 && std::isnan(none.averageFwhm));
-    EXPECT_EQ(joined(tinyLog.lines()), joined({"Calculating background color...", "Phase 1: Mapping stars...",
-                                               "Mapping done.", "Detected 0 star candidates.",
-                                               "Phase 2: Star matching", "Search done. Stars remaining: 0",
-                                               "Average FWHM: nan"}));
+    EXPECT_EQ(joined(tinyLog.lines().mid(3)), "Detected 0 star candidates.\nPhase 2: Star matching\n"
+                                              "Search done. Stars remaining: 0\nAverage FWHM: nan");
 }
 
 TEST(StarFinder, SixHundredStarsAreCountedButOnlyTheBrightestFiveHundredMakePatterns)
@@ -279,10 +259,9 @@ TEST(StarFinder, SixHundredStarsAreCountedButOnlyTheBrightestFiveHundredMakePatt
                             0.55 + 0.0006 * (j * 30 + i), 2.0, 2.0);
     starFinder finder(image.get(), nullptr);
     finder.searchStars(10, 0.1f, 0.98f);
-    EXPECT_TRUE(finder.starCount == 600 && finder.patternCount == 497);
     // The accepted list keeps all 600, brightest first; the patterns use the first 500 only.
     const std::vector<StarRecord> &stars = finder.acceptedStars();
-    ASSERT_EQ(stars.size(), 600u);
+    ASSERT_TRUE(finder.starCount == 600 && finder.patternCount == 497 && stars.size() == 600u);
     EXPECT_TRUE(std::is_sorted(stars.begin(), stars.end(),
                                [](const StarRecord &a, const StarRecord &b) { return a.brightness > b.brightness; }));
     for (const StarPattern &pattern : finder.patterns)

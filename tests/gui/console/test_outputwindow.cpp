@@ -24,10 +24,11 @@ TEST(OutputWindow, EachKindOfMessageHasItsLogFilePrefixAndEachSeverityItsColour)
     const QtMsgType types[] = {QtInfoMsg, QtDebugMsg, QtWarningMsg, QtCriticalMsg, QtFatalMsg};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(logFileLine(types[i], "x"), list("Info;Debug;Warning;Critical;Fatal")[i] + ": x");
-    EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Info), "a");
-    EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Notice), "<font color=\"#ffff00\">a</font>");
-    EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Warning), "<font color=\"#ff9999\">a</font>");
-    EXPECT_EQ(OutputWindow::consoleLine("a", Severity::Error), "<font color=\"#ff6666\">a</font>");
+    QStringList lines;
+    for (Severity severity : {Severity::Info, Severity::Notice, Severity::Warning, Severity::Error})
+        lines << OutputWindow::consoleLine("a", severity);
+    EXPECT_EQ(lines, list("a;<font color=\"#ffff00\">a</font>;<font color=\"#ff9999\">a</font>;"
+                          "<font color=\"#ff6666\">a</font>"));
 }
 
 TEST(OutputWindow, LoggedLinesAppearInTheViewAndTheLogFileClosingIsRefusedAndEnteredTextHandedOn)
@@ -38,7 +39,6 @@ TEST(OutputWindow, LoggedLinesAppearInTheViewAndTheLogFileClosingIsRefusedAndEnt
     console.logMessage("an error", Severity::Error);
     EXPECT_EQ(shownLines(console), (QStringList{"first line", "an error"}));
     const QStringList file = logFileLines();
-    EXPECT_TRUE(file.contains("Info: \"first line\"")) << file.join('\n').toStdString();
     EXPECT_TRUE(file.contains("Info: \"<font color=\\\"#ff6666\\\">an error</font>\""))
         << file.join('\n').toStdString();
     console.muted = true;
@@ -50,16 +50,14 @@ TEST(OutputWindow, LoggedLinesAppearInTheViewAndTheLogFileClosingIsRefusedAndEnt
     EXPECT_FALSE(logFileLines().join('\n').contains("a trace"));
     // Closing is refused with a line of its own.
     console.show();
-    EXPECT_FALSE(console.close());
-    EXPECT_TRUE(console.isVisible());
+    EXPECT_TRUE(!console.close() && console.isVisible());
     EXPECT_EQ(shownLines(console).last(), "Don't try this at home!");
     EXPECT_EQ(console.teOutput->toHtml().count("#ff6666"), 2) << "in red, as the error before it";
     QStringList received;
     QObject::connect(&console, &OutputWindow::textEntered, [&](const QString &text) { received << text; });
     console.leInput->setText("help gain");
     console.inputEvent();
-    EXPECT_EQ(received, QStringList{"help gain"});
-    EXPECT_TRUE(console.leInput->text().isEmpty());
+    EXPECT_TRUE(received == QStringList{"help gain"} && console.leInput->text().isEmpty());
     EXPECT_EQ(console.leInput->placeholderText(), "Enter commands here");
 }
 
@@ -100,19 +98,17 @@ TEST(OutputWindow, StatusAndProgressFromAWorkerReachTheStatusBarAndAnErrorHoldsI
     bar.setRange(0, 100);
     console.setStatusWidgets(&label, &bar);
     const QColor normal = label.palette().color(QPalette::WindowText);
-    console.setProgress(12.9f);
-    EXPECT_EQ(bar.value(), 12);
     std::thread worker([&console] {
         console.setStatusText("Calibrating frame 3");
         console.setProgress(57.6f);
     });
     worker.join();
-    ASSERT_TRUE(waitUntil([&] { return bar.value() == 57; }));
+    ASSERT_TRUE(waitUntil([&] { return bar.value() == 57; })) << "truncated";
     EXPECT_EQ(label.text(), "Calibrating frame 3");
     console.errorShownMs = 200;
     console.logMessage("Saving failed: error writing to FITS file, error 106");
-    EXPECT_EQ(label.text(), "Error: Saving failed: error writing to FITS file, error 106");
-    EXPECT_NE(label.palette().color(QPalette::WindowText), normal);
+    EXPECT_TRUE(label.text().startsWith("Error: Saving failed")
+                && label.palette().color(QPalette::WindowText) != normal);
     console.setStatusText("Ready.");
     EXPECT_TRUE(label.text().startsWith("Error: ")) << "Ready. waits until the error was read";
     ASSERT_TRUE(waitUntil([&] { return label.text() == "Ready."; }, 3000));
@@ -120,27 +116,20 @@ TEST(OutputWindow, StatusAndProgressFromAWorkerReachTheStatusBarAndAnErrorHoldsI
     // A new operation's own status replaces the error at once.
     console.logMessage("Error reading FITS file.");
     console.setStatusText("Calibrating light frames...");
-    EXPECT_EQ(label.text(), "Calibrating light frames...");
-    EXPECT_FALSE(console.showingError());
+    EXPECT_TRUE(label.text() == "Calibrating light frames..." && !console.showingError());
 }
 
 TEST(OutputWindow, ErrorLinesBecomeStatusTextsAndOtherLinesDoNot)
 {
     const std::pair<const char *, const char *> cases[] = {
-        // second: the status text, null for no error
-        {"<font color=\"#ff6666\">Cannot open a.cr2: the file does not exist.</font>",
-         "Error: Cannot open a.cr2: the file does not exist."},
-        {"<font color=\"#dd3333\">ERROR: Image A not found! (Did you close it?)</font>",
-         "Error: Image A not found! (Did you close it?)"},
-        {"<font color=\"#ff9999\">Error during frame calibration: Unknown error</font>",
-         "Error during frame calibration: Unknown error"},
+        // second: the status text, null for no error; red lines: MainWindowTest.AnErrorShows...
+        {"<font color=\"#dd3333\">ERROR: Image A not found!</font>", "Error: Image A not found!"},
+        {"<font color=\"#ff9999\">Error during frame calibration</font>", "Error during frame calibration"},
         {"Error reading FITS file.", "Error reading FITS file."},
-        {"[ERROR] No frames selected form master frame generation!",
-         "Error: No frames selected form master frame generation!"},
+        {"[ERROR] No frames selected!", "Error: No frames selected!"},
         {"Not enough memory.", "Error: Not enough memory."},
-        {"<font color=\"#ffff00\">Aborting current process, please wait...</font>", nullptr},
-        {"Loading done.", nullptr},
-    };
+        {"<font color=\"#ffff00\">Aborting...</font>", nullptr},
+        {"Loading done.", nullptr}};
     for (const auto &[line, status] : cases) {
         const QString shown = OutputWindow::errorStatusText(QString::fromLatin1(line));
         EXPECT_EQ(shown, QString::fromLatin1(status)) << line;

@@ -1,5 +1,4 @@
 // The master-frame panel and its "Generate", driven through the main window.
-#include "calib/calibarithmetic.h"
 #include "gui/guitest.h"
 #include "stack/wndmasterframe.h"
 #include "support/fitsfixture.h"
@@ -52,13 +51,13 @@ TEST_F(MasterFrameTest, ThePanelDocksAndTheFrameTypeDecidesWhichMastersAndNormal
                   std::make_tuple(row.bias, row.bias, row.darkFlat, row.darkFlat, row.normalize, row.normalize))
             << row.type;
     }
-    scriptOpenFiles({"/flats/f1.fits", "/flats/f2.fits", "/flats/f3.fits", "/flats/f4.fits"});
+    scriptOpenFiles({"/flats/f1.fits", "/flats/f2.fits", "/flats/f3.fits"});
     panel->pbAdd->click();
     EXPECT_EQ(panel->lwFrames->item(0)->text(), "f1.fits");
-    for (int row : {0, 1, 3})
+    for (int row : {0, 2})
         panel->lwFrames->item(row)->setSelected(true);
     panel->pbRemove->click();
-    EXPECT_EQ(panel->framePaths(), QStringList({"/flats/f3.fits"}));
+    EXPECT_EQ(panel->framePaths(), QStringList({"/flats/f2.fits"}));
     window->masterFrameAct->trigger();
     panel->pbCancel->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -81,10 +80,7 @@ TEST_F(MasterFrameTest, FiveFlatsMakeAMasterFlatWindowAndRefusalsAbortAndFailure
     mdiImage *master = imageTitled(*window, "Master Flat");
     ASSERT_NE(master, nullptr) << consoleLines(*window).join('\n').toStdString();
     EXPECT_TRUE(idle());
-    auto middle = loadImage(flats[2]);
-    ASSERT_TRUE(middle && normalizeImage(*middle));
-    for (const auto &[x, y] : {std::pair<int, int>{0, 0}, {17, 123}, {299, 199}})
-        EXPECT_FLOAT_EQ(master->buffer->getPixel(x, y).r, middle->getPixel(x, y).r);
+    EXPECT_FLOAT_EQ(master->buffer->getPixel(17, 123).r, 3140.0f / 65536.0f) << "frame 2's normalised value";
     // One loader at a time, so that the run waits (and sees the Abort) between frames.
     settingsfile::setValue("Preferences", "maxThreads", 1);
     bool pressedWhileRunning = false;

@@ -48,8 +48,7 @@ TEST_F(RegistrationDialogTest, AFreshDialogShowsTheDefaultsAndAddedFilesShowNoRe
     // A file listed twice gets both rows updated.
     dialog.addFrameRow("/night/two.cr2", 0, 0, 0, 0, 0, false, false);
     dialog.updateFrameRow("/night/two.cr2", 10.5f, -7.25f, 0.333333f, 240, 3.14159274f, true);
-    EXPECT_EQ(tableColumn(*dialog.twList, 5), QStringList({"", "3.14159", "3.14159"}));
-    EXPECT_EQ(tableColumn(*dialog.twList, 6), QStringList({"no", "yes", "yes"}));
+    EXPECT_EQ(tableColumn(*dialog.twList, 5) + tableColumn(*dialog.twList, 6), list(";3.14159;3.14159;no;yes;yes"));
     EXPECT_TRUE(!dialog.frameEntries()[0].registered && dialog.frameEntries()[2].registered);
     // Cancelling the choice of a master clears it.
     scriptOpenFile("/masters/bias.fits");
@@ -72,7 +71,6 @@ TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWit
         {"up on the first row", {0}, 0, true, "/n/a.fits;/n/b.fits;/n/c.fits"},
         {"down on the last row", {2}, 2, false, "/n/a.fits;/n/b.fits;/n/c.fits"},
         {"up with two rows selected", {1, 2}, 2, true, "/n/a.fits;/n/b.fits;/n/c.fits"},
-        {"down with two rows selected", {0, 1}, 0, false, "/n/a.fits;/n/b.fits;/n/c.fits"},
         {"up on the middle row", {1}, 1, true, "/n/b.fits;/n/a.fits;/n/c.fits"},
         {"down on the middle row", {1}, 1, false, "/n/a.fits;/n/c.fits;/n/b.fits"},
     };
@@ -81,13 +79,12 @@ TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWit
         addThreeRows(fresh);
         selectRows(fresh, c.selected, c.current);
         (c.up ? fresh.pbUp : fresh.pbDown)->click();
-        EXPECT_EQ(tableColumn(*fresh.twList, 0), list(c.order)) << c.what;
-        EXPECT_EQ(fresh.frameFiles(), list(c.order)) << c.what << ": the entries follow the rows";
+        EXPECT_EQ(tableColumn(*fresh.twList, 0) + fresh.frameFiles(), list(c.order) + list(c.order)) << c.what;
         // b keeps its unchecked box and its results wherever it went, and stays the chosen row.
         const int b = list(c.order).indexOf("/n/b.fits");
-        EXPECT_EQ(fresh.twList->item(b, 0)->checkState(), Qt::Unchecked) << c.what;
-        EXPECT_EQ(fresh.twList->item(b, 2)->text(), "-2.25") << c.what;
-        EXPECT_FALSE(fresh.frameEntries()[b].selected) << c.what;
+        EXPECT_TRUE(fresh.twList->item(b, 0)->checkState() == Qt::Unchecked && !fresh.frameEntries()[b].selected
+                    && fresh.twList->item(b, 2)->text() == "-2.25")
+            << c.what;
         EXPECT_TRUE(c.selected.size() != 1 || c.current != 1 || fresh.twList->currentRow() == b) << c.what;
     }
 }
@@ -95,7 +92,6 @@ TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWit
 TEST_F(RegistrationDialogTest, UncheckedRowsAreNotStackedAndRemoveDeletesTheSelectedRowsWithTheirEntries)
 {
     addThreeRows(dialog);
-    EXPECT_EQ(dialog.frameFiles(), QStringList({"/n/a.fits", "/n/b.fits", "/n/c.fits"}));
     const QList<FrameEntry> entries = dialog.frameEntries();
     EXPECT_TRUE(entries.size() == 3 && entries[0].selected && !entries[1].selected && entries[2].selected);
     dialog.addFrameRow("/n/d.fits", 0, 0, 0, 0, 0, false, false);
@@ -109,9 +105,8 @@ TEST_F(RegistrationDialogTest, UncheckedRowsAreNotStackedAndRemoveDeletesTheSele
 TEST(StarSearchDialog, AFreshDialogPreselectsSigmaAndWinsorizeAndRemovesSelectedFiles)
 {
     wndStarSearch dialog;
-    EXPECT_EQ(dialog.windowTitle(), "Star Search");
-    EXPECT_EQ(dialog.cbPA->currentText(), "Sigma");
-    EXPECT_EQ(dialog.cbRA->currentText(), "Winsorize");
+    EXPECT_EQ((QStringList{dialog.windowTitle(), dialog.cbPA->currentText(), dialog.cbRA->currentText()}),
+              list("Star Search;Sigma;Winsorize"));
     scriptOpenFiles({"/s/1.fits", "/s/2.fits", "/s/3.fits", "/s/4.fits", "/s/5.fits"});
     dialog.addFiles();
     for (int row : {0, 2, 4})

@@ -24,7 +24,7 @@ struct StandardImageReader : ::testing::Test {
 
 } // namespace
 
-TEST_F(StandardImageReader, PngLoadsAsEightBitColourAndGreyImagesReportTwoChannels)
+TEST_F(StandardImageReader, PngLoadsAsEightBitColourGreyImagesReportTwoChannelsAndBrokenOnesFail)
 {
     ASSERT_TRUE(pattern(20, 15).save("colour.PNG"));
     LoggedLoader loader;
@@ -51,15 +51,10 @@ TEST_F(StandardImageReader, PngLoadsAsEightBitColourAndGreyImagesReportTwoChanne
         ASSERT_TRUE(image && image->channels == 2) << name;
         EXPECT_EQ(rgba(*image, 7, 5), (std::vector<float>{77, 77, 77, 1})) << name;
     }
-}
-
-TEST_F(StandardImageReader, UnreadableFilesFailWithTheirOwnCode)
-{
     ASSERT_TRUE(writeBytes("broken.jpg", QByteArray(300, '\x07')));
     for (const char *name : {"broken.jpg", "missing.tif"}) {
         EXPECT_EQ(failure(name), std::to_string(kStandardImageUnreadable) + " | Loading standard image " + name
                                      + " | Error loading standard image.");
-        LoggedLoader loader;
         EXPECT_TRUE(loader.size(name).isNull() && loader.errorCode == kStandardImageUnreadable) << name;
     }
 }
@@ -92,9 +87,8 @@ TEST_F(StandardImageReader, AnOrientationTagIsNotAppliedSoTheSizeQueryAgreesWith
     ASSERT_TRUE(writer.write(pattern(20, 15)));
     LoggedLoader loader;
     auto image = loader.loadFile("turned.tif", false);
-    ASSERT_TRUE(image) << loader.errorCode;
-    EXPECT_TRUE(QSize(image->width, image->height) == QSize(20, 15) && loader.size("turned.tif") == QSize(20, 15));
-    EXPECT_EQ(image->getPixel(3, 10).g, qGreen(colourAt(3, 10)));
+    ASSERT_TRUE(image && QSize(image->width, image->height) == QSize(20, 15)) << loader.errorCode;
+    EXPECT_TRUE(loader.size("turned.tif") == QSize(20, 15) && image->getPixel(3, 10).g == qGreen(colourAt(3, 10)));
     auto band = loader.loadRows("turned.tif", 12, 20, 10);
-    ASSERT_TRUE(band && QSize(band->width, band->height) == QSize(20, 3));
+    EXPECT_TRUE(band && QSize(band->width, band->height) == QSize(20, 3));
 }
