@@ -29,10 +29,8 @@ inline CliRun runCli(const QStringList &arguments)
                   QString::fromLocal8Bit(process.readAllStandardError())};
 }
 
-// Starts the program, sends `signalNumbers` (Ctrl-C, SIGINT, by default) a moment apart once its
-// stderr shows `cue`, and waits for it to end. `status` is -1 unless it ended normally: the
-// first Ctrl-C must not kill it. A program that ends before all are sent gets no more:
-// `signalsSent` says how many it got.
+// Starts the program, sends `signalNumbers` (default one Ctrl-C) a moment apart once its stderr
+// shows `cue`, and waits for it to end; `signalsSent` says how many it got before it ended.
 inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue,
                              std::initializer_list<int> signalNumbers = {SIGINT})
 {
@@ -52,8 +50,7 @@ inline CliRun interruptCliAt(const QStringList &arguments, const QByteArray &cue
                 break;
             ::kill(pid, signalNumber);
             ++sent;
-            // The next signal goes once the program says it is aborting (its handler has run,
-            // so the two cannot merge into one), or after 50 ms.
+            // The next goes once the handler has run (so two cannot merge into one), or after 50 ms.
             QElapsedTimer waited;
             waited.start();
             while (!err.contains("Aborting") && waited.elapsed() < 50 && process.waitForReadyRead(10))

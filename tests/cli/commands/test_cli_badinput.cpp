@@ -22,12 +22,11 @@ struct BadInputFixture : ::testing::Test {
     void SetUp() override
     {
         QDir("bad").removeRecursively();
-        ASSERT_TRUE(QDir().mkpath("bad/out") && QDir::setCurrent("bad"));
+        ASSERT_TRUE(QDir().mkpath("bad") && QDir::setCurrent("bad"));
         writeConstantFrame("in.fits", 40, 30, 0.25, -32, 3);
         writeConstantFrame("small.fits", 8, 8, 0.1);
         ASSERT_EQ(::mkfifo("pipe.fits", 0600), 0);
-        ASSERT_TRUE(QFile::link("/dev/zero", "device.fits"));
-        // 6 KB whose header claims 200000 x 200000 pixels; a header whose data is missing.
+        // A header claiming 200000 x 200000 pixels over 2880 bytes; a header whose data is missing.
         const QStringList header = {"SIMPLE = T", "BITPIX = -32"};
         const QByteArray big = fitsHeaderBlock(header + QStringList{"NAXIS = 2", "NAXIS1 = 200000", "NAXIS2 = 200000"});
         ASSERT_TRUE(writeBytes("huge.fits", big + QByteArray(2880, 0)));
@@ -35,7 +34,6 @@ struct BadInputFixture : ::testing::Test {
                                                                                    "NAXIS2 = 30", "NAXIS3 = 3"})));
         ASSERT_TRUE(writeBytes("empty.fits", QByteArray()));
         ASSERT_TRUE(writeBytes("outside.txt", "10 10\n500 500\n"));
-        ASSERT_TRUE(writeBytes("one-marker.txt", "# x y\n20 20\n"));
         ASSERT_TRUE(writeBytes("taken.fits", "kept") && QFile::link("nowhere.jpg", "link.jpg"));
     }
     void TearDown() override { QDir::setCurrent(".."); }
@@ -53,65 +51,42 @@ TEST_F(BadInputFixture, EveryBadInputIsRefusedInWordsWithItsExitStatus)
         int lines;
         const char *error;
     } cases[] = {
-        // Numbers: NaN and infinities lie outside every range, as do the dialogs' out-of-bounds values (one row for
-        // each parser: every option of a kind is read by the same one).
+        // Numbers: NaN and infinities lie outside every range (one row for each parser: every option of a kind
+        // is read by the same one).
         {"gain in.fits o.fits inf 1 1", 2, 1, "R takes a number from 0 to 1000, not 'inf'"},
-        {"render in.fits o.png --black 0.5 --white 0.2", 2, 1, "--white must lie above --black"},
-        {"render in.fits o.png --auto 0.01 --white 1", 2, 1, "--auto cannot be combined with --black, --gamma or"},
         {"stack --sigma nan --out o.fits in.fits in.fits", 2, 1, "--sigma needs a number of at least 0, not 'nan'"},
+        {"stars in.fits --size 5.5", 2, 1, "--size takes a whole number from 1 to 20, not '5.5'"},
         {"stack --reject trim --fraction 0.9 --out o.fits in.fits in.fits in.fits", 2, 1,
          "Trimming 3 frames with the fraction 0.9 would keep no value; use a smaller fraction."},
-        {"stack --reject winsorize --fraction 0.5 --out o.fits in.fits in.fits in.fits", 2, 1,
-         "Winsorizing 3 frames with the fraction 0.5 would replace 2 values at each end"},
-        {"stars in.fits --threshold automatic", 2, 1, "--threshold takes a number from 0 to 1, not 'automatic'"},
-        {"stars in.fits --size 5.5", 2, 1, "--size takes a whole number from 1 to 20, not '5.5'"},
         // No argument may cause unbounded work; a region one pixel past the image is outside it.
         {"stats in.fits --region 0,0,2147483647,2147483647", 2, 1,
          "--region 0,0,2147483647,2147483647 does not lie within the 40 x 30 image"},
         {"stats in.fits --region 36,25,5,5", 2, 1, "--region 36,25,5,5 does not lie within the 40 x 30 image"},
-        {"stats in.fits --region 1,2,3", 2, 1, "--region takes X,Y,W,H with a positive width and height"},
         {"flatten in.fits o.fits --markers outside.txt", 2, 1,
          "outside.txt:2: the marker 500 500 lies outside the 40 x 30 image"},
         // Requests that cannot be run as given.
-        {"stack --method mean --out o.fits in.fits in.fits", 2, 1, "unknown --method 'mean' (one of: average, median,"},
-        {"stack --interpolation lanczos3 --out o.fits in.fits in.fits", 2, 1, "--interpolation is only used with"},
         {"stack in.fits in.fits", 2, 1, "stack needs an output file (--out OUT.fits)"},
-        {"stack --out o.fits in.fits", 2, 1, "stack needs at least two frames"},
-        {"stack --out o.png in.fits in.fits", 1, 1, "o.png must end in .fits"},
         {"master --type bias --bias b.fits --out o.fits in.fits in.fits", 2, 1, "--bias is not used for a master bias"},
-        {"master --type darkflat --normalize --out o.fits in.fits in.fits", 2, 1, "--normalize is only used for a"},
-        {"master --out o.fits in.fits in.fits", 2, 1, "master needs a frame type"},
         {"register in.fits", 2, 1, "register needs at least two frames"},
-        {"match in.fits", 2, 1, "match needs a reference frame and a frame"},
         {"convert in.fits o.png", 2, 1, "o.png must end in .fits"},
-        {"calibrate in.fits", 2, 1, "calibrate needs an output folder (--out DIR)"},
-        {"calibrate --out out", 2, 1, "calibrate needs at least one light frame"},
         {"calibrate --out no-such-folder in.fits", 1, 1, "Output directory does not exist. Please create it first."},
         // Every writer refuses through one check what the FITS writer refuses: a name that exists, a symbolic
-        // link (the file it points to is never created), a folder that does not exist.
+        // link (the file it points to is never created).
         {"convert in.fits taken.fits", 1, 1, "cannot write 'taken.fits': it exists already; it is never overwritten"},
         {"render in.fits link.jpg", 1, 1, "cannot write 'link.jpg': a symbolic link of that name exists"},
-        {"register in.fits in.fits --save nofolder/x.json", 1, 1, "cannot write 'nofolder/x.json': the folder '"},
         // What is not a regular file is refused at once, never read or waited on.
         {"info pipe.fits", 1, 2, "cannot open 'pipe.fits': it is a pipe, not a file (error 1109)"},
-        {"stats device.fits", 1, 2, "cannot open 'device.fits': it is a device, not a file (error 1109)"},
-        {"stack --out o.fits --registration pipe.fits", 1, 1,
-         "cannot read the registration table pipe.fits: cannot open 'pipe.fits': it is a pipe"},
         // Missing and damaged files are named, before any work where they are read first.
         {"convert x.fits o.fits", 1, 2, "cannot open 'x.fits': no such file (error 104)"},
         {"info huge.fits", 1, 2, "cannot open 'huge.fits': the file ends before the image its header describes"},
         {"info empty.fits", 1, 2, "cannot open 'empty.fits': the file is empty"},
         {"stack --out o.fits in.fits missing.fits", 1, 1, "cannot open 'missing.fits': no such file"},
-        {"register --dark no-dark.fits in.fits in.fits", 1, 1, "cannot open 'no-dark.fits': no such file"},
         {"stack --out o.fits in.fits in.fits broken.fits", 1, 0,
          "could not load broken.fits: tried to move past end of file (error 107)"},
         {"stack --out o.fits --flat noflat.fits in.fits in.fits", 1, 0,
          "cannot read master flat noflat.fits: could not open the named file (error 104)"},
         {"stack --out o.fits --dark small.fits in.fits in.fits", 1, 0,
          "master dark small.fits is 8 x 8 pixels, the frames are 40 x 30"},
-        {"match in.fits missing.fits", 1, 0, "cannot open 'missing.fits': no such file (error 104)"},
-        {"combine in.fits small.fits o.fits --op add", 1, 0, "the images differ in size (40 x 30 and 8 x 8)"},
-        {"flatten in.fits o.fits --markers one-marker.txt", 1, 0, "This function requires at least two"},
     };
     for (const auto &c : cases) {
         for (const bool json : {false, true}) {
@@ -126,7 +101,6 @@ TEST_F(BadInputFixture, EveryBadInputIsRefusedInWordsWithItsExitStatus)
         }
     }
     EXPECT_EQ(QDir().entryList(QDir::Files | QDir::Hidden | QDir::System).filter("o.").size(), 0) << "nothing written";
-    EXPECT_TRUE(QDir("out").isEmpty());
     QFile taken("taken.fits");
     EXPECT_TRUE(taken.open(QIODevice::ReadOnly) && taken.readAll() == "kept");
     EXPECT_FALSE(QFileInfo::exists("nowhere.jpg")) << "written through the link";

@@ -3,7 +3,6 @@
 #include "imagetests.h"
 
 namespace {
-
 // A mosaic of the scene `colourValue(colour, x, y)`: each pixel keeps the colour that
 // `cell` (the colours of the top-left 2 x 2 pixels, as a pattern string) gives it.
 FitsImage mosaic(int width, int height, const char *cell, double (*colourValue)(int colour, int x, int y))
@@ -22,10 +21,9 @@ double ramp(int colour, int x, int y)
 {
     return 1000.0 * (colour + 1) + 8.0 * x * (colour + 1) + 4.0 * y;
 }
-
 } // namespace
 
-TEST(Debayer, EachPatternAndOffsetGivesTheKnownColours)
+TEST(Debayer, EachPatternAndOffsetGivesTheKnownColoursExactlyOnRampsInsideAndNeighbourMeansAtTheBorder)
 {
     // The header's pattern and offsets, and the colours of the top-left 2 x 2 pixels they mean.
     const struct {
@@ -52,10 +50,7 @@ TEST(Debayer, EachPatternAndOffsetGivesTheKnownColours)
             for (int x = 0; x < image->width; ++x)
                 ASSERT_EQ(rgba(*image, x, y), (std::vector<float>{100, 50, 10, 1})) << x << "," << y;
     }
-}
-
-TEST(Debayer, InterpolationIsExactOnRampsInsideAndAveragesNeighboursAtTheBorder)
-{
+    // Interpolation is exact on ramps inside and averages neighbours at the border.
     ASSERT_EQ(writeFitsFile("ramp.fits", mosaic(7, 6, "GRBG", ramp), {"BAYERPAT= 'GRBG'"}), 0);
     auto image = loadInto("ramp.fits", true);
     ASSERT_TRUE(image);
@@ -72,7 +67,7 @@ TEST(Debayer, InterpolationIsExactOnRampsInsideAndAveragesNeighboursAtTheBorder)
     EXPECT_EQ(image->pixel(1, 0)[2], static_cast<float>((ramp(2, 0, 1) + ramp(2, 2, 1)) / 2));
 }
 
-TEST(Debayer, BandsEqualTheWholeImageBitForBit)
+TEST(Debayer, BandsEqualTheWholeImageBitForBitAndOnlyMosaicsWithAKnownPatternChangeAndOnlyWhenAsked)
 {
     // An irregular mosaic, wide enough that the whole load reads it in several pieces.
     const int width = 1500, height = 700;
@@ -93,11 +88,8 @@ TEST(Debayer, BandsEqualTheWholeImageBitForBit)
             ASSERT_TRUE(band && band->height == std::min(rows, height - first)) << first;
             EXPECT_TRUE(sameRows(band.get(), whole.get(), first)) << path.toStdString() << " band " << first;
         }
-}
-
-TEST(Debayer, OnlyMosaicsWithAKnownPatternChangeAndOnlyWhenAsked)
-{
-    ASSERT_EQ(writeFitsFile("mosaic.fits", fitsImage(16, 9, 8), {"BAYERPAT= 'RGGB'"}), 0);
+    // Only mosaics with a known pattern change, and only when asked.
+    ASSERT_EQ(writeFitsFile("rggb.fits", fitsImage(16, 9, 8), {"BAYERPAT= 'RGGB'"}), 0);
     ASSERT_EQ(writeFitsFile("plain.fits", fitsImage(16, 9, 8)), 0);
     ASSERT_EQ(writeFitsFile("unknown.fits", fitsImage(16, 9, 8), {"BAYERPAT= 'CYGM'"}), 0);
     ASSERT_EQ(writeFitsFile("cube.fits", fitsImage(16, 9, 8, 3), {"BAYERPAT= 'RGGB'"}), 0);
@@ -105,19 +97,19 @@ TEST(Debayer, OnlyMosaicsWithAKnownPatternChangeAndOnlyWhenAsked)
     // Off, a mosaic loads grey as it always did; on, whatever is not a mosaic of a known
     // pattern loads exactly as with the option off.
     CapturingLog log;
-    EXPECT_TRUE(sameImage(loadInto("mosaic.fits", false, &log).get(), loadInto("plain.fits", false).get()));
+    EXPECT_TRUE(sameImage(loadInto("rggb.fits", false, &log).get(), loadInto("plain.fits", false).get()));
     for (const char *name : {"plain.fits", "unknown.fits", "cube.fits", "row.fits"})
         EXPECT_TRUE(sameImage(loadInto(name, true, &log).get(), loadInto(name, false).get())) << name;
     EXPECT_TRUE(log.lines().isEmpty());
     // A debayered load says so, once; a band read does not, but offers the same line.
-    ASSERT_TRUE(loadInto("mosaic.fits", true, &log));
-    const QString line = QStringLiteral("Debayered mosaic.fits (RGGB, bilinear)");
+    ASSERT_TRUE(loadInto("rggb.fits", true, &log));
+    const QString line = QStringLiteral("Debayered rggb.fits (RGGB, bilinear)");
     EXPECT_EQ(log.lines(), QStringList{line});
-    LoggedLoader loader;
-    loader.options.debayer = true;
-    EXPECT_TRUE(loader.loadRows("mosaic.fits", 2, 9, 3) && loader.captured.lines().isEmpty());
-    EXPECT_EQ(std::pair(loader.debayerNote("mosaic.fits"), loader.debayerNote("plain.fits")),
+    LoggedLoader noted;
+    noted.options.debayer = true;
+    EXPECT_TRUE(noted.loadRows("rggb.fits", 2, 9, 3) && noted.captured.lines().isEmpty());
+    EXPECT_EQ(std::pair(noted.debayerNote("rggb.fits"), noted.debayerNote("plain.fits")),
               std::pair(line, QString()));
-    loader.options.debayer = false;
-    EXPECT_EQ(loader.debayerNote("mosaic.fits"), QString());
+    noted.options.debayer = false;
+    EXPECT_EQ(noted.debayerNote("rggb.fits"), QString());
 }

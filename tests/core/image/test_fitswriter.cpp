@@ -15,7 +15,6 @@
 #include <limits>
 
 namespace {
-
 // BITPIX, NAXIS1 ... 3, whether BSCALE or BZERO is present, then the samples, read with
 // cfitsio alone; empty on failure.
 std::vector<double> readWithCfitsio(const QString &path)
@@ -65,10 +64,9 @@ protected:
     QTemporaryDir dir;
     testsupport::CapturingLog log;
 };
-
 } // namespace
 
-TEST_F(FitsWriter, WritesPlanesRowByRowAsUnscaledFloatsUnderAnyNameThatLoadBackIdentical)
+TEST_F(FitsWriter, WritesPlanesRowByRowAsUnscaledFloatsThatLoadBackIdenticalAndMissingMemoryIsAStatus)
 {
     auto buffer = numberedImage(3, 2, 0.125f);
     buffer->pixel(1, 0)[1] = std::numeric_limits<float>::quiet_NaN();
@@ -77,7 +75,6 @@ TEST_F(FitsWriter, WritesPlanesRowByRowAsUnscaledFloatsUnderAnyNameThatLoadBackI
     ASSERT_EQ(saveFitsImage(*buffer, file, log), 0);
     EXPECT_EQ(log.lines(), (QStringList{QStringLiteral("Saving FITS file ") + file, QStringLiteral("Preparing..."),
                                         QStringLiteral("Done, writing file..."), QStringLiteral("File written.")}));
-    EXPECT_EQ(entries(), QStringList{name});
     // BITPIX, NAXIS1 ... 3, BSCALE or BZERO present, then red 0 ... 5, green (NaN as 0), blue.
     EXPECT_EQ(readWithCfitsio(file),
               (std::vector<double>{-32,     3,       2,       3,       0,       0.125,   1.125,         2.125,
@@ -85,6 +82,15 @@ TEST_F(FitsWriter, WritesPlanesRowByRowAsUnscaledFloatsUnderAnyNameThatLoadBackI
                                    105.125, 200.125, 201.125, 202.125, 203.125, 204.125, double(-1e30f)}));
     buffer->pixel(1, 0)[1] = 0.0f;
     EXPECT_TRUE(sameImage(loadInto(file).get(), buffer.get())) << "normalised, so loaded as written";
+    // Missing memory or pixels is a status, not a crash, and leaves no file.
+    ImageBuffer huge(1, 1);
+    huge.width = huge.height = INT_MAX;
+    EXPECT_EQ(saveFitsImage(huge, path(QStringLiteral("huge.fits")), log), kNotEnoughMemory);
+    EXPECT_TRUE(log.lines().last().startsWith(QStringLiteral("Saving failed: Not enough memory"))
+                && log.lines().last().contains(QStringLiteral("1103")));
+    EXPECT_TRUE(fitsStatusText(213).startsWith(QStringLiteral("Saving failed: Unknown error 213")));
+    EXPECT_EQ(saveFitsImage(ImageBuffer(0, 0), path(QStringLiteral("empty.fits")), log), kFitsNothingToWrite);
+    EXPECT_EQ(entries(), QStringList{name});
     if (!QFile::exists(QStringLiteral("/usr/bin/fitsverify")))
         GTEST_SKIP() << "fitsverify is not installed";
     QProcess verify;
@@ -93,49 +99,16 @@ TEST_F(FitsWriter, WritesPlanesRowByRowAsUnscaledFloatsUnderAnyNameThatLoadBackI
     EXPECT_TRUE(verify.readAll().contains("Verification found 0 warning(s) and 0 error(s)"));
 }
 
-TEST_F(FitsWriter, NoExistingFileIsEverReplacedWhateverTheNameSays)
+TEST_F(FitsWriter, AWriteThatFailsPartWayLeavesNoFileBehindAndNoExistingFileIsEverReplacedWhateverTheNameSays)
 {
-    ASSERT_TRUE(writeBytes(path(QStringLiteral("x.fits")), "the user's file"));
-    ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere.fits")), path(QStringLiteral("link.fits"))));
-    const struct {
-        const char *name;
-        const char *reason;
-    } refused[] = {{"x.fits", "it exists already"},
-                   {"link.fits", "a symbolic link of that name exists"},
-                   {".", "it exists already"},
-                   {"no/such/folder.fits", "the folder '"},
-                   {"mem://m.fits", "the folder '"}};
-    for (const auto &r : refused) {
-        EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QString::fromLatin1(r.name), log), kFitsFileNotCreated);
-        // The designed line stays; the reason follows it in words.
-        EXPECT_EQ(log.lines().at(log.lines().size() - 2),
-                  QStringLiteral("Could not create FITS file (may be it already exists?), error 105"))
-            << r.name;
-        const QString reason = log.lines().last();
-        EXPECT_TRUE(reason.startsWith(QStringLiteral("cannot write '%1': ").arg(QLatin1String(r.name)))
-                    && reason.contains(QLatin1String(r.reason)))
-            << reason.toStdString();
-    }
-    // cfitsio would read "!" as "overwrite" and "[1]" as an extension.
-    EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("!x.fits"), log), 0);
-    EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("x.fits[1]"), log), 0);
-    EXPECT_EQ(readAll(path(QStringLiteral("x.fits"))), "the user's file");
-    EXPECT_EQ(readWithCfitsio(path(QStringLiteral("x.fits[1]"))).size(), 5u + 12u);
-    EXPECT_EQ(entries(), (QStringList{QStringLiteral("!x.fits"), QStringLiteral("link.fits"), QStringLiteral("x.fits"),
-                                      QStringLiteral("x.fits[1]")}));
-}
-
-// The file size limit fails the write part-way, as a full disk would. On file systems without
-// unnamed files the bytes go to a named scratch file: that one must go as well.
-TEST_F(FitsWriter, WriteThatFailsPartWayLeavesNoFileBehind)
-{
+    // The file size limit fails the write part-way, as a full disk would. On file systems without
+    // unnamed files the bytes go to a named scratch file: that one must go as well.
     for (const bool unnamed : {true, false}) {
         setUnnamedFilesAllowed(unnamed);
         rlimit previous{};
         ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
         const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit small = previous;
-        small.rlim_cur = 16 * 1024;
+        const rlimit small{16 * 1024, previous.rlim_max};
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
         const int status = saveFitsImage(*numberedImage(128, 128), path(QStringLiteral("partial.fits")), log);
         setrlimit(RLIMIT_FSIZE, &previous);
@@ -147,6 +120,30 @@ TEST_F(FitsWriter, WriteThatFailsPartWayLeavesNoFileBehind)
         EXPECT_EQ(log.lines().last(), QStringLiteral("cannot write '%1': file too large").arg(path("partial.fits")));
         EXPECT_EQ(entries(), QStringList{});
     }
+    ASSERT_TRUE(writeBytes(path(QStringLiteral("x.fits")), "the user's file"));
+    ASSERT_TRUE(QFile::link(path(QStringLiteral("nowhere.fits")), path(QStringLiteral("link.fits"))));
+    const std::pair<const char *, const char *> refused[] = {
+        {"x.fits", "it exists already"}, {"link.fits", "a symbolic link of that name exists"},
+        {".", "it exists already"},      {"no/such/folder.fits", "the folder '"},
+        {"mem://m.fits", "the folder '"}};
+    for (const auto &[name, why] : refused) {
+        EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QString::fromLatin1(name), log), kFitsFileNotCreated);
+        // The designed line stays; the reason follows it in words.
+        EXPECT_EQ(log.lines().at(log.lines().size() - 2),
+                  QStringLiteral("Could not create FITS file (may be it already exists?), error 105"))
+            << name;
+        const QString reason = log.lines().last();
+        EXPECT_TRUE(reason.startsWith(QStringLiteral("cannot write '%1': ").arg(QLatin1String(name)))
+                    && reason.contains(QLatin1String(why)))
+            << reason.toStdString();
+    }
+    // cfitsio would read "!" as "overwrite" and "[1]" as an extension.
+    EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("!x.fits"), log), 0);
+    EXPECT_EQ(saveFitsImage(*numberedImage(2, 2), QStringLiteral("x.fits[1]"), log), 0);
+    EXPECT_EQ(readAll(path(QStringLiteral("x.fits"))), "the user's file");
+    EXPECT_EQ(readWithCfitsio(path(QStringLiteral("x.fits[1]"))).size(), 5u + 12u);
+    EXPECT_EQ(entries(), (QStringList{QStringLiteral("!x.fits"), QStringLiteral("link.fits"), QStringLiteral("x.fits"),
+                                      QStringLiteral("x.fits[1]")}));
 }
 
 // A writer killed at any moment leaves the whole file or nothing: never an empty file under
@@ -172,13 +169,9 @@ TEST_F(FitsWriter, AWriterKilledAtAnyMomentLeavesTheWholeFileOrNothing)
                     QFile::remove(name);
                 }
             }
-            if (delayMicroseconds >= 0)
-                ::usleep(static_cast<useconds_t>(delayMicroseconds));
-            for (int wait = 0; delayMicroseconds < 0 && wait < 10000; ++wait) {
-                if (!entries().filter(QStringLiteral(".verdanix-")).isEmpty())
-                    break;
+            ::usleep(static_cast<useconds_t>(std::max(delayMicroseconds, 0)));
+            for (int wait = 0; delayMicroseconds < 0 && wait++ < 10000 && entries().filter(".verdanix-").isEmpty();)
                 ::usleep(1000);
-            }
             ::kill(child, signal);
             int status = 0;
             ::waitpid(child, &status, 0);
@@ -191,16 +184,4 @@ TEST_F(FitsWriter, AWriterKilledAtAnyMomentLeavesTheWholeFileOrNothing)
             QFile::remove(name);
         }
     }
-}
-
-TEST_F(FitsWriter, MissingMemoryOrPixelsIsAStatusNotACrash)
-{
-    ImageBuffer huge(1, 1);
-    huge.width = huge.height = INT_MAX;
-    EXPECT_EQ(saveFitsImage(huge, path(QStringLiteral("huge.fits")), log), kNotEnoughMemory);
-    EXPECT_TRUE(log.lines().last().startsWith(QStringLiteral("Saving failed: Not enough memory"))
-                && log.lines().last().contains(QStringLiteral("1103")));
-    EXPECT_TRUE(fitsStatusText(213).startsWith(QStringLiteral("Saving failed: Unknown error 213")));
-    EXPECT_EQ(saveFitsImage(ImageBuffer(0, 0), path(QStringLiteral("empty.fits")), log), kFitsNothingToWrite);
-    EXPECT_EQ(entries(), QStringList{});
 }

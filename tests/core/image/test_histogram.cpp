@@ -6,7 +6,6 @@
 #include <limits>
 
 namespace {
-
 constexpr int kTop = Histogram::kBins - 1;
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
@@ -20,10 +19,9 @@ std::unique_ptr<ImageBuffer> image(int count, float r, float g, float b, float r
     buffer->scanRange();
     return buffer;
 }
-
 } // namespace
 
-TEST(Histogram, ClipPointsOfUniformAndOfTenBrightPixels)
+TEST(Histogram, ClipPointsOfUniformAndBrightPixelsOddSamplesAtTheEndsAndAClipWalkOverTheLow32BitsOfCounters)
 {
     // A uniform image clips one bin below its maximum at any fraction.
     const auto uniform = image(0, 0, 0, 0, 0.5f);
@@ -43,15 +41,12 @@ TEST(Histogram, ClipPointsOfUniformAndOfTenBrightPixels)
     EXPECT_EQ(histogram->luminance[38829], 10u); // trunc(32767.5 * (0.598 + 0.587))
     // Threshold 5000 is reached only in bin 0: the point is black, not one bin below it.
     EXPECT_EQ(clipRed(*histogram, *bright, 0.5f), 0.0f);
-}
-
-TEST(Histogram, OddSamplesAndMaximaAreCountedAtTheEnds)
-{
+    // Odd samples and maxima are counted at the ends.
     auto buffer = image(1, -3.0f, std::numeric_limits<float>::quiet_NaN(), kInf, 0.25f);
     buffer->pixel(1, 0)[0] = -kInf;
     // Bound to a maxValue below the 1.0 that an infinity of either sign counts as: clamped.
     buffer->maxValue = 0.5f;
-    auto histogram = buildHistogram(*buffer);
+    histogram = buildHistogram(*buffer);
     EXPECT_EQ((std::vector<std::uint64_t>{histogram->red[0], histogram->red[kTop], histogram->green[0],
                                           histogram->blue[kTop]}),
               (std::vector<std::uint64_t>{1, 1, 1, 1}));
@@ -65,14 +60,11 @@ TEST(Histogram, OddSamplesAndMaximaAreCountedAtTheEnds)
     histogram = buildHistogram(*negative);
     EXPECT_EQ(histogram->luminance[0], 10000u);
     EXPECT_EQ(clipLuminance(*histogram, *negative, 0.999f), 0.0f);
-}
-
-TEST(Histogram, ClipWalkAddsOnlyTheLow32BitsOfEachCounter)
-{
-    ImageBuffer buffer(100, 100);
-    buffer.maxValue = 1.0f;
-    const auto histogram = std::make_unique<Histogram>();
-    histogram->red[kTop] = (std::uint64_t{1} << 32) + 3; // counts as 3, below the threshold of 9
-    histogram->red[kTop - 1] = 6;
-    EXPECT_FLOAT_EQ(clipRed(*histogram, buffer, 0.999f), 65533.0f / 65535.0f);
+    // The clip walk adds only the low 32 bits of each counter.
+    ImageBuffer unit(100, 100);
+    unit.maxValue = 1.0f;
+    const auto counters = std::make_unique<Histogram>();
+    counters->red[kTop] = (std::uint64_t{1} << 32) + 3; // counts as 3, below the threshold of 9
+    counters->red[kTop - 1] = 6;
+    EXPECT_FLOAT_EQ(clipRed(*counters, unit, 0.999f), 65533.0f / 65535.0f);
 }

@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <thread>
 
-TEST(ImageLoader, ExtensionChoosesTheReaderWhateverItsCaseAndOnlyVerboseLoadsLog)
+TEST(ImageLoader, ExtensionChoosesTheReaderOnlyVerboseLoadsLogAndMissingOrIrregularFilesFailWithOneLine)
 {
     for (const char *name : {"IMG_0001.CR2", "DSC_0001.Nef"})
         ASSERT_TRUE(writeDng(name, dngImage(64, 48, DngLayout::LinearRgb)));
@@ -40,37 +40,32 @@ TEST(ImageLoader, ExtensionChoosesTheReaderWhateverItsCaseAndOnlyVerboseLoadsLog
         LoggedLoader loader;
         EXPECT_TRUE(loader.size(name).isNull() && loader.errorCode == kUnreadableExtension) << name;
     }
-}
-
-TEST(ImageLoader, MissingFilesAndWhatIsNoRegularFileFailWithOneLineUnopened)
-{
+    // Missing files and what is no regular file fail with one line, unopened.
     ASSERT_TRUE(QDir().mkdir("folder.cr2"));
     // Opening a pipe would wait for a writer for ever; a device would be read without end.
     ASSERT_EQ(::mkfifo("pipe.fits", 0600), 0);
     ASSERT_TRUE(QFile::link("/dev/zero", "device.png"));
-    const struct {
-        const char *name;
-        int code; // 0: the reader's own code
-        const char *line;
-    } cases[] = {{"missing.fits", 0, "Error reading FITS file."},
-                 {"missing.cr2", 0, "Error loading RAW file."},
-                 {"folder.cr2", kNotARegularFile, "Cannot read 'folder.cr2': it is a folder, not a file"},
-                 {"pipe.fits", kNotARegularFile, "Cannot read 'pipe.fits': it is a pipe, not a file"},
-                 {"device.png", kNotARegularFile, "Cannot read 'device.png': it is a device, not a file"}};
-    for (const auto &c : cases) {
-        const std::string text = failure(c.name);
+    // name, code (0: the reader's own), the one line
+    const std::tuple<const char *, int, const char *> cases[] = {
+        {"missing.fits", 0, "Error reading FITS file."},
+        {"missing.cr2", 0, "Error loading RAW file."},
+        {"folder.cr2", kNotARegularFile, "Cannot read 'folder.cr2': it is a folder, not a file"},
+        {"pipe.fits", kNotARegularFile, "Cannot read 'pipe.fits': it is a pipe, not a file"},
+        {"device.png", kNotARegularFile, "Cannot read 'device.png': it is a device, not a file"}};
+    for (const auto &[name, expectedCode, line] : cases) {
+        const std::string text = failure(name);
         const int code = std::atoi(text.c_str());
-        EXPECT_TRUE(code != 0 && (c.code == 0 || code == c.code)) << text;
-        EXPECT_EQ(text, std::to_string(code) + " | " + c.line) << c.name;
+        EXPECT_TRUE(code != 0 && (expectedCode == 0 || code == expectedCode)) << text;
+        EXPECT_EQ(text, std::to_string(code) + " | " + line) << name;
         // Failed band reads and size queries log nothing either.
         LoggedLoader loader;
-        EXPECT_TRUE(loader.size(c.name).isNull() && loader.errorCode != 0) << c.name;
-        EXPECT_TRUE(!loader.loadRows(c.name, 0, 10, 10) && loader.errorCode != 0) << c.name;
-        EXPECT_TRUE(loader.captured.lines().isEmpty()) << c.name;
+        EXPECT_TRUE(loader.size(name).isNull() && loader.errorCode != 0) << name;
+        EXPECT_TRUE(!loader.loadRows(name, 0, 10, 10) && loader.errorCode != 0) << name;
+        EXPECT_TRUE(loader.captured.lines().isEmpty()) << name;
     }
 }
 
-TEST(ImageLoader, BandsLoadedOnSeveralThreadsAtOnceMatchOneAtATime)
+TEST(ImageLoader, BandsLoadedOnSeveralThreadsAtOnceOrIntoAReusedBufferMatchFreshOnesLoadedOneAtATime)
 {
     ASSERT_EQ(writeFitsFile("stack.fits", fitsImage(-32, 64, 200, 3)), 0);
     ASSERT_TRUE(writeDng("stack.cr2", dngImage(64, 48, DngLayout::BayerRggb)));
@@ -85,21 +80,14 @@ TEST(ImageLoader, BandsLoadedOnSeveralThreadsAtOnceMatchOneAtATime)
         return bands;
     };
     const auto expected = loadAllBands();
-    std::vector<std::vector<std::unique_ptr<ImageBuffer>>> results(3);
-    std::vector<std::thread> threads;
-    for (auto &result : results)
-        threads.emplace_back([&] { result = loadAllBands(); });
-    for (auto &thread : threads)
-        thread.join();
-    for (const auto &bands : results) {
-        ASSERT_EQ(bands.size(), expected.size());
-        for (size_t i = 0; i < bands.size(); ++i)
-            EXPECT_TRUE(sameImage(bands[i].get(), expected[i].get())) << "band " << i;
-    }
-}
-
-TEST(ImageLoader, AFitsBandReadIntoAReusedBufferEqualsAFreshOne)
-{
+    std::vector<std::unique_ptr<ImageBuffer>> first, second;
+    std::thread one([&] { first = loadAllBands(); }), other([&] { second = loadAllBands(); });
+    one.join();
+    other.join();
+    for (size_t i = 0; i < expected.size(); ++i)
+        EXPECT_TRUE(sameImage(first[i].get(), expected[i].get()) && sameImage(second[i].get(), expected[i].get()))
+            << "band " << i;
+    // A FITS band read into a reused buffer equals a fresh one.
     ASSERT_EQ(writeFitsFile("reuse.fits", fitsImage(16, 64, 200, 3)), 0);
     const auto fresh = [](int first, int rows) { return ImageLoader().loadRows("reuse.fits", first, 64, rows); };
     ImageLoader loader;
@@ -119,33 +107,21 @@ TEST(ImageLoader, AFitsBandReadIntoAReusedBufferEqualsAFreshOne)
     EXPECT_TRUE(sameImage(loader.loadRows("reuse.fits", 0, 64, 25).get(), fresh(0, 25).get()));
 }
 
-namespace {
-
-// A stand-in for the front end's decoder, without a size reader: a 5 x 4 image.
-std::unique_ptr<ImageBuffer> fakeDecode(const QString &path, int &errorCode)
-{
-    if (path.contains("good"))
-        return std::make_unique<ImageBuffer>(5, 4);
-    errorCode = kStandardImageUnreadable;
-    return nullptr;
-}
-
-// Removes the fake decoder even when an assertion ends the test early.
-struct DecoderGuard {
-    explicit DecoderGuard(StandardImageDecoder decoder) { setStandardImageDecoder(decoder); }
-    ~DecoderGuard() { setStandardImageDecoder(nullptr); }
-};
-
-} // namespace
-
 // Loads, bands and failures through the front end's decoder are the formats tests'.
 TEST(ImageLoader, StandardImagesNeedTheFrontEndsDecoderAndWithoutASizeReaderAreDecodedForTheirSize)
 {
     ASSERT_EQ(standardImageDecoder(), nullptr);
     for (const char *name : {"photo.JPEG", "photo.png", "photo.TIFF", "photo.bmp"})
         EXPECT_EQ(failure(name), std::to_string(kUnreadableExtension) + " | Loading standard image " + name);
-    DecoderGuard guard(fakeDecode);
+    // A stand-in for the front end's decoder, without a size reader: a 5 x 4 image.
+    setStandardImageDecoder([](const QString &path, int &errorCode) -> std::unique_ptr<ImageBuffer> {
+        if (path.contains("good"))
+            return std::make_unique<ImageBuffer>(5, 4);
+        errorCode = kStandardImageUnreadable;
+        return nullptr;
+    });
     LoggedLoader loader;
     EXPECT_EQ(loader.size("good.png"), QSize(5, 4));
     EXPECT_TRUE(loader.size("bad.png").isNull() && loader.errorCode == kStandardImageUnreadable);
+    setStandardImageDecoder(nullptr);
 }

@@ -5,7 +5,6 @@
 #include <cmath>
 
 namespace {
-
 // Linear DNGs need no interpolation, so every developed pixel equals its samples: no gamma,
 // no brightening, no colour conversion.
 void expectLinearPattern(const ImageBuffer &image, int firstRow)
@@ -28,10 +27,9 @@ void expectSixteenBitRange(const ImageBuffer &image)
         ASSERT_EQ(p[i + 3], 1.0f);
     }
 }
-
 } // namespace
 
-TEST(RawLoader, DevelopsLinearSixteenBitCameraColourWholeAndInBandsClippedAtTheLastRow)
+TEST(RawLoader, DevelopsLinearColourWholeAndInBandsBayerFramesStayFlatInRangeAndDamagedFilesGiveLibRawsCode)
 {
     ASSERT_TRUE(writeDng("linear.cr2", dngImage(64, 48, DngLayout::LinearRgb)));
     LoggedLoader loader;
@@ -46,24 +44,18 @@ TEST(RawLoader, DevelopsLinearSixteenBitCameraColourWholeAndInBandsClippedAtTheL
         EXPECT_EQ(QSize(band->width, band->height), QSize(64, std::min(rows, 48 - first)));
         expectLinearPattern(*band, first);
     }
-    for (const auto &[first, rows] : {std::pair{-1, 5}, {48, 5}, {60, 5}, {0, 0}}) {
+    for (const auto &[first, rows] : {std::pair{-1, 5}, {48, 5}, {0, 0}})
         EXPECT_TRUE(!loader.loadRows("linear.cr2", first, 64, rows) && loader.errorCode == kBandOutsideImage) << first;
-    }
     EXPECT_TRUE(loader.captured.lines().isEmpty());
-}
-
-TEST(RawLoader, BayerFramesStayFlatInSixteenBitRangeAndBandsAgreeWithTheWhole)
-{
     ASSERT_TRUE(writeDng("flat.nef", flatBayerDng(64, 48, 10000, 20000, 30000)));
-    ImageLoader loader;
-    auto image = loader.loadFile("flat.nef", false);
-    ASSERT_TRUE(image) << loader.errorCode;
-    expectSixteenBitRange(*image);
+    auto flat = loader.loadFile("flat.nef", false);
+    ASSERT_TRUE(flat) << loader.errorCode;
+    expectSixteenBitRange(*flat);
     // The recorded white balance is neutral, so a flat field stays flat in each colour.
     for (int y = 0; y < 48; y += 5)
         for (int x = 0; x < 64; x += 7)
             for (int c = 0; c < 3; ++c)
-                ASSERT_NEAR(image->pixel(x, y)[c], 10000.0f * (c + 1), 1.0f) << x << "," << y;
+                ASSERT_NEAR(flat->pixel(x, y)[c], 10000.0f * (c + 1), 1.0f) << x << "," << y;
     // A Bayer band agrees with the whole image away from its edges, where LibRaw lacks the
     // neighbouring rows to interpolate from.
     ASSERT_TRUE(writeDng("bayer.cr2", dngImage(64, 48, DngLayout::BayerRggb)));
@@ -74,13 +66,8 @@ TEST(RawLoader, BayerFramesStayFlatInSixteenBitRangeAndBandsAgreeWithTheWhole)
         for (int x = 3; x < 61; ++x)
             for (int c = 0; c < 3; ++c)
                 ASSERT_NEAR(band->pixel(x, y)[c], whole->pixel(x, 11 + y)[c], 1.0f) << x << "," << y;
-}
-
-TEST(RawLoader, DamagedFilesFailWithLibRawsCode)
-{
-    ASSERT_TRUE(writeDng("good.cr2", dngImage(64, 48, DngLayout::BayerRggb)));
     ASSERT_TRUE(writeBytes("empty.nef", QByteArray()));
-    ASSERT_TRUE(writeBytes("headonly.cr2", readAll("good.cr2").left(200)));
+    ASSERT_TRUE(writeBytes("headonly.cr2", readAll("bayer.cr2").left(200)));
     ASSERT_EQ(writeFitsFile("fits.nef", fitsImage(16, 10, 10)), 0);
     // A (negative) LibRaw code and one line, from loads, bands and size queries alike: a RAW
     // failure does not fall through to another reader.

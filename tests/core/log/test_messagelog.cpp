@@ -1,6 +1,6 @@
+#include "image/imagebuffer.h"
 #include "log/messagelog.h"
 #include "log/outofmemory.h"
-#include "image/imagebuffer.h"
 #include "support/capturinglog.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,10 @@
+// The driver of threaded work, and what a run reads of its machine and of the settings file.
+#include "platform/machine.h"
+#include "platform/settingsfile.h"
 #include "platform/workdriver.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,7 +25,7 @@ TEST(WorkDriver, ResultsDoNotDependOnTheThreadCountOrTheWaitAndProgressStartsAtZ
 {
     std::vector<std::uint64_t> expected(997);
     std::generate(expected.begin(), expected.end(), [item = 0]() mutable { return itemValue(item++); });
-    for (int threads : {1, 2, 3, 8, 5000}) {
+    for (int threads : {1, 2, 3, 8, 5000})
         for (bool events : {true, false}) {
             std::vector<std::uint64_t> results(997, 0);
             std::vector<int> seen;
@@ -31,7 +35,6 @@ TEST(WorkDriver, ResultsDoNotDependOnTheThreadCountOrTheWaitAndProgressStartsAtZ
             EXPECT_EQ(results, expected) << threads << " threads, events " << events;
             EXPECT_TRUE(!seen.empty() && seen[0] == 0 && *std::max_element(seen.begin(), seen.end()) <= 997);
         }
-    }
     EXPECT_EQ(runParallel(0, ParallelRunOptions{}, [](int) { FAIL(); }), 0);
 }
 
@@ -60,7 +63,8 @@ TEST(WorkDriver, AWaitKeepsEventsFlowingAndOutlastsTheApplicationBeingToldToQuit
     QMetaObject::invokeMethod(QCoreApplication::instance(), quit, Qt::QueuedConnection);
     std::thread worker([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        QMetaObject::invokeMethod(&receiver, [&] { reported = true, waiter.wake(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &receiver, [&] { reported = true, waiter.wake(); }, Qt::QueuedConnection);
     });
     waiter.waitUntil([&] { return reported; }, {}, std::chrono::hours(1));
     EXPECT_TRUE(reported);
@@ -68,4 +72,35 @@ TEST(WorkDriver, AWaitKeepsEventsFlowingAndOutlastsTheApplicationBeingToldToQuit
     // Leaves the application as it was: only a finished exec() forgets the request to quit.
     QMetaObject::invokeMethod(QCoreApplication::instance(), quit, Qt::QueuedConnection);
     QCoreApplication::exec();
+}
+
+TEST(Machine, MeminfoGivesTotalAndAvailableBytesAndThisMachineReportsPlausibleFigures)
+{
+    const MachineMemory memory = parseMeminfo("MemTotal:       24683520 kB\nMemFree:         1000000 kB\n"
+                                              "MemAvailable:   20000000 kB\nBuffers:          123456 kB\n");
+    EXPECT_TRUE(memory.totalBytes == 24683520ull * 1024 && memory.availableBytes == 20000000ull * 1024);
+    EXPECT_EQ(bytesToMegabytes(memory.totalBytes), 24105u);
+    EXPECT_EQ(parseMeminfo("MemTotal: 1024 kB\n").availableBytes, 0u);
+    const MachineMemory here = queryPhysicalMemory();
+    EXPECT_TRUE(here.availableBytes > 0 && here.availableBytes <= here.totalBytes && hardwareThreads() >= 1);
+}
+
+TEST(SettingsFile, AbsentKeysGiveTheirDefaultsAndValuesLandInTheirGroups)
+{
+    const QString name = QString::fromLatin1(settingsfile::kFileName);
+    QFile::remove(name);
+    EXPECT_TRUE(settingsfile::firstRun() && settingsfile::fileOpenPath().isEmpty() && !settingsfile::usePreviewGamma());
+    EXPECT_EQ(settingsfile::maxThreads(3), 3);
+    EXPECT_FLOAT_EQ(settingsfile::previewGamma(), 2.2f);
+    EXPECT_FALSE(QFile::exists(name)) << "reading must not create the file";
+    settingsfile::setFirstRun(false);
+    settingsfile::setFileOpenPath(QStringLiteral("/data/night 1"));
+    settingsfile::setValue(QStringLiteral("Preferences"), QStringLiteral("maxThreads"), 64);
+    EXPECT_TRUE(!settingsfile::firstRun() && settingsfile::fileOpenPath() == "/data/night 1"
+                && settingsfile::maxThreads() == 64);
+    // Another reader of the same file sees the documented groups and keys.
+    QFile file(name);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "[General]\nFirstRun=false\n\n[History]\nFileOpenPath=/data/night 1\n\n"
+                              "[Preferences]\nmaxThreads=64\n");
 }

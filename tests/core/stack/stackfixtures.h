@@ -1,7 +1,6 @@
 #pragma once
-// Frames on disk for the stacking tests: small colour FITS files (BITPIX -32, white level 1.0)
-// whose values come from a function or a seeded random source, images in memory, and bitwise
-// comparisons.
+// Frames on disk for the stacking tests: small colour FITS files (BITPIX -32, white level 1.0) whose values come from a
+// function or a seeded random source, images in memory, and bitwise comparisons.
 #include "calib/resourcelimits.h"
 #include "image/imagebuffer.h"
 #include "stack/bandcalibration.h"
@@ -70,7 +69,6 @@ inline QStringList writeRandomFrames(const QString &prefix, int count, int width
     return paths;
 }
 
-// The same sky in every channel.
 inline FrameSky sky(float level, float noise)
 {
     return FrameSky{{level, level, level}, {noise, noise, noise}};

@@ -25,21 +25,13 @@ Samples randomSamples(std::mt19937 &random, int count)
     return samples;
 }
 
-// n .. 1.
-Samples descending(int n)
-{
-    Samples samples(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i)
-        samples[static_cast<std::size_t>(i)] = static_cast<float>(n - i);
-    return samples;
-}
-
 } // namespace
 
 TEST(StackStatistics, WinsorizeReplacesTheEndsBySortedNeighboursAndTrimKeepsTheMiddle)
 {
     // c = roundf(2.5) = 3, half away from zero: 1 .. 25 becomes 4, 4, 4, 4, 5 .. 21, 22, 22, 22, 22.
-    Samples more = descending(25);
+    Samples more(25);
+    std::generate(more.begin(), more.end(), [n = 25.0f]() mutable { return n--; });
     winsorize(more.data(), 25, 0.1f);
     for (int i = 0; i < 25; ++i)
         EXPECT_EQ(more[i], std::clamp(i + 1.0f, 4.0f, 22.0f)) << i;
@@ -48,7 +40,8 @@ TEST(StackStatistics, WinsorizeReplacesTheEndsBySortedNeighboursAndTrimKeepsTheM
     ASSERT_EQ(trim(samples.data(), 10, 0.1f), 9);
     EXPECT_EQ(Samples(samples.begin(), samples.begin() + 9), (Samples{1, 2, 3, 4, 5, 6, 7, 8, 9}));
     // floor(0.75 x 20) = 15 kept from index (20 - 15) / 2 = 2: values 3 .. 17.
-    Samples twenty = descending(20);
+    Samples twenty(20);
+    std::generate(twenty.begin(), twenty.end(), [n = 20.0f]() mutable { return n--; });
     ASSERT_EQ(trim(twenty.data(), 20, 0.25f), 15);
     EXPECT_TRUE(twenty[0] == 3.0f && twenty[14] == 17.0f);
 }
@@ -56,8 +49,7 @@ TEST(StackStatistics, WinsorizeReplacesTheEndsBySortedNeighboursAndTrimKeepsTheM
 TEST(StackStatistics, SigmaClippingIsOnePassAroundTheMeanAndTheMedianTakesTheLowerMiddle)
 {
     const Samples samples = {2, 4, 4, 4, 5, 5, 7, 9}, outlier = {1, 2, 3, 100};
-    EXPECT_EQ(mean(samples.data(), 8), 5.0f);
-    EXPECT_EQ(stdDev(samples.data(), 8), 2.0f);
+    EXPECT_TRUE(mean(samples.data(), 8) == 5.0f && stdDev(samples.data(), 8) == 2.0f);
     EXPECT_TRUE(std::isnan(stdDev(samples.data(), 0)));
     EXPECT_FLOAT_EQ(stdDev(outlier.data(), 4), 42.44113f);
     EXPECT_EQ(sigmaClippedMean(outlier.data(), 4, 1.0f), 2.0f);
@@ -78,23 +70,16 @@ TEST(StackStatistics, NoOneOrFourSamplesWithAnyFractionNeverReadOutOfBounds)
 {
     for (int mode : {CombineAverage, CombineMedian, CombineSigma})
         for (int rejection : {RejectNone, RejectWinsorize, RejectTrim}) {
-            float none[1] = {0.0f}, one[1] = {0.25f};
-            EXPECT_TRUE(std::isnan(combine(none, 0, mode, rejection, 0.1f, 1.0f))) << mode << " " << rejection;
+            float one[1] = {0.25f};
+            EXPECT_TRUE(std::isnan(combine(one, 0, mode, rejection, 0.1f, 1.0f))) << mode << " " << rejection;
             const float value = combine(one, 1, mode, rejection, 0.1f, 1.0f);
             // Trimming a tenth of one sample keeps floor(0.9) = 0 of them (the median ignores rejection).
             EXPECT_TRUE(rejection == RejectTrim && mode != CombineMedian ? std::isnan(value) : value == 0.25f)
                 << mode << " " << rejection << ": " << value;
         }
-    // The sanitizer build catches any read past the four samples.
-    for (float f : {-1.0f, 0.49f, 0.5f, 1.0f, 1e30f, kNaN})
-        for (int rejection : {RejectWinsorize, RejectTrim}) {
-            Samples samples = {4, 1, 3, 2};
-            const float value = combineSigma(samples.data(), 4, rejection, f, 1.0f);
-            EXPECT_TRUE(std::isnan(value) || (value >= 1.0f && value <= 4.0f)) << f;
-        }
-    EXPECT_EQ(winsorizeCount(4, 0.9f), 1) << "the ends never cross";
-    EXPECT_EQ(trimKeepCount(4, -3.0f), 4);
-    EXPECT_EQ(trimKeepCount(4, 1.0f), 0);
+    // Fractions out of range never reach past the samples: the ends never cross, a trim keeps 0 .. n.
+    EXPECT_EQ(winsorizeCount(4, 0.9f), 1);
+    EXPECT_EQ(std::pair(trimKeepCount(4, -3.0f), trimKeepCount(4, 1.0f)), std::pair(4, 0));
 }
 
 TEST(StackStatistics, UsableFractionsFollowTheFrameCount)
@@ -105,11 +90,9 @@ TEST(StackStatistics, UsableFractionsFollowTheFrameCount)
         int n;
         bool usable;
     } cases[] = {
-        {RejectNone, 0.9f, 3, true},        {RejectWinsorize, 0.4f, 10, true}, // c = 4 < 6
-        {RejectWinsorize, 0.5f, 10, false},                                    // c = 5, not below 5
-        {RejectWinsorize, 0.25f, 2, false},                                    // roundf(0.5) = 1, not below 1
-        {RejectWinsorize, 0.2f, 2, true},   {RejectTrim, 0.5f, 2, true},       // floor(1.0) = 1
-        {RejectTrim, 0.6f, 2, false},                                          // floor(0.8) = 0
+        {RejectNone, 0.9f, 3, true},        {RejectWinsorize, 0.4f, 10, true},  // c = 4 < 6
+        {RejectWinsorize, 0.5f, 10, false}, {RejectWinsorize, 0.25f, 2, false}, // c = 5, not below 5; roundf(0.5) = 1
+        {RejectTrim, 0.5f, 2, true},        {RejectTrim, 0.6f, 2, false},       // floor(1.0) = 1; floor(0.8) = 0
         {RejectTrim, -0.1f, 5, false},      {RejectWinsorize, kNaN, 5, false},
     };
     for (const auto &c : cases) {
@@ -146,10 +129,9 @@ TEST(RowCombiner, EveryPathGivesTheStatisticOfThePixelsSamples)
                         for (const float *row : rows)
                             if (row && row[i / 4 * 4 + 3] > 0.0f)
                                 samples.push_back(std::isnan(row[i]) ? 0.0f : row[i]);
-                        const float expected = i % 4 == 3 ? 1.0f
-                                                          : combine(samples.data(), static_cast<int>(samples.size()),
-                                                                    mode, rejection, 0.2f, 1.2f);
-                        EXPECT_TRUE(sameBits(out[static_cast<std::size_t>(i)], expected))
+                        const float expected =
+                            combine(samples.data(), int(samples.size()), mode, rejection, 0.2f, 1.2f);
+                        EXPECT_TRUE(sameBits(out[std::size_t(i)], i % 4 == 3 ? 1.0f : expected))
                             << frames << " frames, width " << width << ", mode " << mode << ", rejection " << rejection
                             << ", float " << i;
                     }
@@ -174,8 +156,7 @@ TEST(LaneStatistics, FourPixelsAtOnceGiveTheOnePixelBits)
                     for (int lane = 0; lane < 4; ++lane) {
                         pixels.push_back(randomSamples(random, n));
                         for (int i = 0; i < n; ++i)
-                            interleaved[static_cast<std::size_t>(4 * i + lane)] =
-                                pixels.back()[static_cast<std::size_t>(i)];
+                            interleaved[std::size_t(4 * i + lane)] = pixels.back()[std::size_t(i)];
                     }
                     float out[8];
                     lanes.combine(interleaved.data(), out, 2);

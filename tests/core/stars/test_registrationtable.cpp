@@ -32,7 +32,7 @@ QString freshFolder(const QString &name)
 }
 } // namespace
 
-TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTablesFolder)
+TEST(RegistrationTable, RoundTripKeepsEveryValueResolvesFilesAgainstTheTablesFolderAndReadingNamesWhatIsWrong)
 {
     const QString folder = freshFolder("roundtrip");
     RegistrationTable table = sampleTable();
@@ -67,15 +67,9 @@ TEST(RegistrationTable, RoundTripKeepsEveryValueAndResolvesFilesAgainstTheTables
     QFile file(folder + "/table.json");
     EXPECT_TRUE(back.frames[3].file == folder + "/sub/x.fits" && file.open(QIODevice::ReadOnly)
                 && file.readAll().contains("\"file\": \"sub/x.fits\""));
-}
-
-TEST(RegistrationTable, ReadingNamesWhatIsWrong)
-{
-    const QString folder = freshFolder("broken");
-    const struct {
-        const char *text;
-        const char *expected;
-    } cases[] = {
+    // Reading names what is wrong.
+    const QString broken = freshFolder("broken");
+    const std::pair<const char *, const char *> cases[] = { // the file's text, the error's words
         {"{\"frames\": [", "not JSON"},
         {"[1, 2]", "not an object"},
         {"{\"threshold\": 0.1}", "no \"frames\" list"},
@@ -88,22 +82,22 @@ TEST(RegistrationTable, ReadingNamesWhatIsWrong)
         {nullptr, "cannot open"},
     };
     int n = 0;
-    for (const auto &c : cases) {
-        const QString path = folder + QStringLiteral("/t%1.json").arg(n++);
-        ASSERT_TRUE(!c.text || testsupport::writeBytes(path, c.text));
+    for (const auto &[text, expected] : cases) {
+        const QString path = broken + QStringLiteral("/t%1.json").arg(n++);
+        ASSERT_TRUE(!text || testsupport::writeBytes(path, text));
         RegistrationTable table = sampleTable();
         QString error;
-        EXPECT_FALSE(readRegistrationTable(path, table, error)) << c.expected;
-        EXPECT_TRUE(error.contains(path) && error.contains(QString::fromUtf8(c.expected))) << error.toStdString();
+        EXPECT_FALSE(readRegistrationTable(path, table, error)) << expected;
+        EXPECT_TRUE(error.contains(path) && error.contains(QString::fromUtf8(expected))) << error.toStdString();
         EXPECT_TRUE(table.frames.empty());
     }
     // The smallest table by hand: optional figures take their defaults, and an earlier error is cleared.
-    const QString minimal = folder + "/minimal.json";
+    const QString minimal = broken + "/minimal.json";
     ASSERT_TRUE(testsupport::writeBytes(minimal, "{\"frames\": [{\"file\":\"a.fits\",\"offsetX\":1,\"offsetY\":2,"
                                                  "\"angle\":0.5,\"stackable\":true}]}"));
-    RegistrationTable table;
-    QString error = QStringLiteral("left from an earlier read");
-    ASSERT_TRUE(readRegistrationTable(minimal, table, error)) << error.toStdString();
-    EXPECT_TRUE(error.isEmpty() && table.frames[0].file == folder + "/a.fits");
-    EXPECT_TRUE(table.frames[0].stars == 0.0f && table.threshold == 0.1f);
+    RegistrationTable smallest;
+    error = QStringLiteral("left from an earlier read");
+    ASSERT_TRUE(readRegistrationTable(minimal, smallest, error)) << error.toStdString();
+    EXPECT_TRUE(error.isEmpty() && smallest.frames[0].file == broken + "/a.fits");
+    EXPECT_TRUE(smallest.frames[0].stars == 0.0f && smallest.threshold == 0.1f);
 }

@@ -98,7 +98,7 @@ TEST(StarMapping, ABlobNeedsSixteenPixelsAboveItsFirstPixelPlusTheThresholdNoSat
             << c.width << " wide, " << c.x << ", " << c.y;
 }
 
-TEST(StarMeasure, SkyLevelsApertureSkyEdgesWidthsAndAsymmetryFollowTheirKnownAnswers)
+TEST(StarMeasure, KnownAnswersOfSkyApertureEdgesWidthsAsymmetryAndTheCandidatesSkippedNearEdgesDimOrElongated)
 {
     for (float v : {1e-6f, 0.5f, 2.0f, 1e4f})
         EXPECT_TRUE(fastSquareRoot(v) <= std::sqrt(v) && fastSquareRoot(v) / std::sqrt(v) > 1 - 0.0018) << v;
@@ -133,13 +133,10 @@ TEST(StarMeasure, SkyLevelsApertureSkyEdgesWidthsAndAsymmetryFollowTheirKnownAns
     EXPECT_NEAR(edgeAsymmetry(ProfileEdges{2, 13}, ProfileEdges{7, 13}, 10), 5.0 / 3.0, 1e-12);
     // A left edge past the centre counts by its signed distance: |-2 - 2| = 4.
     EXPECT_NEAR(edgeAsymmetry(ProfileEdges{12, 13}, ProfileEdges{7, 13}, 10), 7.0 / 3.0, 1e-12);
-}
-
-TEST(StarMeasure, CandidatesNearEdgesNotAboveOnePointOneTimesTheirSkyOrElongatedAreSkipped)
-{
-    auto image = flatImage(80, 80, 0.3f);
-    addGaussianStar(*image, 40.2, 40.4, 0.5, 2.0, 2.0);
-    const GrayImage gray = makeGrayImage(*image);
+    // Candidates near edges, not above 1.1 times their sky or elongated are skipped.
+    auto bright = flatImage(80, 80, 0.3f);
+    addGaussianStar(*bright, 40.2, 40.4, 0.5, 2.0, 2.0);
+    const GrayImage gray = makeGrayImage(*bright);
     StarRecord candidate{40.2f, 40.4f, 0.0f, 0.8f, false};
     const std::optional<StarMeasurement> measured = measureCandidate(gray, candidate, 10);
     ASSERT_TRUE(measured);
@@ -171,7 +168,7 @@ TEST(StarMeasure, CandidatesNearEdgesNotAboveOnePointOneTimesTheirSkyOrElongated
     EXPECT_EQ(measureStars(shapes, {elongated, round}, 10).size(), 1u);
 }
 
-TEST(StarPatterns, TheLongestPairComesFirstBrighterStarFirstTheRestAreTurnedToItAndStarOrderDoesNotMatter)
+TEST(StarPatterns, TheLongestPairComesFirstTheRestAreTurnedToItOrderDoesNotMatterAndEachStarMakesOnePattern)
 {
     const StarPattern p = makePattern({100, 100, 1, 0}, {160, 100, 4, 0}, {120, 110, 2, 0}, {130, 90, 3, 0});
     // A-B is the longest side; B is brighter than A, D brighter than C.
@@ -192,10 +189,7 @@ TEST(StarPatterns, TheLongestPairComesFirstBrighterStarFirstTheRestAreTurnedToIt
     // Equal sides: of a square's diagonals the later pair wins; first-third must beat first-second outright.
     EXPECT_EQ(patternOf({{0, 0}, {10, 0}, {10, 10}, {0, 10}}).stars[1].y, 10.0f);
     EXPECT_EQ(patternOf({{0, 0}, {6, 8}, {8, 6}, {1, 0}}).stars[1].x, 6.0f);
-}
-
-TEST(StarPatterns, FromTheFourthStarOnEachGivesOnePatternOfItsNearestFourOrOfTheNextFour)
-{
+    // From the fourth star on, each gives one pattern of its nearest four or of the next four.
     std::vector<StarRecord> stars = {star(10, 10, 9), star(50, 12, 8), star(30, 45, 7)};
     int steps = -1;
     EXPECT_TRUE(buildPatterns(stars, kPatternsByNeighbours, &steps).empty() && steps == 0);
@@ -222,60 +216,21 @@ TEST(StarPatterns, FromTheFourthStarOnEachGivesOnePatternOfItsNearestFourOrOfThe
     EXPECT_EQ(nearestFour(close, 1)[0], 0);
 }
 
-TEST(StarFinder, LogsEachPhaseWithItsCountsInOrder)
+TEST(StarFinder, LogsEachPhaseInOrderMarksStarsOnlyWhenAskedAndMakesPatternsOfTheBrightestFiveHundredOnly)
 {
     auto image = fiveStars(true);
     CapturingLog log;
     starFinder finder(image.get(), &log);
     EXPECT_EQ(finder.searchStars(10, 0.1f, 0.98f), 0);
-    EXPECT_TRUE(finder.starCount == 5 && finder.patternCount == 2);
+    EXPECT_TRUE(finder.starCount == 5 && finder.patternCount == 2 && !finder.outputImage) << "marks only when asked";
     EXPECT_EQ(joined(log.lines()),
               joined({"Calculating background color...", "Converting buffer to grayscale...",
                       "Phase 1: Mapping stars...", "Mapping done.", "Detected 5 star candidates.",
                       "Phase 2: Star matching", "Search done. Stars remaining: 5",
                       "Average FWHM: " + logNumber(finder.averageFwhm), "Phase 3: Triangulation",
                       "List generation done (i=2)."}));
-    // A grey image is not converted; one too small for the margins finds nothing and builds no pattern.
-    auto grey = fiveStars(false);
-    CapturingLog greyLog;
-    starFinder(grey.get(), &greyLog).searchStars(StarSearchParameters{});
-    EXPECT_FALSE(greyLog.contains("Converting buffer to grayscale..."));
-    auto tiny = flatImage(40, 40, 0.1f);
-    CapturingLog tinyLog;
-    starFinder none(tiny.get(), &tinyLog);
-    none.searchStars(10, 0.1f, 0.98f);
-    EXPECT_TRUE(none.starCount == 0 && none.patternCount == 0 && std::isnan(none.averageFwhm));
-    EXPECT_EQ(joined(tinyLog.lines().mid(3)), "Detected 0 star candidates.\nPhase 2: Star matching\n"
-                                              "Search done. Stars remaining: 0\nAverage FWHM: nan");
-}
-
-TEST(StarFinder, SixHundredStarsAreCountedButOnlyTheBrightestFiveHundredMakePatterns)
-{
-    // A grid of 30 x 20 round stars, 32 px apart, each a little brighter than the one before.
-    auto image = flatImage(30 * 32 + 64, 20 * 32 + 64, 0.05f);
-    for (int j = 0; j < 20; ++j)
-        for (int i = 0; i < 30; ++i)
-            addGaussianStar(*image, 48.0 + 32 * i + 0.1 * (j % 7), 48.0 + 32 * j + 0.13 * (i % 5),
-                            0.55 + 0.0006 * (j * 30 + i), 2.0, 2.0);
-    starFinder finder(image.get(), nullptr);
-    finder.searchStars(10, 0.1f, 0.98f);
-    // The accepted list keeps all 600, brightest first; the patterns use the first 500 only.
-    const std::vector<StarRecord> &stars = finder.acceptedStars();
-    ASSERT_TRUE(finder.starCount == 600 && finder.patternCount == 497 && stars.size() == 600u);
-    EXPECT_TRUE(std::is_sorted(stars.begin(), stars.end(),
-                               [](const StarRecord &a, const StarRecord &b) { return a.brightness > b.brightness; }));
-    for (const StarPattern &pattern : finder.patterns)
-        for (const PatternStar &s : pattern.stars)
-            EXPECT_GE(s.brightness, stars[499].brightness);
-}
-
-TEST(StarFinder, TheMarkedImageRingsEveryStarInRedAtTheImagesOwnScale)
-{
-    auto image = fiveStars(true);
+    // Asked for, the marked image rings every star in red at the image's own scale.
     image->whiteLevel = 2.0f;
-    starFinder finder(image.get(), nullptr);
-    finder.searchStars(10, 0.1f, 0.98f);
-    EXPECT_FALSE(finder.outputImage) << "made only when asked for";
     finder.markStars = true;
     finder.searchStars(10, 0.1f, 0.98f);
     ASSERT_TRUE(finder.outputImage && finder.starCount == 5);
@@ -289,4 +244,31 @@ TEST(StarFinder, TheMarkedImageRingsEveryStarInRedAtTheImagesOwnScale)
     // 1.5 x the width figure, between 3 and 50 pixels.
     for (const auto &[fwhm, radius] : {std::pair{4.0f, 6.0f}, std::pair{NAN, 3.0f}, std::pair{90.0f, 50.0f}})
         EXPECT_EQ(starRingRadius(StarRecord{0, 0, fwhm, 1, true}), radius) << fwhm;
+    // A grey image is not converted; one too small for the margins finds nothing and builds no pattern.
+    auto grey = fiveStars(false), tiny = flatImage(40, 40, 0.1f);
+    CapturingLog greyLog, tinyLog;
+    starFinder(grey.get(), &greyLog).searchStars(StarSearchParameters{});
+    EXPECT_FALSE(greyLog.contains("Converting buffer to grayscale..."));
+    starFinder none(tiny.get(), &tinyLog);
+    none.searchStars(10, 0.1f, 0.98f);
+    EXPECT_TRUE(none.starCount == 0 && none.patternCount == 0 && std::isnan(none.averageFwhm));
+    EXPECT_EQ(joined(tinyLog.lines().mid(3)), "Detected 0 star candidates.\nPhase 2: Star matching\n"
+                                              "Search done. Stars remaining: 0\nAverage FWHM: nan");
+    // Six hundred stars are counted, but only the brightest five hundred make patterns.
+    // A grid of 30 x 20 round stars, 32 px apart, each a little brighter than the one before.
+    auto grid = flatImage(30 * 32 + 64, 20 * 32 + 64, 0.05f);
+    for (int j = 0; j < 20; ++j)
+        for (int i = 0; i < 30; ++i)
+            addGaussianStar(*grid, 48.0 + 32 * i + 0.1 * (j % 7), 48.0 + 32 * j + 0.13 * (i % 5),
+                            0.55 + 0.0006 * (j * 30 + i), 2.0, 2.0);
+    starFinder gridFinder(grid.get(), nullptr);
+    gridFinder.searchStars(10, 0.1f, 0.98f);
+    // The accepted list keeps all 600, brightest first; the patterns use the first 500 only.
+    const std::vector<StarRecord> &stars = gridFinder.acceptedStars();
+    ASSERT_TRUE(gridFinder.starCount == 600 && gridFinder.patternCount == 497 && stars.size() == 600u);
+    EXPECT_TRUE(std::is_sorted(stars.begin(), stars.end(),
+                               [](const StarRecord &a, const StarRecord &b) { return a.brightness > b.brightness; }));
+    for (const StarPattern &pattern : gridFinder.patterns)
+        for (const PatternStar &s : pattern.stars)
+            EXPECT_GE(s.brightness, stars[499].brightness);
 }

@@ -58,15 +58,9 @@ Transformation transformation(float dx, float dy, float degrees)
     std::tie(t.offsetX, t.offsetY, t.angle, t.matchCount) = std::tuple{dx, dy, degrees, 5};
     return t;
 }
-
-RefinedTransformation refine(const std::vector<PreciseStar> &reference, const std::vector<PreciseStar> &frame,
-                             const Transformation &estimate)
-{
-    return refineTransformation(reference, frame, estimate, kFrameWidth, kFrameHeight);
-}
 } // namespace
 
-TEST(TransformRefinement, NoiselessPairsGiveTheTransformationExactlyFromARoughEstimate)
+TEST(TransformRefinement, ExactFromARoughEstimateStarsWithoutPartnersTakeNoPartAndTooFewPairsKeepTheEstimate)
 {
     const std::vector<PreciseStar> reference = randomStars(300, 1);
     for (const Transformation &truth : {transformation(0, 0, 0), transformation(12.375f, -7.125f, 0.0f),
@@ -76,7 +70,8 @@ TEST(TransformRefinement, NoiselessPairsGiveTheTransformationExactlyFromARoughEs
         for (const float angleError : {0.02f, 0.2f}) {
             const Transformation rough =
                 transformation(truth.offsetX + 0.4f, truth.offsetY - 0.3f, truth.angle + angleError);
-            const RefinedTransformation refined = refine(reference, frameStars(reference, truth), rough);
+            const RefinedTransformation refined =
+                refineTransformation(reference, frameStars(reference, truth), rough, kFrameWidth, kFrameHeight);
             ASSERT_TRUE(refined.refined) << refined.failure.toStdString();
             EXPECT_TRUE(refined.pairs == 300 && refined.residualRms < 1e-6 && refined.transformation.matchCount == 5)
                 << refined.pairs;
@@ -85,13 +80,10 @@ TEST(TransformRefinement, NoiselessPairsGiveTheTransformationExactlyFromARoughEs
             EXPECT_LT(mappingDistance(truth, refined.transformation, kFrameWidth - 1.0, kFrameHeight - 1.0), 1e-3);
         }
     }
-}
-
-TEST(TransformRefinement, StarsWithoutPartnersOrMovedTakeNoPartAndTooFewPairsOrAWrongEstimateKeepTheEstimate)
-{
-    std::vector<PreciseStar> reference = randomStars(200, 2);
+    // Stars without partners or moved by a pixel take no part.
+    const std::vector<PreciseStar> crowded = randomStars(200, 2);
     const Transformation truth = transformation(5.5f, -3.25f, 0.3f);
-    std::vector<PreciseStar> frame = frameStars(reference, truth);
+    std::vector<PreciseStar> frame = frameStars(crowded, truth);
     std::mt19937 random(3);
     std::normal_distribution<double> noise(0.0, 0.02);
     // Twenty stars moved by a pixel (a double star, a hot pixel) and forty without partner.
@@ -99,7 +91,8 @@ TEST(TransformRefinement, StarsWithoutPartnersOrMovedTakeNoPartAndTooFewPairsOrA
         std::tie(frame[i].x, frame[i].y) = std::pair{frame[i].x + noise(random) + (i < 20), frame[i].y + noise(random)};
     for (const PreciseStar &star : randomStars(40, 4))
         frame.push_back(star);
-    const RefinedTransformation refined = refine(reference, frame, transformation(5.0f, -3.0f, 0.28f));
+    const RefinedTransformation refined = refineTransformation(crowded, frame, transformation(5.0f, -3.0f, 0.28f),
+                                                              kFrameWidth, kFrameHeight);
     ASSERT_TRUE(refined.refined);
     EXPECT_TRUE(refined.pairs >= 170 && refined.pairs <= 185 && refined.residualRms < 0.05) << refined.pairs;
     EXPECT_LT(mappingDistance(truth, refined.transformation, kFrameWidth - 1.0, kFrameHeight - 1.0), 0.01);
@@ -115,7 +108,7 @@ TEST(TransformRefinement, StarsWithoutPartnersOrMovedTakeNoPartAndTooFewPairsOrA
                  {exact, transformation(9.0f, 1.0f, 0.0f), "only 0 star pairs (8 needed)"},
                  {exact, transformation(NAN, 0.0f, 0.0f), "the pattern estimate is not a number"}};
     for (const auto &c : cases) {
-        const RefinedTransformation failed = refine(sparse, c.frame, c.estimate);
+        const auto failed = refineTransformation(sparse, c.frame, c.estimate, kFrameWidth, kFrameHeight);
         EXPECT_TRUE(!failed.refined && failed.failure == c.failure) << failed.failure.toStdString();
         EXPECT_EQ(failed.transformation.offsetY, c.estimate.offsetY) << "the estimate stays";
         EXPECT_EQ(refinementLine(2, "f.fits", failed).toStdString(),

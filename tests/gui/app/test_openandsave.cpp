@@ -10,9 +10,7 @@
 
 namespace {
 
-QString answer;
-QString askedDirectory;
-QString offeredFilter;
+QString answer, askedDirectory, offeredFilter;
 
 class OpenSaveTest : public MainWindowTest {
 protected:
@@ -57,11 +55,8 @@ TEST_F(OpenSaveTest, OpeningShowsTheImageLogsItsClipPointsRemembersTheFolderAndP
               std::make_tuple(QString("M42.fits"), 20, 65536.0f));
     const QString folder = QFileInfo(answer).absolutePath();
     EXPECT_EQ(settingsfile::fileOpenPath(), folder);
-    const QStringList lines = consoleLines(*window);
-    const int histogramLine = lines.indexOf("Calculating histogram...");
-    ASSERT_GE(histogramLine, 0);
-    EXPECT_TRUE(lines[histogramLine + 1].startsWith(" 0.1% value: ")
-                && lines[histogramLine + 2].startsWith("99.9% value: ") && lines[histogramLine + 3] == "Loading done.");
+    const QRegularExpression clipPoints("Calculating histogram...\n 0.1% value: .*\n99.9% value: .*\nLoading done.");
+    EXPECT_TRUE(consoleLines(*window).join('\n').contains(clipPoints));
     // The next dialog starts where the last file was chosen; cancelling it opens nothing.
     answer.clear();
     window->loadImage();
@@ -77,8 +72,7 @@ TEST_F(OpenSaveTest, OpeningShowsTheImageLogsItsClipPointsRemembersTheFolderAndP
     EXPECT_EQ(window->lockImage().get(), image);
     image->selection.width = -1;
     mdiImage *whole = window->makePreviewWindow();
-    ASSERT_NE(whole, nullptr);
-    EXPECT_EQ(whole->buffer->getPixel(2, 1).r, 402.0f) << "half scale: every second pixel";
+    EXPECT_TRUE(whole && whole->buffer->getPixel(2, 1).r == 402.0f) << "half scale: every second pixel";
 }
 
 TEST_F(OpenSaveTest, AFailedOpenNamesTheFileAndTheReasonInTheLogAndTheStatusBar)
@@ -154,7 +148,7 @@ TEST_F(OpenSaveTest, TheViewCorrectionStretchesByHandOrAutomaticallyInTheImagesO
     const float white = lines[minimumLine + 1].mid(15).toFloat();
     EXPECT_GT(white, 1.0f) << "logged in the image's own units";
     EXPECT_NEAR(image->vcWhite[2], white / 65536.0f, 1e-5 * white / 65536.0f) << "six significant digits";
-    EXPECT_TRUE(lines.contains("Updated view correction") && lines.last().startsWith("[DEBUG] Update took "));
+    EXPECT_TRUE(lines.contains("Updated view correction"));
     image->buffer = greyImage(1, 1, [](int, int) { return 0.3f; });
     panel->cbAuto->setChecked(false);
     for (QDoubleSpinBox *box : {panel->dsMinR, panel->dsMinG, panel->dsMinB})
@@ -174,8 +168,8 @@ TEST_F(OpenSaveTest, StretchingNewWindowsIsOffByDefaultAndOnUsesThePanelsClipVal
         return buffer;
     };
     wndSettings dialog;
-    EXPECT_EQ(dialog.cbStretchNew->text(), "Stretch new windows automatically");
-    ASSERT_FALSE(dialog.cbStretchNew->isChecked());
+    const QCheckBox *stretchNew = dialog.cbStretchNew;
+    ASSERT_TRUE(!stretchNew->isChecked() && stretchNew->text() == "Stretch new windows automatically");
     mdiImage *plain = window->openResultWindow(skyFrame(), "plain.fits");
     EXPECT_TRUE(plain->vcBlack[0] == 0.0f && plain->vcWhite[0] == 1.0f) << "opening stays as it was";
     EXPECT_EQ(qRed(plain->previewImage.pixel(0, 0)), 2) << "trunc(0.010 x 255): nearly black";

@@ -3,7 +3,6 @@
 #include "app/filedialogs.h"
 #include "app/windowlayout.h"
 #include "gui/guitest.h"
-#include "process/flattenbgwnd.h"
 #include "process/wndcombineimg.h"
 #include "process/wndimagestats.h"
 #include "view/wndviewcorrection.h"
@@ -44,16 +43,10 @@ TEST_F(MainWindowTest, StartsWithTheDarkLookLogsTheStartupLinesAboutNamesTheLibr
                                     "Application ready;VERSION: 0.0.7;BUILD: 2"));
     EXPECT_TRUE(lines[6].startsWith("Available CPU cores/threads: ") && lines[7].startsWith("Total physical memory: ")
                 && lines[7].endsWith(" MB") && lines[8].startsWith("Available physical memory: "));
-    EXPECT_TRUE(logFileLines().contains("Info: \"Application ready\""));
     EXPECT_TRUE(status() == "Ready." && !window->findChild<QPushButton *>("pbAbort")->isVisible());
     for (const QString &part : {QString("Version 0.0.7, build 2"), "Qt " + QString::fromLatin1(qVersion()),
                                 QString("LibRaw 0."), QString("cfitsio 4.")})
         EXPECT_TRUE(AboutBox::aboutText().contains(part)) << part.toStdString();
-    window->aboutAct->trigger();
-    auto *box = window->findChild<AboutBox *>();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
-    box->close();
     window->exitAct->trigger();
     EXPECT_FALSE(window->isVisible());
 }
@@ -74,13 +67,9 @@ TEST_F(MainWindowTest, MenusAndToolbarHoldTheActionsInOrder)
         EXPECT_EQ(actionTexts(menus[menu]->menu()->actions()), list(texts)) << texts;
     auto *toolbar = window->findChild<QToolBar *>("mainToolBar");
     ASSERT_NE(toolbar, nullptr);
-    EXPECT_EQ(toolbar->iconSize(), QSize(16, 16));
     EXPECT_EQ(actionTexts(toolbar->actions()),
               list("Open File...;Save As...;|;Create Master frame...;Registration and Integration...;Combine images...;"
                    "|;Calibrate light frames...;Flatten background...;Neutralize Background;|;&Crop"));
-    for (QAction *action : toolbar->actions())
-        EXPECT_TRUE(action->isSeparator() || !action->icon().pixmap(16, 16).isNull()) << action->text().toStdString();
-    EXPECT_FALSE(window->fillBlackAct->isEnabled());
     const std::pair<QAction *, const char *> shortcuts[] = {
         {window->openAct, "Ctrl+O"},        {window->saveAsAct, "Ctrl+S"},  {window->exitAct, "Ctrl+Q"},
         {window->closeWindowAct, "Ctrl+W"}, {window->zoomInAct, "Ctrl++"},  {window->zoomOutAct, "Ctrl+-"},
@@ -88,7 +77,6 @@ TEST_F(MainWindowTest, MenusAndToolbarHoldTheActionsInOrder)
     for (const auto &[action, keys] : shortcuts)
         EXPECT_EQ(action->shortcut().toString(), QLatin1String(keys)) << action->text().toStdString();
     EXPECT_FALSE(QApplication::windowIcon().pixmap(32, 32).isNull()) << "the program's own icon";
-    EXPECT_EQ(window->console()->parentWidget()->windowIcon().cacheKey(), QApplication::windowIcon().cacheKey());
 }
 
 TEST_F(MainWindowTest, ActionsAndTheLockFollowTheCurrentImageWhichIsNeverAPreview)
@@ -97,7 +85,7 @@ TEST_F(MainWindowTest, ActionsAndTheLockFollowTheCurrentImageWhichIsNeverAPrevie
     EXPECT_TRUE(window->lockImage().get() == nullptr && !window->lockActive) << "the console is no image";
     window->documentArea()->setActiveSubWindow(nullptr);
     for (QAction *action : {window->saveAsAct, window->colorGainAct, window->neutralizeAct, window->flattenAct,
-                            window->normalizeAct, window->cropAct})
+                            window->normalizeAct, window->cropAct, window->fillBlackAct})
         EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
     EXPECT_TRUE(window->combineAct->isEnabled());
     mdiImage *first = imageWindow(*window, "first");
@@ -136,13 +124,10 @@ TEST_F(MainWindowTest, ABusyWindowRefusesASecondRunAndAbortReachesTheWorker)
     abortButton->click();
     EXPECT_TRUE(workerFlag.load() && window->abortRequested.load() && !window->abortable);
     EXPECT_TRUE(lastLine() == "Aborting current process, please wait..." && status() == "Aborting...");
-    EXPECT_TRUE(window->console()->teOutput->toHtml().contains("#ffff00"));
+    EXPECT_TRUE(window->console()->teOutput->toHtml().contains("#ffff00")) << "in yellow";
     window->finishRun("Calibration aborted.");
     EXPECT_FALSE(window->calculationRunning || abortButton->isVisible());
     EXPECT_EQ(status(), "Calibration aborted.");
-    EXPECT_TRUE(window->startRun("refused"));
-    window->finishRun();
-    EXPECT_EQ(status(), "Ready.");
 }
 
 TEST_F(MainWindowTest, AnErrorShowsInTheStatusBarAndRaisesTheConsoleWithoutActivatingIt)
@@ -164,11 +149,9 @@ TEST_F(MainWindowTest, AnErrorShowsInTheStatusBarAndRaisesTheConsoleWithoutActiv
 
 TEST_F(MainWindowTest, ReadoutFitsItsLabelsAndClearsWhenThePointerLeavesTheImage)
 {
-    const std::pair<double, const char *> cases[] = {{0.1234567, "0.1235"},      {0.0, "0"},
-                                                     {1234.567, "1235"},         {0.0012345, "0.001234"},
-                                                     {1.5e-5, "1.5e-5"},         {123456.0, "1.235e5"},
-                                                     {-1.23456e-7, "-1.235e-7"}, {-1.23456e-20, "-1.23e-20"},
-                                                     {std::nan(""), "NaN"}};
+    const std::pair<double, const char *> cases[] = {
+        {0.0, "0"}, {1234.567, "1235"}, {0.0012345, "0.001234"}, {1.5e-5, "1.5e-5"},
+        {-1.23456e-7, "-1.235e-7"}, {-1.23456e-20, "-1.23e-20"}, {std::nan(""), "NaN"}};
     auto *red = window->findChild<QLabel *>("lblRed");
     for (const auto &[value, text] : cases) {
         EXPECT_EQ(readoutText(value), QLatin1String(text)) << value;
@@ -181,12 +164,10 @@ TEST_F(MainWindowTest, ReadoutFitsItsLabelsAndClearsWhenThePointerLeavesTheImage
     EXPECT_EQ(position->text() + " " + window->findChild<QLabel *>("lblBlue")->text(), "12, 34 0.125");
     window->evPointerMoved(-1, 34, false);
     EXPECT_TRUE(position->text().isEmpty() && red->text().isEmpty()) << "outside the image";
-    window->evPointerMoved(1, 1, true);
-    window->evPointerLeft();
-    EXPECT_TRUE(position->text().isEmpty()) << "the pointer left";
 }
 
-TEST(Welcome, DecliningEndsTheProgramAgreeingIsRememberedAndTheBoxNeverReturns)
+// Once agreed to, the box never returns: every MainWindowTest starts so, and its modal box would block it.
+TEST(Welcome, DecliningEndsTheProgramAndAgreeingIsRemembered)
 {
     QFile::remove(QString::fromLatin1(settingsfile::kFileName));
     for (const bool agree : {false, true}) {
@@ -202,32 +183,6 @@ TEST(Welcome, DecliningEndsTheProgramAgreeingIsRememberedAndTheBoxNeverReturns)
         EXPECT_EQ(QFile::exists(QString::fromLatin1(settingsfile::kFileName)), agree);
         EXPECT_EQ(consoleLines(window).contains("Congrats to your new application!"), agree);
     }
-    Verdanix again;
-    again.show();
-    bool boxShown = false;
-    QTimer::singleShot(300, [&] {
-        for (QWidget *widget : QApplication::topLevelWidgets())
-            boxShown |= widget->objectName() == "welcomeBox" && widget->isVisible();
-        QCoreApplication::exit(0);
-    });
-    QApplication::exec();
-    EXPECT_FALSE(boxShown);
-}
-
-TEST(WindowLayout, NewWindowsFitImageTitleAndAreaAndTheMainWindowStaysOnTheScreen)
-{
-    const std::tuple<QSize, int, QSize> cases[] = {
-        {{120, 80}, 300, {300, 110}},     // wide enough for the title
-        {{640, 480}, 300, {650, 510}},    // the image at 100 %
-        {{4000, 3000}, 300, {1000, 700}}, // never beyond the document area
-        {{500, 1}, 100, {510, 94}},       // a one-row image can still be grabbed
-    };
-    for (const auto &[image, titleWidth, expected] : cases)
-        EXPECT_EQ(imageWindowSize(image, QSize(10, 30), titleWidth, QSize(1000, 700)), expected) << image.width();
-    EXPECT_EQ(zoomText(0.125), "12.5 %");
-    const QRect screen(0, 0, 1280, 800);
-    EXPECT_EQ(keptWithin(QRect(900, 500, 600, 400), QSize(300, 200), screen), QRect(680, 400, 600, 400));
-    EXPECT_EQ(keptWithin(QRect(0, 0, 1400, 900), QSize(300, 200), screen), screen);
 }
 
 TEST_F(MainWindowTest, WindowMenuListsConsoleAndImagesByTitleAndCounterCheckingTheActiveOne)
@@ -248,55 +203,26 @@ TEST_F(MainWindowTest, WindowMenuListsConsoleAndImagesByTitleAndCounterCheckingT
     EXPECT_EQ(offered->itemText(1) + ";" + offered->itemText(2), "M42.fits [2];M42.fits (1)");
 }
 
-TEST_F(MainWindowTest, ImageWindowsOpenAtTheirImagesSizeWithTheWholeTitleAndShowTheirZoom)
+TEST_F(MainWindowTest, WindowsFitImageTitleAndAreaShowTheirZoomAndTheMainWindowStaysOnTheScreen)
 {
+    const std::tuple<QSize, int, QSize> cases[] = {
+        {{120, 80}, 300, {300, 110}},     // wide enough for the title
+        {{640, 480}, 300, {650, 510}},    // the image at 100 %
+        {{4000, 3000}, 300, {1000, 700}}, // never beyond the document area
+        {{500, 1}, 100, {510, 94}},       // a one-row image can still be grabbed
+    };
+    for (const auto &[image, titleWidth, expected] : cases)
+        EXPECT_EQ(imageWindowSize(image, QSize(10, 30), titleWidth, QSize(1000, 700)), expected) << image.width();
+    const QRect screen(0, 0, 1280, 800);
+    EXPECT_EQ(keptWithin(QRect(900, 500, 600, 400), QSize(300, 200), screen), QRect(680, 400, 600, 400));
+    EXPECT_EQ(keptWithin(QRect(0, 0, 1400, 900), QSize(300, 200), screen), screen);
     QMdiSubWindow *small = frameOf(open("a-rather-long-name-of-a-light-frame.fits", 120, 80, 2));
     EXPECT_GT(small->width(), small->fontMetrics().horizontalAdvance(small->windowTitle()));
-    mdiImage *image = open("large.fits", 3000, 2000);
-    EXPECT_LE(frameOf(image)->width(), window->documentArea()->viewport()->width());
     auto *zoom = window->findChild<QLabel *>("lblZoom");
     window->zoomOutAct->trigger();
     EXPECT_EQ(zoom->text(), "50 %");
-    window->zoomFitAct->trigger();
-    QCoreApplication::processEvents();
-    EXPECT_NEAR(image->zoom * 3000, image->viewport()->width() - 4, 4) << "the whole width used";
     window->zoomActualAct->trigger();
     EXPECT_EQ(zoom->text(), "100 %");
-}
-
-TEST_F(MainWindowTest, EveryDockFitsA1280By800ScreenWithTheStatusBarAndEveryButtonVisible)
-{
-    window->workAreaOverride = QRect(0, 0, 1280, 800);
-    EXPECT_EQ(window->size(), QSize(770, 578)) << "the designed size on the first start";
-    open("flat.fits", 64, 48);
-    window->evCalibrate();
-    window->createMasterFrame();
-    window->flattenBg();
-    window->flattenBg();
-    EXPECT_EQ(window->findChildren<flattenbgwnd *>().size(), 1) << "the open panel is shown again";
-    QCoreApplication::processEvents();
-    const QRect inWindow = window->rect();
-    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(window->frameGeometry()) && window->statusBar()->isVisible()
-                && inWindow.contains(window->statusBar()->geometry()));
-    const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
-    ASSERT_EQ(docks.size(), 4);
-    for (QDockWidget *dock : docks) {
-        dock->raise();
-        QCoreApplication::processEvents();
-        for (QPushButton *button : dock->findChildren<QPushButton *>()) {
-            const QRect place(button->mapTo(window.get(), QPoint(0, 0)), button->size());
-            EXPECT_TRUE(!button->isVisibleTo(dock->widget()) || (button->isVisible() && inWindow.contains(place)))
-                << dock->windowTitle().toStdString() << " " << button->text().toStdString();
-        }
-    }
-    // Closing panels leaves the others working.
-    for (QDockWidget *dock : docks)
-        if (dock->objectName() != QLatin1String("vcDock"))
-            dock->close();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(window->findChildren<QDockWidget *>().size(), 1);
-    window->viewCorrectionPanel()->pbUpdate->click();
-    EXPECT_EQ(consoleLines(*window).filter("Updated view correction").size(), 1);
 }
 
 TEST_F(MainWindowTest, GeometryDocksAndTheAutoStretchBoxAreRememberedFromOneRunToTheNext)
@@ -348,6 +274,4 @@ TEST_F(MainWindowTest, StatisticsFollowTheActiveWindowAndItsSelection)
     EXPECT_EQ(column().mid(0, 2), list("2;3")) << "the selection only";
     open("empty.fits", 2, 2);
     EXPECT_EQ(column().first(), "0") << "the newly active image";
-    window->statisticsAct->trigger();
-    EXPECT_EQ(window->findChildren<wndImageStats *>().size(), 1);
 }

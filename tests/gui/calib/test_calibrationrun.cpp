@@ -37,8 +37,7 @@ TEST_F(CalibrationPanelTest, ThePanelRefusesIncompleteRequestsAndARunSubtractsTh
     EXPECT_EQ(lastLine(), "Not enough light frames for calibration!");
     scriptOpenFiles({constantFrame("calibration/M31.light.fits", 30000)});
     panel->pbAdd->click();
-    ASSERT_EQ(panel->lwFrames->count(), 1);
-    EXPECT_EQ(panel->lwFrames->item(0)->text(), "M31.light.fits");
+    ASSERT_TRUE(panel->lwFrames->count() == 1 && panel->lwFrames->item(0)->text() == "M31.light.fits");
     panel->pbCalibrate->click();
     EXPECT_EQ(lastLine(), "Please choose an output directory first!");
     panel->leOutput->setText("calibration/missing");
@@ -57,8 +56,7 @@ TEST_F(CalibrationPanelTest, ThePanelRefusesIncompleteRequestsAndARunSubtractsTh
     EXPECT_TRUE(consoleLines(*window).contains("Calibration done.") && idle() && status() == "Ready.");
     auto frame = loadImage("calibration/out/M42.light.fts");
     ASSERT_NE(frame, nullptr);
-    // The 16-bit dark (6553.6 stored as 6554) is normalised like the frames before it is
-    // subtracted, and the log says so once.
+    // The 16-bit dark (6553.6, stored as 6554) is normalised like the frames, and the log says so once.
     EXPECT_FLOAT_EQ(frame->getPixel(3, 3).r, (32768.0f - 6554.0f) / 65536.0f);
     EXPECT_EQ(consoleLines(*window).filter("is not normalised").size(), 1);
 }

@@ -2,7 +2,7 @@
 #include "calib/wndsettings.h"
 #include "gui/guitest.h"
 
-TEST(PreferencesTest, WithNothingStoredTheDialogProposesHalfTheMachineWhileRunsKeepTheirOwnDefaults)
+TEST(PreferencesTest, ProposesHalfTheMachineWhileRunsKeepTheirDefaultsAndSavesStoredThreadsClamped)
 {
     QFile::remove(QString::fromLatin1(settingsfile::kFileName));
     wndSettings dialog(nullptr, 12, 16384);
@@ -18,25 +18,18 @@ TEST(PreferencesTest, WithNothingStoredTheDialogProposesHalfTheMachineWhileRunsK
     EXPECT_EQ(std::make_tuple(large.sbMemory->value(), large.sbMemory->maximum(), large.sbMemory->suffix(),
                               large.sbMemory->singleStep()),
               std::make_tuple(16368, 65536, QString(" MB"), 256));
-}
-
-TEST(PreferencesTest, StoredThreadsAboveTheMachineAreSavedClampedAndCancelWritesNothing)
-{
-    QFile::remove(QString::fromLatin1(settingsfile::kFileName));
-    wndSettings cancelled(nullptr, 4, 8192);
-    cancelled.sbThreads->setValue(1);
-    cancelled.cbPreviewGamma->setChecked(true);
-    cancelled.pbCancel->click();
+    // Cancel writes nothing; stored threads above the machine are saved clamped.
+    wndSettings(nullptr, 4, 8192).pbCancel->click();
     EXPECT_FALSE(QFile::exists(QString::fromLatin1(settingsfile::kFileName)));
     settingsfile::setValue("Preferences", "maxThreads", 64);
-    wndSettings dialog(nullptr, 8, 16384);
-    EXPECT_EQ(std::make_pair(dialog.sbThreads->value(), settingsfile::maxThreads()), std::make_pair(8, 64))
+    wndSettings stored(nullptr, 8, 16384);
+    EXPECT_EQ(std::make_pair(stored.sbThreads->value(), settingsfile::maxThreads()), std::make_pair(8, 64))
         << "unsaved, the runs use the stored value as it is";
-    dialog.cbPreviewGamma->setChecked(true);
-    dialog.dsbPreviewGamma->setValue(1.8);
-    dialog.sbMemPercent->setValue(75);
-    dialog.cbDebayer->setChecked(true);
-    dialog.pbOK->click();
+    stored.cbPreviewGamma->setChecked(true);
+    stored.dsbPreviewGamma->setValue(1.8);
+    stored.sbMemPercent->setValue(75);
+    stored.cbDebayer->setChecked(true);
+    stored.pbOK->click();
     EXPECT_EQ(std::make_tuple(settingsfile::maxThreads(), settingsfile::maxMem(), settingsfile::usePreviewGamma(),
                               settingsfile::previewGamma(), settingsfile::memPercent(),
                               readRunPreferences().debayerFits),

@@ -21,7 +21,7 @@ protected:
 
 } // namespace
 
-TEST_F(ConsoleTest, HelpFakeUnknownAndStarSearchCommandsAnswerWithTheirLines)
+TEST_F(ConsoleTest, EachCommandAnswersWithItsLinesAndUpRecallsTheLastLine)
 {
     EXPECT_EQ(run("help").mid(0, 5),
               QStringList({"HELP", "The following commands are available.", "Use help <command> for more information.",
@@ -36,7 +36,6 @@ TEST_F(ConsoleTest, HelpFakeUnknownAndStarSearchCommandsAnswerWithTheirLines)
         {"checkvals", {}}, // no image: nothing to do
         {"gain -r 2", {"Sorry. Just a fake command, yet. :)"}},
         {" help", {"Command unknown. Enter help for a list of available commands."}},
-        {"threadtest", {"You need at least two images for frame registration!"}},
         {"starsearch -l 0.03 -h 0.9", {"Missing parameter: -s"}},
         {"starsearch -l -h 0.9 -s 10", {"Missing parameter: -l"}}};
     for (const auto &[line, expected] : answers)
@@ -46,7 +45,6 @@ TEST_F(ConsoleTest, HelpFakeUnknownAndStarSearchCommandsAnswerWithTheirLines)
         addGaussianStar(*field, x, y, 0.6, 1.8, 1.8);
     mdiImage *source = window->openResultWindow(std::move(field), "field");
     const QStringList lines = run("starsearch -l 0.01 -h 0.98 -s 10");
-    ASSERT_GE(lines.size(), 2);
     EXPECT_EQ(lines.mid(0, 2), QStringList({"Searching for stars in current image...",
                                             "Lower threshold: 0.01, upper: 0.98, max FWHM: 10"}));
     EXPECT_TRUE(lines.contains("Search done. Stars remaining: 3"));
@@ -54,16 +52,12 @@ TEST_F(ConsoleTest, HelpFakeUnknownAndStarSearchCommandsAnswerWithTheirLines)
     EXPECT_EQ(std::make_pair(window->newestWindow->getName(), window->newestWindow->titleCounter),
               std::make_pair(QString("Stars of field"), 1));
     EXPECT_FALSE(window->lockActive);
-}
-
-TEST_F(ConsoleTest, CheckValuesListsZerosAndEndsWithTheExtremesPreviewCopiesAndUpRecalls)
-{
     window->openResultWindow(greyImage(2, 1, [](int x, int) { return 0.5f * x; }), "small");
     EXPECT_EQ(run("checkvals"), QStringList({"Searching for invalid pixel values...", "Zero Red: 0,0",
                                              "Zero Green: 0,0", "Zero Blue: 0,0", "Minimum color values: R=0 G=0 B=0",
                                              "Maximum color values: R=0.5 G=0.5 B=0.5"}));
     run("preview");
-    EXPECT_EQ(window->findChildren<mdiImage *>().size(), 2);
+    EXPECT_EQ(window->findChildren<mdiImage *>().size(), 4) << "field, its stars, small and the preview";
     QLineEdit *input = window->console()->leInput;
     input->setText("half typed");
     QTest::keyClick(input, Qt::Key_Up);

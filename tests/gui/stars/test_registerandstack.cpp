@@ -31,7 +31,6 @@ protected:
         }
         return dialog;
     }
-    bool hasStackWindow() const { return imageTitled(*window, "Stack") != nullptr; }
     inline static QStringList frames;
 };
 
@@ -44,18 +43,13 @@ TEST_F(RegisterAndStackTest, RegisterFillsTheTableAndStackOpensAStackWindow)
     dialog->pbRegister->click();
     EXPECT_TRUE(idle());
     EXPECT_EQ(tableColumn(*dialog->twList, 6), list("yes;yes;yes;yes"));
-    // The frame moved by the shift; the registration moves it back.
-    const FrameEntry second = dialog->frameEntries()[1];
-    EXPECT_NEAR(second.offsetX, -kShifts[1].shiftX, 0.5);
-    EXPECT_NEAR(std::abs(second.offsetY), std::abs(kShifts[1].shiftY), 0.5);
-    EXPECT_GT(second.stars, 20.0f);
+    EXPECT_NEAR(dialog->frameEntries()[1].offsetX, -kShifts[1].shiftX, 0.5) << "the move that undoes the shift";
     // Unchecking a frame leaves three to stack, which lie up to 9 pixels apart across and 5 down.
     dialog->twList->item(3, 0)->setCheckState(Qt::Unchecked);
     dialog->pbStack->click();
     EXPECT_TRUE(lastLine() == "Stacking done" && idle());
     mdiImage *stack = imageTitled(*window, "Stack");
-    ASSERT_NE(stack, nullptr);
-    EXPECT_TRUE(stack->buffer->width > kWidth + 5 && stack->buffer->height > kHeight + 2);
+    EXPECT_TRUE(stack && stack->buffer->width > kWidth + 5 && stack->buffer->height > kHeight + 2);
 }
 
 TEST_F(RegisterAndStackTest, RequestsThatCannotRunAreRefusedAndEveryFailureEndsTheBusyState)
@@ -81,8 +75,6 @@ TEST_F(RegisterAndStackTest, RequestsThatCannotRunAreRefusedAndEveryFailureEndsT
     window->startRun("busy");
     dialog->pbRegister->click();
     EXPECT_EQ(lastLine(), "[INFO] Cannot execute. A calculation is already running!");
-    dialog->pbStack->click();
-    EXPECT_EQ(lastLine(), "Cannot stack, another process is already running.");
     window->finishRun();
 }
 
@@ -91,6 +83,8 @@ TEST_F(RegisterAndStackTest, TheStarSearchOpensARegistrationDialogThatStacksButD
     window->starSearchAct->trigger();
     auto *panel = window->findChild<wndStarSearch *>();
     ASSERT_NE(panel, nullptr);
+    EXPECT_EQ((QStringList{panel->windowTitle(), panel->cbPA->currentText(), panel->cbRA->currentText()}),
+              list("Star Search;Sigma;Winsorize"));
     QPointer<QDockWidget> dock(qobject_cast<QDockWidget *>(panel->parentWidget()));
     scriptOpenFiles(frames.mid(0, 3));
     panel->pbAddFiles->click();
@@ -108,7 +102,7 @@ TEST_F(RegisterAndStackTest, TheStarSearchOpensARegistrationDialogThatStacksButD
     dialog->pbRegister->click();
     EXPECT_EQ(consoleLines(*window).size(), lineCount) << "its Register is not connected";
     dialog->pbStack->click();
-    EXPECT_TRUE(hasStackWindow());
+    EXPECT_NE(imageTitled(*window, "Stack"), nullptr);
     panel->pushButton->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(dock.isNull());
@@ -132,6 +126,6 @@ TEST_F(RegisterAndStackTest, AbortStopsARegistrationAndAStack)
     pressed = false;
     pressAbortSoon(*window, pressed);
     dialog->pbStack->click();
-    EXPECT_TRUE(pressed && idle() && !hasStackWindow());
+    EXPECT_TRUE(pressed && idle() && !imageTitled(*window, "Stack"));
     EXPECT_EQ(lastLine(), "Stacking aborted.");
 }

@@ -1,6 +1,5 @@
 #include "gui/guitest.h"
 #include "stars/wndregistrationdata.h"
-#include "stars/wndstarsearch.h"
 
 namespace {
 
@@ -50,16 +49,9 @@ TEST_F(RegistrationDialogTest, AFreshDialogShowsTheDefaultsAndAddedFilesShowNoRe
     dialog.updateFrameRow("/night/two.cr2", 10.5f, -7.25f, 0.333333f, 240, 3.14159274f, true);
     EXPECT_EQ(tableColumn(*dialog.twList, 5) + tableColumn(*dialog.twList, 6), list(";3.14159;3.14159;no;yes;yes"));
     EXPECT_TRUE(!dialog.frameEntries()[0].registered && dialog.frameEntries()[2].registered);
-    // Cancelling the choice of a master clears it.
-    scriptOpenFile("/masters/bias.fits");
-    dialog.pbBias->click();
-    EXPECT_EQ(dialog.leBias->text(), "/masters/bias.fits");
-    scriptOpenFile(QString());
-    dialog.pbBias->click();
-    EXPECT_TRUE(dialog.leBias->text().isEmpty());
 }
 
-TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWithSeveralRows)
+TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesAndRemoveTakesTheSelectedRows)
 {
     const struct {
         const char *what;
@@ -69,7 +61,6 @@ TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWit
         const char *order;
     } cases[] = {
         {"up on the first row", {0}, 0, true, "/n/a.fits;/n/b.fits;/n/c.fits"},
-        {"down on the last row", {2}, 2, false, "/n/a.fits;/n/b.fits;/n/c.fits"},
         {"up with two rows selected", {1, 2}, 2, true, "/n/a.fits;/n/b.fits;/n/c.fits"},
         {"up on the middle row", {1}, 1, true, "/n/b.fits;/n/a.fits;/n/c.fits"},
         {"down on the middle row", {1}, 1, false, "/n/a.fits;/n/c.fits;/n/b.fits"},
@@ -87,30 +78,8 @@ TEST_F(RegistrationDialogTest, RowMovesExchangeWholeRowsAndRefuseAtTheEdgesOrWit
             << c.what;
         EXPECT_TRUE(c.selected.size() != 1 || c.current != 1 || fresh.twList->currentRow() == b) << c.what;
     }
-}
-
-TEST_F(RegistrationDialogTest, UncheckedRowsAreNotStackedAndRemoveDeletesTheSelectedRowsWithTheirEntries)
-{
     addThreeRows(dialog);
-    const QList<FrameEntry> entries = dialog.frameEntries();
-    EXPECT_TRUE(entries.size() == 3 && entries[0].selected && !entries[1].selected && entries[2].selected);
-    dialog.addFrameRow("/n/d.fits", 0, 0, 0, 0, 0, false, false);
-    selectRows(dialog, {0, 2, 3}, 3);
+    selectRows(dialog, {0, 2}, 2);
     dialog.pbRemove->click();
-    EXPECT_EQ(tableColumn(*dialog.twList, 0), QStringList({"/n/b.fits"}));
-    ASSERT_EQ(dialog.frameEntries().size(), 1);
-    EXPECT_FLOAT_EQ(dialog.frameEntries()[0].offsetX, 1.5f);
-}
-
-TEST(StarSearchDialog, AFreshDialogPreselectsSigmaAndWinsorizeAndRemovesSelectedFiles)
-{
-    wndStarSearch dialog;
-    EXPECT_EQ((QStringList{dialog.windowTitle(), dialog.cbPA->currentText(), dialog.cbRA->currentText()}),
-              list("Star Search;Sigma;Winsorize"));
-    scriptOpenFiles({"/s/1.fits", "/s/2.fits", "/s/3.fits", "/s/4.fits", "/s/5.fits"});
-    dialog.addFiles();
-    for (int row : {0, 2, 4})
-        dialog.lwFiles->item(row)->setSelected(true);
-    dialog.removeFiles();
-    EXPECT_EQ(dialog.fileList(), QStringList({"/s/2.fits", "/s/4.fits"}));
+    EXPECT_TRUE(dialog.frameFiles() == QStringList{"/n/b.fits"} && dialog.frameEntries()[0].offsetX == 1.5f);
 }
