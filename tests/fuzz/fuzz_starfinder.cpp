@@ -3,7 +3,6 @@
 // rotation is searched too, and the two are matched as a registration does: patterns, the
 // clipped estimate, and the refinement with precisely measured stars. Any crash, sanitizer
 // report, star outside the image or count that contradicts another is a finding.
-//
 // The input: a 16-byte header, then pixel data repeated to fill the image.
 //
 //   byte 0, 1   width and height: 8 + byte % 120

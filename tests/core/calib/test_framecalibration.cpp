@@ -1,7 +1,5 @@
-// Calibration arithmetic on known pixels (normalisation to 0 .. 1, subtraction and division by masters, NaNs,
-// infinities, zero flats, masters of another size); the memory and thread rules of a run, row by row, and the
-// preferences a run starts from; and calibration runs on frames written by the test: the files written and their
-// pixels, the masters, progress, abort, failures, and the words the front ends show for each outcome.
+// Calibration arithmetic on known pixels, the memory and thread rules of a run, and calibration runs on frames
+// written by the test: files, pixels, masters, progress, abort, failures and the words shown for each outcome.
 #include "calib/calibarithmetic.h"
 #include "calib/framecalibration.h"
 #include "calib/resourcelimits.h"

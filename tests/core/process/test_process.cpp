@@ -1,9 +1,5 @@
-// The processing tools on small images made in code: region statistics (known answers, the edges of the region and of
-// the buffer, the iterated background colour); the one-step image operations, each giving a new buffer and leaving the
-// source as it was; the invalid-value scan; background neutralization, colour gain and the five combination operators;
-// the background model (the interpolation on known geometries, the automatic offset, the fast square root, the
-// generation's log and its independence of threads and vector path, the buffer operations that follow it); and the
-// flatten tool's shared work: grid placement, marker sampling, the model offset, the model with the flat image.
+// The processing tools on small images made in code: region statistics, one-step operations, the invalid-value
+// scan, neutralization, gain, combination, the background model and the flatten tool's shared work.
 #include "image/imagebuffer.h"
 #include "process/bgmodeller.h"
 #include "process/colourbalance.h"

@@ -1,8 +1,5 @@
-// Where registered frames land in the common output frame and which source rows a band needs; a band calibrated and
-// resampled on its own: the same bits as the whole frame, the truncated inverse position of every output pixel, the
-// source rows a window holds; Bilinear and Lanczos-3 resampling: known answers on ramps, constants and steps, the edges
-// and the outside as Nearest gives them, and the wide kernels against the portable one (whole registered stacks are
-// in test_multifb.cpp).
+// Where registered frames land, the source rows a band needs, bands calibrated and resampled on their own, and
+// Bilinear and Lanczos-3 resampling (whole registered stacks are in test_multifb.cpp).
 #include "calib/calibarithmetic.h"
 #include "stack/subpixelkernels.h"
 #include "stack/subpixelresample.h"

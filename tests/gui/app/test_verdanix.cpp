@@ -3,6 +3,7 @@
 #include "app/filedialogs.h"
 #include "app/windowlayout.h"
 #include "gui/guitest.h"
+#include "process/flattenbgwnd.h"
 #include "process/wndcombineimg.h"
 #include "process/wndimagestats.h"
 #include "view/wndviewcorrection.h"
@@ -223,6 +224,33 @@ TEST_F(MainWindowTest, WindowsFitImageTitleAndAreaShowTheirZoomAndTheMainWindowS
     EXPECT_EQ(zoom->text(), "50 %");
     window->zoomActualAct->trigger();
     EXPECT_EQ(zoom->text(), "100 %");
+}
+
+TEST_F(MainWindowTest, EveryDockFitsA1280By800ScreenWithTheStatusBarAndEveryButtonVisible)
+{
+    window->workAreaOverride = QRect(0, 0, 1280, 800);
+    EXPECT_EQ(window->size(), QSize(770, 578)) << "the designed size on the first start";
+    open("flat.fits", 64, 48);
+    window->evCalibrate();
+    window->createMasterFrame();
+    window->flattenBg();
+    window->flattenBg();
+    EXPECT_EQ(window->findChildren<flattenbgwnd *>().size(), 1) << "the open panel is shown again";
+    QCoreApplication::processEvents();
+    const QRect inWindow = window->rect();
+    EXPECT_TRUE(QRect(0, 0, 1280, 800).contains(window->frameGeometry()) && window->statusBar()->isVisible()
+                && inWindow.contains(window->statusBar()->geometry()));
+    const QList<QDockWidget *> docks = window->findChildren<QDockWidget *>();
+    ASSERT_EQ(docks.size(), 4);
+    for (QDockWidget *dock : docks) {
+        dock->raise();
+        QCoreApplication::processEvents();
+        for (QPushButton *button : dock->findChildren<QPushButton *>()) {
+            const QRect place(button->mapTo(window.get(), QPoint(0, 0)), button->size());
+            EXPECT_TRUE(!button->isVisibleTo(dock->widget()) || (button->isVisible() && inWindow.contains(place)))
+                << dock->windowTitle().toStdString() << " " << button->text().toStdString();
+        }
+    }
 }
 
 TEST_F(MainWindowTest, GeometryDocksAndTheAutoStretchBoxAreRememberedFromOneRunToTheNext)
