@@ -10,6 +10,7 @@
 #include <QMutex>
 #include <QPointer>
 #include <QStringList>
+#include <QTextFormat>
 #include <QWidget>
 
 #include <atomic>
@@ -82,6 +83,8 @@ protected:
 private:
     bool onGuiThread() const;
     void showPending();
+    // Each line a paragraph of its own at the end of the view, as QTextEdit::append makes it.
+    void appendParagraphs(const QStringList &lines);
     // Up and Down in the input field walk through the lines entered before.
     void recallHistory(int step);
 
@@ -102,4 +105,6 @@ private:
     QStringList history;
     int historyPosition = 0; // history.size(): the line being typed
     QString typedLine;       // what was typed before walking back
+    QTextBlockFormat paragraphFormat; // the view's formats before its first line
+    QTextCharFormat lineFormat;
 };

@@ -59,6 +59,19 @@ TEST(OutputWindow, LoggedLinesAppearInTheViewAndTheLogFileClosingIsRefusedAndEnt
     EXPECT_EQ(console.leInput->placeholderText(), "Enter commands here");
 }
 
+TEST(OutputWindow, ABatchOfLinesMakesWhatAppendingThemOneByOneMakes)
+{
+    const QStringList lines = list(";plain;<font color=\"#ff6666\">red</font>;;<br><font color=\"#ffffff\">HELP</font><br>;x");
+    OutputWindow console;
+    QTextEdit reference;
+    reference.document()->setDefaultFont(console.teOutput->document()->defaultFont());
+    console.logMessages(lines);
+    console.logMessages(lines);
+    for (const QString &line : lines + lines)
+        reference.append(line);
+    EXPECT_EQ(console.teOutput->toHtml(), reference.toHtml());
+}
+
 TEST(OutputWindow, LinesFromSeveralThreadsKeepEachThreadsOrder)
 {
     InstalledHandler handler;
