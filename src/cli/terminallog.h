@@ -1,8 +1,9 @@
 #pragma once
 // The command line's message log: lines go to standard error as plain text (their severity
-// shows only in the console window's colours); on a terminal the status text and progress are kept on one line that rewrites itself. The
-// command's own output goes through a TerminalStream, which takes that line away first, so
-// that progress never runs into a result on the screen.
+// shows only in the console window's colours); on a terminal the status text and progress
+// are kept on one line that rewrites itself. The command's own output goes through a
+// TerminalStream, which takes that line away first, so that progress never runs into a
+// result on the screen.
 #include "log/messagelog.h"
 
 #include <QIODevice>
