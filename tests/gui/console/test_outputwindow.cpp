@@ -61,7 +61,8 @@ TEST(OutputWindow, LoggedLinesAppearInTheViewAndTheLogFileClosingIsRefusedAndEnt
 
 TEST(OutputWindow, ABatchOfLinesMakesWhatAppendingThemOneByOneMakes)
 {
-    const QStringList lines = list(";plain;<font color=\"#ff6666\">red</font>;;<br><font color=\"#ffffff\">HELP</font><br>;x");
+    const QStringList lines =
+        list(";plain;<font color=\"#ff6666\">red</font>;;<br><font color=\"#ffffff\">HELP</font><br>;x");
     OutputWindow console;
     QTextEdit reference;
     reference.document()->setDefaultFont(console.teOutput->document()->defaultFont());
